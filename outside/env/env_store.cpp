@@ -1,0 +1,232 @@
+#include "env_store.h"
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "platform/ascii.h"
+#include "platform/machine_root.h"
+#include "platform/session_id.h"
+
+namespace ombrix::env {
+namespace {
+
+constexpr size_t kMapSize = size_t{1} << 30;  // address space only; the file grows as needed
+constexpr unsigned kMaxReaders = 4096;         // many processes of many sessions read at once
+
+std::atomic<uint64_t> nextStoreId{1};
+
+MDB_val toVal(std::string_view s) {
+    return MDB_val{s.size(), const_cast<char*>(s.data())};
+}
+
+std::string_view fromVal(const MDB_val& v) {
+    return std::string_view(static_cast<const char*>(v.mv_data), v.mv_size);
+}
+
+// A stored record: the key as written, a zero byte, the value.
+std::string_view recordValue(std::string_view record) {
+    size_t cut = record.find('\0');
+    return cut == std::string_view::npos ? record : record.substr(cut + 1);
+}
+
+std::string_view recordKey(std::string_view record) {
+    return record.substr(0, record.find('\0'));
+}
+
+// A read transaction kept by one thread for one store and renewed for each read, which costs far
+// less than beginning a new one. Aborted when the thread ends.
+struct ThreadReaders {
+    std::map<uint64_t, MDB_txn*> txns;
+    ~ThreadReaders() {
+        for (auto& [id, txn] : txns) mdb_txn_abort(txn);
+    }
+};
+thread_local ThreadReaders threadReaders;
+
+}  // namespace
+
+EnvStore* EnvStore::open(const std::filesystem::path& folder) {
+    static std::mutex guard;
+    static std::map<std::string, std::unique_ptr<EnvStore>> stores;
+    std::error_code ec;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(folder, ec);
+    std::string name = (ec ? folder : canonical).string();
+
+    std::lock_guard<std::mutex> lock(guard);
+    auto it = stores.find(name);
+    if (it != stores.end()) return it->second.get();
+    std::unique_ptr<EnvStore> store(new EnvStore());
+    if (!store->openAt(name)) return nullptr;
+    return stores.emplace(name, std::move(store)).first->second.get();
+}
+
+bool EnvStore::openAt(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (mdb_env_create(&env_) != 0) return false;
+    mdb_env_set_mapsize(env_, kMapSize);
+    mdb_env_set_maxreaders(env_, kMaxReaders);
+    mdb_env_set_maxdbs(env_, 4);
+    // The stores are rebuilt from the registry and the shared files whenever the services start,
+    // so a commit need not wait for the disk; a crashed process still loses nothing.
+    int rc = mdb_env_open(env_, folder.c_str(), MDB_NOTLS | MDB_NOSYNC, 0666);
+    if (rc != 0) {
+        mdb_env_close(env_);
+        env_ = nullptr;
+        return false;
+    }
+    int dead = 0;
+    mdb_reader_check(env_, &dead);  // slots of readers that died
+
+    MDB_txn* txn = nullptr;
+    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0) return false;
+    if (mdb_dbi_open(txn, "values", MDB_CREATE, &values_) != 0 ||
+        mdb_dbi_open(txn, "blobs", MDB_CREATE, &blobs_) != 0) {
+        mdb_txn_abort(txn);
+        return false;
+    }
+    if (mdb_txn_commit(txn) != 0) return false;
+    id_ = nextStoreId++;
+    return true;
+}
+
+EnvStore::~EnvStore() {
+    if (env_ != nullptr) mdb_env_close(env_);
+}
+
+template <typename Read>
+bool EnvStore::withReadTxn(Read read) {
+    MDB_txn*& txn = threadReaders.txns[id_];
+    if (txn == nullptr) {
+        if (mdb_txn_begin(env_, nullptr, MDB_RDONLY, &txn) != 0) {
+            txn = nullptr;
+            return false;
+        }
+    } else if (mdb_txn_renew(txn) != 0) {
+        mdb_txn_abort(txn);
+        txn = nullptr;
+        return false;
+    }
+    bool result = read(txn);
+    mdb_txn_reset(txn);
+    return result;
+}
+
+std::optional<std::string> EnvStore::get(std::string_view key) {
+    std::string upper = ascii::toUpper(key);
+    std::optional<std::string> out;
+    withReadTxn([&](MDB_txn* txn) {
+        MDB_val k = toVal(upper), v{};
+        if (mdb_get(txn, values_, &k, &v) != 0) return false;
+        out = std::string(recordValue(fromVal(v)));
+        return true;
+    });
+    return out;
+}
+
+bool EnvStore::getInto(std::string_view key, char* buffer, int size) {
+    std::string upper = ascii::toUpper(key);
+    return withReadTxn([&](MDB_txn* txn) {
+        MDB_val k = toVal(upper), v{};
+        if (mdb_get(txn, values_, &k, &v) != 0) return false;
+        ascii::copyToBuffer(recordValue(fromVal(v)), buffer, size);
+        return true;
+    });
+}
+
+bool EnvStore::write(MDB_dbi dbi, std::string_view key, const std::string* value) {
+    MDB_txn* txn = nullptr;
+    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0) return false;
+    MDB_val k = toVal(key);
+    int rc = 0;
+    if (value != nullptr) {
+        MDB_val v = toVal(*value);
+        rc = mdb_put(txn, dbi, &k, &v, 0);
+    } else {
+        rc = mdb_del(txn, dbi, &k, nullptr);
+    }
+    if (rc != 0) {
+        mdb_txn_abort(txn);
+        return false;
+    }
+    return mdb_txn_commit(txn) == 0;
+}
+
+bool EnvStore::set(std::string_view key, std::string_view value) {
+    if (key.empty()) return false;
+    std::string upper = ascii::toUpper(key);
+    MDB_txn* txn = nullptr;
+    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0) return false;
+    MDB_val k = toVal(upper), old{};
+    // An existing key keeps the spelling it was first written with.
+    std::string record(mdb_get(txn, values_, &k, &old) == 0 ? recordKey(fromVal(old)) : key);
+    record += '\0';
+    record += value;
+    MDB_val v = toVal(record);
+    if (mdb_put(txn, values_, &k, &v, 0) != 0) {
+        mdb_txn_abort(txn);
+        return false;
+    }
+    return mdb_txn_commit(txn) == 0;
+}
+
+bool EnvStore::remove(std::string_view key) {
+    return write(values_, ascii::toUpper(key), nullptr);
+}
+
+int EnvStore::forEach(
+    const std::function<bool(std::string_view key, std::string_view value)>& visit) {
+    // Copy first, so the callback may change the store.
+    std::vector<std::pair<std::string, std::string>> records;
+    withReadTxn([&](MDB_txn* txn) {
+        MDB_cursor* cursor = nullptr;
+        if (mdb_cursor_open(txn, values_, &cursor) != 0) return false;
+        MDB_val k{}, v{};
+        for (int rc = mdb_cursor_get(cursor, &k, &v, MDB_FIRST); rc == 0;
+             rc = mdb_cursor_get(cursor, &k, &v, MDB_NEXT)) {
+            std::string_view record = fromVal(v);
+            records.emplace_back(recordKey(record), recordValue(record));
+        }
+        mdb_cursor_close(cursor);
+        return true;
+    });
+    int count = 0;
+    for (const auto& [key, value] : records) {
+        ++count;
+        if (!visit(key, value)) break;
+    }
+    return count;
+}
+
+bool EnvStore::setBlob(std::string_view name, std::string_view bytes) {
+    if (bytes.empty()) {
+        write(blobs_, name, nullptr);
+        return true;
+    }
+    std::string copy(bytes);
+    return write(blobs_, name, &copy);
+}
+
+std::optional<std::string> EnvStore::getBlob(std::string_view name) {
+    std::optional<std::string> out;
+    withReadTxn([&](MDB_txn* txn) {
+        MDB_val k = toVal(name), v{};
+        if (mdb_get(txn, blobs_, &k, &v) != 0) return false;
+        out = std::string(fromVal(v));
+        return true;
+    });
+    return out;
+}
+
+EnvStore* globalStore() { return EnvStore::open(platform::rootPath("env/global", true)); }
+
+EnvStore* sessionStore() {
+    std::string folder = "env/session/" + std::to_string(platform::currentSessionId());
+    return EnvStore::open(platform::rootPath(folder, true));
+}
+
+}  // namespace ombrix::env

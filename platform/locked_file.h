@@ -1,0 +1,43 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+#include "platform/unique_fd.h"
+
+namespace ombrix::platform {
+
+// How a data file is opened. Reading shares the file with other readers and keeps writers out;
+// writing keeps everybody else out and creates the file when it is missing.
+enum class FileAccess { Read, Write };
+
+// A data file opened under an open-file-description lock, so the exclusion holds between
+// processes and on network mounts, and ends when the file is closed or its process dies.
+// Every operation answers with a Win32-style code: 0 success, 2 file not found, 3 path not
+// found, 5 access denied, 32 sharing violation (another process holds a conflicting lock).
+class LockedFile {
+public:
+    LockedFile() = default;
+    LockedFile(LockedFile&&) = default;
+    LockedFile& operator=(LockedFile&&) = default;
+
+    int open(const std::string& path, FileAccess access);
+    void close() { fd_.reset(); }
+    bool isOpen() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
+
+    // Reads up to `length` bytes at `offset`; `got` is the number read (short at end of file).
+    int readAt(void* buffer, size_t length, off_t offset, size_t& got) const;
+    int writeAt(const void* buffer, size_t length, off_t offset) const;
+    int readAll(std::string& out) const;
+    int size(off_t& out) const;
+    int truncate(off_t length) const;
+    int sync() const;
+
+private:
+    UniqueFd fd_;
+};
+
+}  // namespace ombrix::platform

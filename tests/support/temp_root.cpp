@@ -1,0 +1,51 @@
+#include "support/temp_root.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace ombrix::test {
+
+TempRoot::TempRoot() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ombrix-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    if (const char* old = std::getenv("OMBRIX_ROOT")) {
+        previous_ = old;
+        hadPrevious_ = true;
+    }
+    ::setenv("OMBRIX_ROOT", path_.c_str(), 1);
+}
+
+TempRoot::~TempRoot() {
+    if (hadPrevious_) {
+        ::setenv("OMBRIX_ROOT", previous_.c_str(), 1);
+    } else {
+        ::unsetenv("OMBRIX_ROOT");
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::filesystem::path systemDir() {
+    const char* dir = std::getenv("OMBRIX_SYSTEM_DIR");
+    return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path("system");
+}
+
+}  // namespace ombrix::test
