@@ -12,7 +12,10 @@ namespace ombrix::platform {
 
 int LockedFile::open(const std::string& path, FileAccess access) {
     close();
-    int flags = (access == FileAccess::Write ? (O_RDWR | O_CREAT) : O_RDONLY) | O_CLOEXEC;
+    int flags = O_CLOEXEC;
+    if (access == FileAccess::Read) flags |= O_RDONLY;
+    if (access == FileAccess::Write) flags |= O_RDWR | O_CREAT;
+    if (access == FileAccess::Update) flags |= O_RDWR;
     UniqueFd fd(::open(path.c_str(), flags, 0666));
     if (!fd.valid()) return win::fromErrno(errno, path.c_str());
 
@@ -21,7 +24,7 @@ int LockedFile::open(const std::string& path, FileAccess access) {
     if (S_ISDIR(st.st_mode)) return win::kAccessDenied;
 
     struct flock lock {};
-    lock.l_type = access == FileAccess::Write ? F_WRLCK : F_RDLCK;
+    lock.l_type = access == FileAccess::Read ? F_RDLCK : F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0;  // the whole file, however long it grows

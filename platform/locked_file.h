@@ -10,8 +10,9 @@
 namespace ombrix::platform {
 
 // How a data file is opened. Reading shares the file with other readers and keeps writers out;
-// writing keeps everybody else out and creates the file when it is missing.
-enum class FileAccess { Read, Write };
+// writing keeps everybody else out and creates the file when it is missing; updating is writing
+// to a file that must exist already.
+enum class FileAccess { Read, Write, Update };
 
 // A data file opened under an open-file-description lock, so the exclusion holds between
 // processes and on network mounts, and ends when the file is closed or its process dies.

@@ -1,5 +1,7 @@
 #include "env_store.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -58,7 +60,14 @@ EnvStore* EnvStore::open(const std::filesystem::path& folder) {
 
     std::lock_guard<std::mutex> lock(guard);
     auto it = stores.find(name);
-    if (it != stores.end()) return it->second.get();
+    if (it != stores.end()) {
+        if (it->second->pid_ == ::getpid()) return it->second.get();
+        // Inherited through fork: an environment belongs to the process that opened it, so the
+        // child opens its own and leaves the parent's handle alone (closing it here would
+        // disturb the parent's lock table entries).
+        (void)it->second.release();
+        stores.erase(it);
+    }
     std::unique_ptr<EnvStore> store(new EnvStore());
     if (!store->openAt(name)) return nullptr;
     return stores.emplace(name, std::move(store)).first->second.get();
@@ -91,6 +100,7 @@ bool EnvStore::openAt(const std::filesystem::path& folder) {
     }
     if (mdb_txn_commit(txn) != 0) return false;
     id_ = nextStoreId++;
+    pid_ = ::getpid();
     return true;
 }
 

@@ -51,6 +51,7 @@ private:
     MDB_dbi values_ = 0;
     MDB_dbi blobs_ = 0;
     uint64_t id_ = 0;
+    int pid_ = 0;
 };
 
 // The global store of the machine and the session store of the calling process's session.

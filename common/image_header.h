@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "common/omx_image_types.h"
+
+// Reading and writing the header at the start of an image container.
+namespace ombrix::header {
+
+// Reads the first 1069 bytes, sharing the file with readers only. 0, 38 for a shorter file, or
+// the open or read error.
+int read(const std::string& path, OmxImageHeader& out);
+
+// Stores the checksum of `header` and writes it over the start of the existing file, keeping
+// everybody else out meanwhile. 0, the file's error, or 1208 when the checksum cannot be made.
+int write(const std::string& path, OmxImageHeader& header);
+
+bool hasContainerMark(const OmxImageHeader& header);
+bool hasPassword(const OmxImageHeader& header);
+bool checksumMatches(const OmxImageHeader& header);
+
+// The description of a current-format header, and of an older-format one ("ZRM V1.0"/"ZRM V3.0"
+// signature; false when the signature is neither).
+std::string description(const OmxImageHeader& header);
+bool olderFormatDescription(const OmxImageHeader& header, std::string& out);
+
+}  // namespace ombrix::header

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ombrix {
+
+// MD5 of `bytes` as 32 lower-case hexadecimal digits; empty when the digest cannot be computed.
+std::optional<std::string> md5Hex(std::string_view bytes);
+
+}  // namespace ombrix

@@ -1,0 +1,31 @@
+#include "common/test_images.h"
+
+#include <cstring>
+#include <fstream>
+
+#include "common/md5_digest.h"
+
+namespace ombrix::test {
+
+OmxImageHeader makeHeader(const std::string& description, const std::string& password) {
+    OmxImageHeader h;
+    std::memset(&h, 0, sizeof h);
+    h.discType = 1;
+    h.trackCount = 1;
+    h.formatMark = kOmxFormatMark;
+    std::memcpy(h.containerMark, "OMXContainer", 13);
+    description.copy(h.description, sizeof h.description);
+    if (!password.empty()) std::memcpy(h.passwordDigest, md5Hex(password)->c_str(), 33);
+    std::string body(reinterpret_cast<const char*>(&h), kOmxChecksummedBytes);
+    std::memcpy(h.checksum, md5Hex(body)->c_str(), 33);
+    return h;
+}
+
+void writeImage(const std::filesystem::path& path, const OmxImageHeader& header) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(&header), sizeof header);
+    out << std::string(282, '\0');
+}
+
+}  // namespace ombrix::test
