@@ -1,9 +1,9 @@
 #include "common/catalogue_entry.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "oxtenv.h"
 #include "platform/ascii.h"
@@ -20,17 +20,26 @@ void copyField(std::string_view field, char* target, size_t limit) {
     target[n] = '\0';
 }
 
+// The leading decimal number of a field, as strtol reads it; 0 when there is none.
 long decimal(std::string_view field) {
-    std::string text(ascii::trim(field));
-    return std::strtol(text.c_str(), nullptr, 10);
+    field = ascii::trim(field);
+    if (!field.empty() && field.front() == '+') field.remove_prefix(1);
+    long value = 0;
+    std::from_chars(field.data(), field.data() + field.size(), value);
+    return value;
 }
 
 }  // namespace
 
 std::string imageKey(int index) {
-    char key[32];
-    std::snprintf(key, sizeof key, "OMXImage_%.4d", index);
-    return key;
+    std::string key = "OMXImage_";
+    if (index < 0) {
+        key += '-';
+        index = -index;
+    }
+    std::string digits = std::to_string(index);
+    if (digits.size() < 4) key.append(4 - digits.size(), '0');
+    return key + digits;
 }
 
 int indexOfKey(std::string_view key) {
@@ -48,16 +57,17 @@ int indexOfKey(std::string_view key) {
 // takes the rest of the text.
 void parseEntry(std::string_view text, OmxImageInfo& info) {
     std::memset(&info, 0, sizeof info);
-    std::vector<std::string_view> fields;
-    while (fields.size() < 7) {
+    std::string_view fields[8];
+    size_t count = 0;
+    while (count < 7) {
         size_t cut = text.find('|');
         if (cut == std::string_view::npos) break;
-        fields.push_back(text.substr(0, cut));
+        fields[count++] = text.substr(0, cut);
         text.remove_prefix(cut + 1);
     }
-    fields.push_back(text);
+    fields[count++] = text;
 
-    auto field = [&](size_t n) { return n < fields.size() ? fields[n] : std::string_view{}; };
+    auto field = [&](size_t n) { return n < count ? fields[n] : std::string_view{}; };
     copyField(field(0), info.path, kPathField);
     copyField(field(1), info.program, kPathField);
     copyField(field(2), info.parameters, kPathField);

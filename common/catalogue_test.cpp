@@ -9,7 +9,7 @@
 
 #include "common/inifile.h"
 #include "common/oxtcomm.h"
-#include "common/test_images.h"
+#include "common/sample_images.h"
 #include "oxtenv.h"
 #include "support/temp_root.h"
 
@@ -63,7 +63,7 @@ protected:
 
     std::string image(const std::string& name, const std::string& description = "Disc") {
         fs::path path = root_ / "images" / name;
-        ombrix::test::writeImage(path, ombrix::test::makeHeader(description));
+        ombrix::samples::writeImage(path, ombrix::samples::makeHeader(description));
         return path.string();
     }
 

@@ -6,7 +6,7 @@
 
 #include "common/md5_digest.h"
 #include "common/oxtcomm.h"
-#include "common/test_images.h"
+#include "common/sample_images.h"
 #include "oxtenv.h"
 #include "support/temp_root.h"
 
@@ -19,7 +19,7 @@ class ImageHeader : public ::testing::Test {
 protected:
     std::string image(const std::string& description, const std::string& password = "") {
         std::string path = (root_ / "images/disc.om4").string();
-        ombrix::test::writeImage(path, ombrix::test::makeHeader(description, password));
+        ombrix::samples::writeImage(path, ombrix::samples::makeHeader(description, password));
         return path;
     }
     TempRoot root_;

@@ -1,8 +1,10 @@
 #include "env_store.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -232,11 +234,36 @@ std::optional<std::string> EnvStore::getBlob(std::string_view name) {
     return out;
 }
 
-EnvStore* globalStore() { return EnvStore::open(platform::rootPath("env/global", true)); }
+// Finding a store means path work on the file system; remember the answer per thread for the
+// machine root, folder and process it was found for.
+// A fork gives the child new stores; counted so the per-thread memory below needs no system call.
+std::atomic<uint64_t> forkGeneration{0};
+
+EnvStore* cachedStore(const std::string& relative) {
+    static const bool atForkRegistered = [] {
+        ::pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); });
+        return true;
+    }();
+    (void)atForkRegistered;
+    struct Found {
+        uint64_t generation;
+        EnvStore* store;
+    };
+    thread_local std::map<std::string, Found, std::less<>> found;
+    const char* root = std::getenv("OMBRIX_ROOT");
+    std::string key = (root != nullptr ? root : "") + std::string(1, '\0') + relative;
+    uint64_t generation = forkGeneration.load(std::memory_order_relaxed);
+    auto it = found.find(key);
+    if (it != found.end() && it->second.generation == generation) return it->second.store;
+    EnvStore* store = EnvStore::open(platform::rootPath(relative, true));
+    if (store != nullptr) found[key] = Found{generation, store};
+    return store;
+}
+
+EnvStore* globalStore() { return cachedStore("env/global"); }
 
 EnvStore* sessionStore() {
-    std::string folder = "env/session/" + std::to_string(platform::currentSessionId());
-    return EnvStore::open(platform::rootPath(folder, true));
+    return cachedStore("env/session/" + std::to_string(platform::currentSessionId()));
 }
 
 }  // namespace ombrix::env

@@ -1,11 +1,11 @@
-#include "common/test_images.h"
+#include "common/sample_images.h"
 
 #include <cstring>
 #include <fstream>
 
 #include "common/md5_digest.h"
 
-namespace ombrix::test {
+namespace ombrix::samples {
 
 OmxImageHeader makeHeader(const std::string& description, const std::string& password) {
     OmxImageHeader h;
@@ -28,4 +28,4 @@ void writeImage(const std::filesystem::path& path, const OmxImageHeader& header)
     out << std::string(282, '\0');
 }
 
-}  // namespace ombrix::test
+}  // namespace ombrix::samples
