@@ -7,6 +7,8 @@ function(ombrix_shared_library name)
   set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden
                                            VISIBILITY_INLINES_HIDDEN ON)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  # Static code linked in (platform stand-ins, ini files) stays private to each library.
+  target_link_options(${name} PRIVATE "LINKER:--exclude-libs,ALL")
   install(TARGETS ${name} LIBRARY DESTINATION system)
 endfunction()
 

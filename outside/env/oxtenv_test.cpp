@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/registry.h"
 #include "support/temp_root.h"
@@ -96,6 +97,30 @@ TEST(EnvStores, ValuesAreSharedBetweenProcesses) {
     }
     ASSERT_EQ(waitChild(child), 0);
     EXPECT_EQ(global("FromChild"), "hello");
+}
+
+TEST(EnvStores, ForkedChildrenUseTheStoresSafely) {
+    ombrix::test::TempRoot root;
+    ASSERT_TRUE(EnvSetGlobalValue("Shared", "parent"));  // the parent's store is open
+    std::vector<pid_t> children;
+    for (int c = 0; c < 4; ++c) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int bad = 0;
+            std::string mine = "Child" + std::to_string(c);
+            for (int i = 0; i < 200; ++i) {
+                if (global("Shared") != "parent") ++bad;
+                if (!EnvSetGlobalValue(mine.c_str(), std::to_string(i).c_str())) ++bad;
+            }
+            _exit(bad == 0 ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(global("Shared"), "parent");
+    for (pid_t pid : children) EXPECT_EQ(waitChild(pid), 0);
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(global(("Child" + std::to_string(c)).c_str()), "199");
+    }
 }
 
 TEST(EnvStores, SettingLooksAtSessionThenUserRegistryThenGlobal) {
