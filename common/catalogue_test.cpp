@@ -164,6 +164,20 @@ TEST_F(Catalogue, AddingWritesTheFileWithTheHeaderDescription) {
     EXPECT_EQ(OMXAddImage(&info, OMX_RANGE_SHARED), 5002);
 }
 
+TEST_F(Catalogue, TheSessionsDebugTraceFollowsTheCalls) {
+    std::string trace = (root_ / "trace.txt").string();
+    EnvSetUserValue("DebugOut", trace.c_str());
+    OmxImageInfo info = infoFor(image("a.om4"));
+    ASSERT_EQ(OMXAddImage(&info, OMX_RANGE_SHARED), 5001);
+    EXPECT_EQ(OMXAddImage(nullptr, OMX_RANGE_SHARED), -1);
+    EXPECT_EQ(ombrix::test::readFile(trace),
+              "oxtcomm_test - Entering OMXAddImage_int()\n"
+              "oxtcomm_test - Entering OMXAddImage_int()\n"
+              "oxtcomm_test - No Info\n");
+    EnvSetUserValue("DebugOut", (root_ / "no/such/folder/t.txt").c_str());
+    EXPECT_EQ(OMXAddImage(nullptr, OMX_RANGE_SHARED), -1);  // an unwritable trace is ignored
+}
+
 TEST_F(Catalogue, AddingRefusesWhatIsNoImage) {
     ombrix::test::writeFile(root_ / "images/text.om4", std::string(2000, 'x'));
     OmxImageInfo info = infoFor((root_ / "images/text.om4").string());
