@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+// Message boxes and the few dialogs of the libraries go through this one interface, so that
+// tests and headless runs can replace the windows with a recorder that answers from a script.
+namespace ombrix::ui {
+
+enum class Icon { None, Information, Warning, Error, Question };
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class Answer { Ok, Cancel, Yes, No };
+
+struct BoxOptions {
+    bool topMost = false;
+};
+
+struct PasswordPrompt {
+    std::string title;  // window title
+    std::string item;   // what the password is for, shown above the field
+    int maxLength = 15;
+    bool topMost = true;
+    bool centred = true;  // on the desktop
+};
+
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+    virtual Answer messageBox(const std::string& caption, const std::string& text, Icon icon,
+                              Buttons buttons, const BoxOptions& options) = 0;
+    // The typed password, or nothing when the user cancels.
+    virtual std::optional<std::string> askPassword(const PasswordPrompt& prompt) = 0;
+};
+
+// The interface in use: the recorder when $OMBRIX_UI_RECORD names a file, else windows.
+UserInterface& userInterface();
+// Replaces it (tests); null goes back to the choice above.
+void setUserInterface(std::unique_ptr<UserInterface> replacement);
+
+std::unique_ptr<UserInterface> makeRecorder(const std::string& recordFile,
+                                            const std::string& answersFile);
+std::unique_ptr<UserInterface> makeWindows();
+
+const char* iconName(Icon icon);
+
+}  // namespace ombrix::ui

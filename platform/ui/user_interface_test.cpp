@@ -1,0 +1,80 @@
+#include "platform/ui/user_interface.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <filesystem>
+
+#include "support/temp_root.h"
+
+namespace ombrix::ui {
+std::unique_ptr<QDialog> makePasswordDialogForTest(const PasswordPrompt& prompt);
+}
+
+using namespace ombrix::ui;
+
+namespace {
+
+TEST(Recorder, RecordsEveryBoxAndAnswersFromTheScriptInOrder) {
+    ombrix::test::TempRoot root;
+    auto record = root / "record.txt";
+    auto answers = root / "answers.txt";
+    ombrix::test::writeFile(answers, "yes\r\npassword:0123456789abcdefXYZ\nok\n");
+    auto ui = makeRecorder(record.string(), answers.string());
+    EXPECT_EQ(ui->messageBox("Ombrix TS", "Line one\nline two", Icon::Warning, Buttons::YesNo, {}),
+              Answer::Yes);
+    auto typed = ui->askPassword(PasswordPrompt{"Ombrix TS", "disc.om4"});
+    ASSERT_TRUE(typed.has_value());
+    EXPECT_EQ(*typed, "0123456789abcde");  // the field holds 15 characters
+    // Another recorder (another program of the same run) continues the script.
+    auto second = makeRecorder(record.string(), answers.string());
+    EXPECT_EQ(second->messageBox("C", "T", Icon::Information, Buttons::Ok, {}), Answer::Ok);
+    EXPECT_EQ(second->messageBox("C", "T", Icon::Error, Buttons::OkCancel, {}), Answer::Cancel);
+    EXPECT_FALSE(second->askPassword(PasswordPrompt{"T", "i"}).has_value());
+    EXPECT_EQ(ombrix::test::readFile(record),
+              "Ombrix TS\twarning\tLine one\\nline two\n"
+              "Ombrix TS\tpassword\tdisc.om4\n"
+              "C\tinformation\tT\n"
+              "C\terror\tT\n"
+              "T\tpassword\ti\n");
+}
+
+TEST(Recorder, TheEnvironmentChoosesIt) {
+    ombrix::test::TempRoot root;
+    auto record = root / "r.txt";
+    ::setenv("OMBRIX_UI_RECORD", record.c_str(), 1);
+    EXPECT_EQ(userInterface().messageBox("A", "B", Icon::None, Buttons::Ok, {}), Answer::Cancel);
+    ::unsetenv("OMBRIX_UI_RECORD");
+    EXPECT_EQ(ombrix::test::readFile(record), "A\tnone\tB\n");
+}
+
+// Renders the two windows offscreen and saves them for a person to look at.
+TEST(QtWindows, PasswordDialogAndMessageBoxRenderOffscreen) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    auto dialog = makePasswordDialogForTest(PasswordPrompt{"Ombrix TS", "office2000.om4"});
+    ASSERT_NE(dialog, nullptr);
+    auto* field = dialog->findChild<QLineEdit*>("password");
+    ASSERT_NE(field, nullptr);
+    EXPECT_EQ(field->maxLength(), 15);
+    EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(dialog->findChild<QLabel*>("item")->text(), "office2000.om4");
+    EXPECT_TRUE(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
+    field->setText("secret");
+
+    QMessageBox box(QMessageBox::Warning, "Ombrix TS",
+                    "Error inserting / ejecting the ombrix.\n\nReason: Drive is locked",
+                    QMessageBox::Ok);
+    std::filesystem::path shots = ombrix::test::systemDir().parent_path() / "screenshots";
+    std::filesystem::create_directories(shots);
+    dialog->show();
+    box.show();
+    EXPECT_TRUE(dialog->grab().save(QString::fromStdString((shots / "password.png").string())));
+    EXPECT_TRUE(box.grab().save(QString::fromStdString((shots / "messagebox.png").string())));
+}
+
+}  // namespace
