@@ -6,6 +6,17 @@
 extern "C" {
 #endif
 
+// Non-zero when the calling user holds the right (2 insert/eject, 4 drive letters,
+// 8 administration, 16 bound by the administrator's drive lock).
+int OMXTSHasRight(int right);
+
+// The image's password digest (32 hexadecimal digits), empty when it has none; non-zero when the
+// image could be read.
+int OMXTSVerifyPWD(const char* imagePath, char* buffer, int size);
+
+// The session's virtual drive letters, e.g. "EFG"; returns their number.
+int OMXTSGetOMXDriveLetters(char* buffer, int size);
+
 // Ask the network access service to re-read one shared file and publish it anew.
 void OMXTSReReadAdmFile(void);
 void OMXTSReReadImgFile(void);

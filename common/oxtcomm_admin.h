@@ -1,0 +1,39 @@
+#pragma once
+
+// Administration mode and the paths of the client library, for the library's own use and its
+// programs.
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+int OMXMapErrorCode(int code, char* buffer, int size);
+void OMXReportError(int textId);
+void OMXReportInsertError(int code);
+
+int OMXGetInstallPath(char* buffer, int size);
+int OMXGetImagePath(char* buffer, int size);
+int OMXGetImagePathNet(char* buffer, int size);
+int OMXGetGlobalImageFileName(char* buffer, int size);
+int OMXGetGlobalTreeFileName(char* buffer, int size);
+int OMXGetAdminFileName(char* buffer, int size);
+
+int OMXGetAdminMode(void);
+int OMXEnterAdmin(void);
+int OMXLeaveAdmin(void);
+int OMXSetAdminPWD(const char* oldPassword, const char* newPassword);
+int OMXGetAdminDriveLetters(char* buffer, int size);
+int OMXGetAdminComputer(char* buffer, int size);
+int OMXGetOMXDriveLetters(char* buffer, int size);
+int OMXVerifyPWD(const char* imagePath, char* password, int size);
+int OMXServiceDrivesSet(int seconds);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+namespace ombrix {
+// True when the administrator's drive lock keeps the calling session from drive `letter`.
+bool driveLockedByAdministrator(char letter);
+}  // namespace ombrix
+#endif
