@@ -27,12 +27,14 @@ std::string key(int index) {
     return text;
 }
 
-std::string pathOf(int index) { return "/srv/pool/images/disc" + std::to_string(index) + ".om4"; }
+std::string pathOf(int index) {
+    return "/srv/pool/images/disc" + std::to_string(index) + ".om4";
+}
 
 void publish() {
     for (int index = kFirst; index <= kLast; ++index) {
-        std::string entry = pathOf(index) + "|%OMXDrive%/setup|/work|E|1|2|1|Description " +
-                            std::to_string(index);
+        std::string entry =
+            pathOf(index) + "|%OMXDrive%/setup|/work|E|1|2|1|Description " + std::to_string(index);
         EnvSetGlobalValue(key(index).c_str(), entry.c_str());
     }
     EnvSetGlobalValue("OMXIndexHiNet", std::to_string(kLast).c_str());
@@ -72,7 +74,8 @@ fs::path rawCopy;
 void BM_RawLmdb_AllEntries(benchmark::State& state) {
     RawStore store(rawCopy);
     std::vector<std::string> keys;
-    for (int index = kFirst; index <= kLast; ++index) keys.push_back("OMXIMAGE_" + std::to_string(index));
+    for (int index = kFirst; index <= kLast; ++index)
+        keys.push_back("OMXIMAGE_" + std::to_string(index));
     char buffer[2048];
     MDB_txn* txn = nullptr;
     mdb_txn_begin(store.env, nullptr, MDB_RDONLY, &txn);

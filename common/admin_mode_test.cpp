@@ -15,14 +15,15 @@ namespace {
 
 std::string adminValue(const std::string& path, const char* section, const char* key) {
     CIniFile file(path);
-    if (file.OpenAndLoad(false, 1) != 0) return "<no file>";
+    if (file.OpenAndLoad(false, 1) != 0)
+        return "<no file>";
     std::string value;
     return file.GetValue(section, key, value) ? value : "<missing>";
 }
 
 // A session of a pool whose administration file lives in pool/.
 class AdminMode : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ::setenv("OMBRIX_SESSION", "4", 1);
         ::setenv("OMBRIX_HOST", "server-a", 1);
@@ -33,16 +34,18 @@ protected:
         file_ = (root_ / "pool/Oxtadm.dat").string();
     }
     void TearDown() override {
-        for (const char* name : {"OMBRIX_SESSION", "OMBRIX_HOST", "OMBRIX_UI_RECORD",
-                                 "OMBRIX_UI_ANSWERS"}) {
+        for (const char* name :
+             {"OMBRIX_SESSION", "OMBRIX_HOST", "OMBRIX_UI_RECORD", "OMBRIX_UI_ANSWERS"}) {
             ::unsetenv(name);
         }
     }
     void adminFile(const std::string& mode, const std::string& digest) {
-        ombrix::test::writeFile(file_, "[AdminSetting]\r\nAdminMode=" + mode +
-                                           "\r\nAdminPWD=" + digest + "\r\n");
+        ombrix::test::writeFile(
+            file_, "[AdminSetting]\r\nAdminMode=" + mode + "\r\nAdminPWD=" + digest + "\r\n");
     }
-    void answers(const std::string& lines) { ombrix::test::writeFile(root_ / "answers.txt", lines); }
+    void answers(const std::string& lines) {
+        ombrix::test::writeFile(root_ / "answers.txt", lines);
+    }
     std::string record() { return ombrix::test::readFile(root_ / "record.txt"); }
 
     ombrix::test::TempRoot root_;

@@ -36,7 +36,7 @@ OmxImageInfo infoFor(const std::string& path) {
 
 // A machine root with a shared catalogue file, as the services configure it.
 class Catalogue : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         file_ = (root_ / "pool/OMXimg.dat").string();
         fs::create_directories(root_ / "pool");
@@ -52,7 +52,8 @@ protected:
         int highest = 5000;
         for (const CEntry& entry : entries) {
             int index = std::atoi(entry.key.c_str() + 9);
-            if (index < 5000) index += 5000;
+            if (index < 5000)
+                index += 5000;
             highest = std::max(highest, index);
             char key[32];
             std::snprintf(key, sizeof key, "OMXImage_%.4d", index);
@@ -89,8 +90,8 @@ TEST_F(Catalogue, EntryTextsParseIntoTheRecord) {
     EnvSetGlobalValue("OMXImage_5001", "/img/a.om4|run.sh|/work|F|12|-3|1|A disc");
     EnvSetGlobalValue("OMXImage_5002", "/img/b.om4|prog|dir|G|5");
     EnvSetGlobalValue("OMXImage_5003", "/img/c.om4||/dir|0|1|2|0|Pipes | in | text");
-    EnvSetGlobalValue("OMXImage_5004", (std::string(300, 'p') + "|x|y|E|1|2|1|" +
-                                        std::string(200, 'd')).c_str());
+    EnvSetGlobalValue("OMXImage_5004",
+                      (std::string(300, 'p') + "|x|y|E|1|2|1|" + std::string(200, 'd')).c_str());
     OmxImageInfo info;
     ASSERT_EQ(OMXGetImageInfoFromIndex(5001, &info), 1);
     EXPECT_STREQ(info.path, "/img/a.om4");
@@ -212,8 +213,9 @@ TEST_F(Catalogue, OlderFormatImagesNeedTheCompatibilitySwitch) {
 }
 
 TEST_F(Catalogue, AKeyTakenInTheFileMovesTheNewEntryToAFreeOne) {
-    ombrix::test::writeFile(file_, "[Images]\r\nOMXImage_5001=/other.om4|||0|0|0|0|\r\n"
-                                   "OMXImage_5002=/other2.om4|||0|0|0|0|\r\n");
+    ombrix::test::writeFile(file_,
+                            "[Images]\r\nOMXImage_5001=/other.om4|||0|0|0|0|\r\n"
+                            "OMXImage_5002=/other2.om4|||0|0|0|0|\r\n");
     OmxImageInfo info = infoFor(image("a.om4"));  // the store is not published yet
     EXPECT_EQ(OMXAddImage(&info, OMX_RANGE_SHARED), 5003);
 }
@@ -228,10 +230,13 @@ TEST_F(Catalogue, TwoProcessesAddingAtOnceLoseNothing) {
     const char* prefix = child == 0 ? "c" : "p";
     int failures = 0;
     for (int i = 0; i < kEach; ++i) {
-        OmxImageInfo info = infoFor((root_ / "images" / (prefix + std::to_string(i) + ".om4")).string());
-        if (OMXAddImage(&info, OMX_RANGE_SHARED) < 5001) ++failures;
+        OmxImageInfo info =
+            infoFor((root_ / "images" / (prefix + std::to_string(i) + ".om4")).string());
+        if (OMXAddImage(&info, OMX_RANGE_SHARED) < 5001)
+            ++failures;
     }
-    if (child == 0) _exit(failures);
+    if (child == 0)
+        _exit(failures);
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_EQ(failures, 0);
@@ -242,7 +247,8 @@ TEST_F(Catalogue, TwoProcessesAddingAtOnceLoseNothing) {
     CEntryList entries;
     file.GetSectionEntries("Images", entries);
     std::set<std::string> paths;
-    for (const CEntry& entry : entries) paths.insert(entry.value.substr(0, entry.value.find('|')));
+    for (const CEntry& entry : entries)
+        paths.insert(entry.value.substr(0, entry.value.find('|')));
     EXPECT_EQ(entries.size(), 2u * kEach);
     EXPECT_EQ(paths.size(), 2u * kEach);
 }
@@ -294,9 +300,10 @@ TEST_F(Catalogue, ChangingFindsTheEntryByPathWhenKeysDiffer) {
 }
 
 TEST_F(Catalogue, RemovingTheHighestEntryLowersTheHighestIndex) {
-    ombrix::test::writeFile(file_, "[Images]\r\nOMXImage_5001=/a.om4|||0|0|0|0|\r\n"
-                                   "OMXImage_5002=/b.om4|||0|0|0|0|\r\n"
-                                   "OMXImage_0013=/c.om4|||0|0|0|0|\r\n");
+    ombrix::test::writeFile(file_,
+                            "[Images]\r\nOMXImage_5001=/a.om4|||0|0|0|0|\r\n"
+                            "OMXImage_5002=/b.om4|||0|0|0|0|\r\n"
+                            "OMXImage_0013=/c.om4|||0|0|0|0|\r\n");
     publish();
     ASSERT_EQ(OMXGetIndexHiNet(), 5013);
     OMXRemoveImage(5002);

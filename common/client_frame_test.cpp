@@ -30,7 +30,7 @@ std::string mapped(int code) {
 
 // Message boxes and dialogs of a test go to a record file and take answers from a script.
 class Scripted : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ::setenv("OMBRIX_UI_RECORD", (root_ / "record.txt").c_str(), 1);
         ::setenv("OMBRIX_UI_ANSWERS", (root_ / "answers.txt").c_str(), 1);
@@ -39,7 +39,9 @@ protected:
         ::unsetenv("OMBRIX_UI_RECORD");
         ::unsetenv("OMBRIX_UI_ANSWERS");
     }
-    void answers(const std::string& lines) { ombrix::test::writeFile(root_ / "answers.txt", lines); }
+    void answers(const std::string& lines) {
+        ombrix::test::writeFile(root_ / "answers.txt", lines);
+    }
     std::string record() { return ombrix::test::readFile(root_ / "record.txt"); }
 
     TempRoot root_;
@@ -80,7 +82,8 @@ TEST(ErrorTexts, EveryCodeMapsToItsText) {
         {521, "Unknown error"},
         {99999, "Unknown error"},
     };
-    for (const auto& [code, text] : table) EXPECT_EQ(mapped(code), text) << "code " << code;
+    for (const auto& [code, text] : table)
+        EXPECT_EQ(mapped(code), text) << "code " << code;
     for (int code : {501, 502, 505, 510, 513, 516, 520}) {
         EXPECT_EQ(mapped(code), "Internal Error, Code = " + std::to_string(code));
     }
@@ -151,11 +154,12 @@ TEST(DrivesSet, TheServiceMustConsumeTheSignal) {
     TempRoot root;
     EXPECT_EQ(OMXServiceDrivesSet(0), 0);  // no service, no event
     int error = 0;
-    auto event = ombrix::platform::NamedEvent::create("Global\\OMBRIX_4_SEC_EVENT", true, false,
-                                                      error);
+    auto event =
+        ombrix::platform::NamedEvent::create("Global\\OMBRIX_4_SEC_EVENT", true, false, error);
     ASSERT_NE(event, nullptr);
     std::thread service([&] {
-        if (event->wait(3000)) event->reset();
+        if (event->wait(3000))
+            event->reset();
     });
     EXPECT_EQ(OMXServiceDrivesSet(0), 1);
     service.join();

@@ -16,7 +16,7 @@ using ombrix::test::TempRoot;
 namespace {
 
 class ImageHeader : public ::testing::Test {
-protected:
+  protected:
     std::string image(const std::string& description, const std::string& password = "") {
         std::string path = (root_ / "images/disc.om4").string();
         ombrix::samples::writeImage(path, ombrix::samples::makeHeader(description, password));
@@ -77,7 +77,8 @@ TEST_F(ImageHeader, DescriptionReachesHeaderAndSharedEntry) {
     std::string path = image("Old");
     std::string catalogue = (root_ / "OMXimg.dat").string();
     EnvSetGlobalValue("OmxConfigFileNet", catalogue.c_str());
-    ombrix::test::writeFile(catalogue, "[Images]\r\nOMXImage_5001=" + path + "|p|d|E|1|2|1|Old\r\n");
+    ombrix::test::writeFile(catalogue,
+                            "[Images]\r\nOMXImage_5001=" + path + "|p|d|E|1|2|1|Old\r\n");
     EnvSetGlobalValue("OMXImage_5001", (path + "|p|d|E|1|2|1|Old").c_str());
     EnvSetGlobalValue("OMXIndexHiNet", "5001");
 
@@ -86,9 +87,9 @@ TEST_F(ImageHeader, DescriptionReachesHeaderAndSharedEntry) {
     OmxImageHeader h;
     ASSERT_EQ(OMXGetHeader(path.c_str(), &h), 0);
     EXPECT_EQ(std::string(h.description, 128), longText.substr(0, 128));
-    EXPECT_EQ(ombrix::test::readFile(catalogue),
-              "[IMAGES]\r\nOMXIMAGE_5001=" + path + "|p|d|E|1|2|1|" + longText.substr(0, 128) +
-                  "\r\n");
+    EXPECT_EQ(
+        ombrix::test::readFile(catalogue),
+        "[IMAGES]\r\nOMXIMAGE_5001=" + path + "|p|d|E|1|2|1|" + longText.substr(0, 128) + "\r\n");
 }
 
 }  // namespace

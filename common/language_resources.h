@@ -14,7 +14,7 @@ namespace ombrix::strings {
 // and is used only when its version is the one the program expects; otherwise a notice is shown
 // once and the built-in texts stay. Loaded on first use.
 class LanguageResources {
-public:
+  public:
     LanguageResources(std::string module, int expectedVersion);
     ~LanguageResources();
     LanguageResources(const LanguageResources&) = delete;
@@ -24,7 +24,7 @@ public:
     // The help file of the language in use, empty with the built-in language.
     std::string helpFile();
 
-private:
+  private:
     void load();
 
     std::string module_;

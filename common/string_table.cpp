@@ -58,12 +58,16 @@ LanguageResources& language() {
 }  // namespace
 
 std::optional<std::string> text(int id) {
-    if (auto translated = language().text(id)) return translated;
+    if (auto translated = language().text(id))
+        return translated;
     auto it = builtIn().find(id);
-    if (it == builtIn().end()) return std::nullopt;
+    if (it == builtIn().end())
+        return std::nullopt;
     return std::string(it->second);
 }
 
-std::string textOr(int id) { return text(id).value_or(""); }
+std::string textOr(int id) {
+    return text(id).value_or("");
+}
 
 }  // namespace ombrix::strings

@@ -7,18 +7,23 @@
 // UTF-8 text passes through unchanged.
 namespace ombrix::ascii {
 
-inline char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 inline std::string toUpper(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = upper(c);
+    for (char& c : out)
+        c = upper(c);
     return out;
 }
 
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (upper(a[i]) != upper(b[i])) return false;
+        if (upper(a[i]) != upper(b[i]))
+            return false;
     }
     return true;
 }
@@ -32,15 +37,18 @@ inline bool isSpace(char c) {
 }
 
 inline std::string_view trim(std::string_view s) {
-    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+    while (!s.empty() && isSpace(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
 // Copies `value` into a caller's buffer of `size` bytes: cut to size - 1 and zero-terminated.
 // Does nothing for a null buffer or a size below 1. Returns the number of characters copied.
 inline int copyToBuffer(std::string_view value, char* buffer, long size) {
-    if (buffer == nullptr || size < 1) return 0;
+    if (buffer == nullptr || size < 1)
+        return 0;
     size_t n = value.size() < static_cast<size_t>(size - 1) ? value.size() : size - 1;
     value.copy(buffer, n);
     buffer[n] = '\0';

@@ -19,7 +19,7 @@ enum class FileAccess { Read, Write, Update };
 // Every operation answers with a Win32-style code: 0 success, 2 file not found, 3 path not
 // found, 5 access denied, 32 sharing violation (another process holds a conflicting lock).
 class LockedFile {
-public:
+  public:
     LockedFile() = default;
     LockedFile(LockedFile&&) = default;
     LockedFile& operator=(LockedFile&&) = default;
@@ -37,7 +37,7 @@ public:
     int truncate(off_t length) const;
     int sync() const;
 
-private:
+  private:
     UniqueFd fd_;
 };
 

@@ -25,7 +25,7 @@ int postToSession(uint32_t session, const BusMessage& message);
 
 // One program's place on the bus, for as long as the object lives.
 class BusListener {
-public:
+  public:
     BusListener();  // in the caller's session
     explicit BusListener(uint32_t session);
     ~BusListener();
@@ -37,7 +37,7 @@ public:
     // Waits at most `timeoutMs` (-1: no limit) for the next message.
     std::optional<BusMessage> receive(int timeoutMs);
 
-private:
+  private:
     UniqueFd fd_;
     std::string path_;
 };

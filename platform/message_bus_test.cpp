@@ -28,9 +28,7 @@ TEST(MessageBus, EveryListenerOfTheSessionGetsTheMessage) {
 TEST(MessageBus, ListenersThatAreGoneAreDropped) {
     ombrix::test::TempRoot root;
     BusListener alive(9);
-    {
-        BusListener ended(9);
-    }
+    { BusListener ended(9); }
     // A socket file left behind by a program that died.
     auto folder = root / "Sessions/9/windows";
     ombrix::test::writeFile(folder / "stale", "");

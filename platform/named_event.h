@@ -11,7 +11,7 @@ namespace ombrix::platform {
 // every process holding it keeps a shared lock on the file, so an event whose holders have all
 // ended no longer exists for `open`, as with kernel objects.
 class NamedEvent {
-public:
+  public:
     // Creates the event, or opens it when it exists already. `error` gets a Win32-style code.
     static std::unique_ptr<NamedEvent> create(std::string_view name, bool manualReset,
                                               bool initiallySet, int& error);
@@ -25,7 +25,7 @@ public:
     // sees it set.
     bool wait(int timeoutMs);
 
-private:
+  private:
     explicit NamedEvent(UniqueFd fd) : fd_(std::move(fd)) {}
     template <typename Change>
     bool withState(Change change);

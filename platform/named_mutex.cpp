@@ -41,7 +41,8 @@ std::string fileNameFor(std::string_view name) {
             out += hex;
         }
     }
-    if (out.empty() || out == "." || out == "..") out = "%" + out;
+    if (out.empty() || out == "." || out == "..")
+        out = "%" + out;
     if (out.size() > kMaxFileName) {
         char tail[20];
         std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(fnv1a(name)));
@@ -63,9 +64,11 @@ std::filesystem::path kernelObjectPath(std::string_view name) {
     if (name.substr(0, kGlobal.size()) == kGlobal) {
         name.remove_prefix(kGlobal.size());
     } else {
-        if (name.substr(0, kLocal.size()) == kLocal) name.remove_prefix(kLocal.size());
+        if (name.substr(0, kLocal.size()) == kLocal)
+            name.remove_prefix(kLocal.size());
         uint32_t session = currentSessionId();
-        if (session != 0) folder = "sync/Session" + std::to_string(session) + "/";
+        if (session != 0)
+            folder = "sync/Session" + std::to_string(session) + "/";
     }
     return rootPath(folder + fileNameFor(name));
 }
@@ -73,18 +76,21 @@ std::filesystem::path kernelObjectPath(std::string_view name) {
 NamedMutex::NamedMutex(std::string_view name) {
     std::string path = kernelObjectPath(name).string();
     fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd_.valid()) openError_ = win::fromErrno(errno, path.c_str());
+    if (!fd_.valid())
+        openError_ = win::fromErrno(errno, path.c_str());
 }
 
 NamedMutex::~NamedMutex() {
-    while (heldByThisThread()) unlock();
+    while (heldByThisThread())
+        unlock();
 }
 
 bool NamedMutex::tryFileLock(bool& abandoned) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd_.get(), F_OFD_SETLK, &lock) != 0) return false;
+    if (::fcntl(fd_.get(), F_OFD_SETLK, &lock) != 0)
+        return false;
     int32_t previous = 0;
     abandoned = ::pread(fd_.get(), &previous, sizeof previous, kOwnerOffset) ==
                     static_cast<ssize_t>(sizeof previous) &&
@@ -95,7 +101,8 @@ bool NamedMutex::tryFileLock(bool& abandoned) {
 }
 
 NamedMutex::WaitResult NamedMutex::lock(int timeoutMs) {
-    if (openError_ != 0) return WaitResult::Failed;
+    if (openError_ != 0)
+        return WaitResult::Failed;
     if (heldByThisThread()) {
         ++depth_;
         return WaitResult::Acquired;
@@ -122,7 +129,8 @@ NamedMutex::WaitResult NamedMutex::lock(int timeoutMs) {
             return WaitResult::TimedOut;
         }
         std::this_thread::sleep_for(pause);
-        if (pause < std::chrono::milliseconds(5)) pause *= 2;
+        if (pause < std::chrono::milliseconds(5))
+            pause *= 2;
     }
     owner_.store(std::this_thread::get_id());
     depth_ = 1;
@@ -130,8 +138,10 @@ NamedMutex::WaitResult NamedMutex::lock(int timeoutMs) {
 }
 
 void NamedMutex::unlock() {
-    if (!heldByThisThread()) return;
-    if (--depth_ > 0) return;
+    if (!heldByThisThread())
+        return;
+    if (--depth_ > 0)
+        return;
     int32_t none = 0;
     (void)!::pwrite(fd_.get(), &none, sizeof none, kOwnerOffset);
     struct flock lock {};

@@ -21,7 +21,7 @@ std::filesystem::path kernelObjectPath(std::string_view name);
 // when the holding process dies, so an abandoned mutex is acquired by the next waiter, never a
 // hang. Threads of one process sharing one object are kept apart by an in-process mutex.
 class NamedMutex {
-public:
+  public:
     enum class WaitResult { Acquired, Abandoned, TimedOut, Failed };
 
     explicit NamedMutex(std::string_view name);
@@ -38,7 +38,7 @@ public:
     void unlock();
     bool heldByThisThread() const { return owner_.load() == std::this_thread::get_id(); }
 
-private:
+  private:
     bool tryFileLock(bool& abandoned);
 
     UniqueFd fd_;

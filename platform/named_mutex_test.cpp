@@ -19,7 +19,8 @@ namespace {
 TEST(NamedMutex, NamesMapToFilesBySpace) {
     ombrix::test::TempRoot root;
     ::setenv("OMBRIX_SESSION", "7", 1);
-    EXPECT_EQ(kernelObjectPath("Global\\OMX_TS_Pipe_Mutex"), root / "sync/Global/OMX_TS_Pipe_Mutex");
+    EXPECT_EQ(kernelObjectPath("Global\\OMX_TS_Pipe_Mutex"),
+              root / "sync/Global/OMX_TS_Pipe_Mutex");
     EXPECT_EQ(kernelObjectPath("OMX_TS_Helper_MUTEX"), root / "sync/Session7/OMX_TS_Helper_MUTEX");
     EXPECT_EQ(kernelObjectPath("Local\\a/b"), root / "sync/Session7/a%2Fb");
     ::setenv("OMBRIX_SESSION", "0", 1);

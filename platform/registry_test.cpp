@@ -79,10 +79,11 @@ TEST(Registry, DeletingAKeyTakesItsSubkeysButNotItsNeighbours) {
 
 TEST(Registry, JunkInTheHiveFileIsSkipped) {
     ombrix::test::TempRoot root;
-    ombrix::test::writeFile(root / "registry/HKLM.reg",
-                            std::string("garbage\n\"orphan\"=REG_SZ:x\n[K]\n\"a\"=REG_SZ:ok\n"
-                                        "\"b\"=REG_BOGUS:1\n\"c\"=REG_BINARY:zz\n\"d\"=REG_SZ:bad\\x\n") +
-                                std::string("\0\0\xff", 3));
+    ombrix::test::writeFile(
+        root / "registry/HKLM.reg",
+        std::string("garbage\n\"orphan\"=REG_SZ:x\n[K]\n\"a\"=REG_SZ:ok\n"
+                    "\"b\"=REG_BOGUS:1\n\"c\"=REG_BINARY:zz\n\"d\"=REG_SZ:bad\\x\n") +
+            std::string("\0\0\xff", 3));
     std::string text;
     ASSERT_EQ(reg::getString("HKLM\\K", "a", text), 0);
     EXPECT_EQ(text, "ok");
@@ -99,7 +100,8 @@ TEST(Registry, ConcurrentWritersLoseNothing) {
     for (int i = 0; i < kEach; ++i) {
         reg::setString("HKLM\\Test", std::string(who) + std::to_string(i), "v");
     }
-    if (child == 0) _exit(0);
+    if (child == 0)
+        _exit(0);
     waitpid(child, nullptr, 0);
     std::vector<std::pair<std::string, reg::Value>> values;
     ASSERT_EQ(reg::listValues("HKLM\\Test", values), 0);

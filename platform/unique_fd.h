@@ -8,12 +8,13 @@ namespace ombrix::platform {
 
 // Owns one file descriptor and closes it once.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.fd_, -1));
+        if (this != &other)
+            reset(std::exchange(other.fd_, -1));
         return *this;
     }
     UniqueFd(const UniqueFd&) = delete;
@@ -23,11 +24,12 @@ public:
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
     void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -19,7 +19,7 @@ namespace ombrix::env {
 // LMDB allows one open environment per file and process, so stores are shared per folder
 // through `open`. Reads take no lock; writes are one transaction each.
 class EnvStore {
-public:
+  public:
     // The store in `folder`, opened once per process; null when it cannot be opened.
     static EnvStore* open(const std::filesystem::path& folder);
 
@@ -39,7 +39,7 @@ public:
     bool setBlob(std::string_view name, std::string_view bytes);
     std::optional<std::string> getBlob(std::string_view name);
 
-private:
+  private:
     EnvStore() = default;
     bool openAt(const std::filesystem::path& folder);
     // Runs `read` inside a read transaction reused by the calling thread.

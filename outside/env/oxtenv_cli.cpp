@@ -23,9 +23,11 @@ int printEntry(void*, const char* key, const char* value) {
 }
 
 bool validSession(const std::string& text) {
-    if (text.empty() || text.size() > 10) return false;
+    if (text.empty() || text.size() > 10)
+        return false;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
     }
     return std::strtoull(text.c_str(), nullptr, 10) <= 0xFFFFFFFFull;
 }
@@ -75,8 +77,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (command == "delete" && args.size() == 2) {
-        int ok = session ? EnvDeleteUserValue(args[1].c_str())
-                         : EnvDeleteGlobalValue(args[1].c_str());
+        int ok =
+            session ? EnvDeleteUserValue(args[1].c_str()) : EnvDeleteGlobalValue(args[1].c_str());
         if (!ok) {
             std::fprintf(stderr, "oxtenv: no value '%s'\n", args[1].c_str());
             return 1;

@@ -90,9 +90,8 @@ TEST(EnvStores, ValuesAreSharedBetweenProcesses) {
     pid_t child = fork();
     if (child == 0) {
         // A fresh process: the library must not reuse the parent's open store.
-        execl(
-            (ombrix::test::systemDir() / "oxtenv").c_str(), "oxtenv", "set", "FromChild",
-            "hello", static_cast<char*>(nullptr));
+        execl((ombrix::test::systemDir() / "oxtenv").c_str(), "oxtenv", "set", "FromChild", "hello",
+              static_cast<char*>(nullptr));
         _exit(99);
     }
     ASSERT_EQ(waitChild(child), 0);
@@ -109,15 +108,19 @@ TEST(EnvStores, ForkedChildrenUseTheStoresSafely) {
             int bad = 0;
             std::string mine = "Child" + std::to_string(c);
             for (int i = 0; i < 200; ++i) {
-                if (global("Shared") != "parent") ++bad;
-                if (!EnvSetGlobalValue(mine.c_str(), std::to_string(i).c_str())) ++bad;
+                if (global("Shared") != "parent")
+                    ++bad;
+                if (!EnvSetGlobalValue(mine.c_str(), std::to_string(i).c_str()))
+                    ++bad;
             }
             _exit(bad == 0 ? 0 : 1);
         }
         children.push_back(pid);
     }
-    for (int i = 0; i < 200; ++i) EXPECT_EQ(global("Shared"), "parent");
-    for (pid_t pid : children) EXPECT_EQ(waitChild(pid), 0);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(global("Shared"), "parent");
+    for (pid_t pid : children)
+        EXPECT_EQ(waitChild(pid), 0);
     for (int c = 0; c < 4; ++c) {
         EXPECT_EQ(global(("Child" + std::to_string(c)).c_str()), "199");
     }

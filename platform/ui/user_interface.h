@@ -25,7 +25,7 @@ struct PasswordPrompt {
 };
 
 class UserInterface {
-public:
+  public:
     virtual ~UserInterface() = default;
     virtual Answer messageBox(const std::string& caption, const std::string& text, Icon icon,
                               Buttons buttons, const BoxOptions& options) = 0;

@@ -8,7 +8,7 @@ namespace ombrix::test {
 // A fresh machine root in a temporary folder for one test; OMBRIX_ROOT points at it while the
 // object lives, and the folder is removed afterwards.
 class TempRoot {
-public:
+  public:
     TempRoot();
     ~TempRoot();
     TempRoot(const TempRoot&) = delete;
@@ -17,7 +17,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
 
-private:
+  private:
     std::filesystem::path path_;
     std::string previous_;
     bool hadPrevious_ = false;
