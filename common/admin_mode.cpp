@@ -51,30 +51,23 @@ std::string sessionDriveLetters() {
 
 OMX_EXPORT int OMXGetAdminMode(void) {
     char value[32];
-    if (!EnvGetGlobalValue("OmxAdminMode", value, sizeof value) || std::atoi(value) != 1)
-        return 0;
-    if (!EnvGetUserValue("OmxAdminMode", value, sizeof value))
-        return 2;
+    if (!EnvGetGlobalValue("OmxAdminMode", value, sizeof value) || std::atoi(value) != 1) return 0;
+    if (!EnvGetUserValue("OmxAdminMode", value, sizeof value)) return 2;
     int state = std::atoi(value);
     return state == 1 || state == 2 ? state : 0;
 }
 
 OMX_EXPORT int OMXEnterAdmin(void) {
     std::string path = adminFile();
-    if (!fileExists(path))
-        return refuse(strings::kAdminFileNotFound);
+    if (!fileExists(path)) return refuse(strings::kAdminFileNotFound);
     CIniFile file(path);
     if (file.OpenAndLoad(true, CIniFile::kAttempts) != 0)
         return refuse(strings::kAdminFileReadError);
     std::string mode, digest;
-    if (!file.GetValue(kSettings, "AdminMode", mode))
-        return refuse(strings::kAdminFileReadError);
-    if (!mode.empty() && mode.front() != '0')
-        return 0;  // another administrator is in
-    if (!file.GetValue(kSettings, "AdminPWD", digest))
-        return refuse(strings::kAdminFileReadError);
-    if (digest.size() != kDigestLength)
-        return refuse(strings::kAdminFilePasswordInvalid);
+    if (!file.GetValue(kSettings, "AdminMode", mode)) return refuse(strings::kAdminFileReadError);
+    if (!mode.empty() && mode.front() != '0') return 0;  // another administrator is in
+    if (!file.GetValue(kSettings, "AdminPWD", digest)) return refuse(strings::kAdminFileReadError);
+    if (digest.size() != kDigestLength) return refuse(strings::kAdminFilePasswordInvalid);
     // Keep the file locked while the password is asked, so nobody else enters meanwhile.
     if (!ombrix::askForPassword(strings::textOr(strings::kAdministrationMode), digest, true)) {
         return 0;
@@ -93,8 +86,7 @@ OMX_EXPORT int OMXEnterAdmin(void) {
             return refuse(strings::kAdminFileWriteError);
         }
     }
-    if (file.Save() != 0)
-        return refuse(strings::kAdminFileWriteError);
+    if (file.Save() != 0) return refuse(strings::kAdminFileWriteError);
     file.Close();
     EnvSetUserValue("OmxAdminMode", "1");
     EnvSetGlobalValue("OmxAdminDrives", letters.c_str());
@@ -103,11 +95,9 @@ OMX_EXPORT int OMXEnterAdmin(void) {
 }
 
 OMX_EXPORT int OMXLeaveAdmin(void) {
-    if (OMXGetAdminMode() != 1)
-        return 0;
+    if (OMXGetAdminMode() != 1) return 0;
     std::string path = adminFile();
-    if (!fileExists(path))
-        return refuse(strings::kAdminFileNotFound);
+    if (!fileExists(path)) return refuse(strings::kAdminFileNotFound);
     CIniFile file(path);
     if (file.OpenAndLoad(true, CIniFile::kAttempts) != 0) {
         return refuse(strings::kAdminFileWriteError);
@@ -140,18 +130,14 @@ OMX_EXPORT int OMXSetAdminPWD(const char* oldPassword, const char* newPassword) 
         file.SetValue(kSettings, "AdminMode", "0");
     }
     std::string stored;
-    if (!file.GetValue(kSettings, "AdminPWD", stored))
-        return refuse(strings::kAdminFileReadError);
-    if (stored.size() != kDigestLength)
-        return refuse(strings::kAdminFilePasswordInvalid);
+    if (!file.GetValue(kSettings, "AdminPWD", stored)) return refuse(strings::kAdminFileReadError);
+    if (stored.size() != kDigestLength) return refuse(strings::kAdminFilePasswordInvalid);
     auto oldDigest = ombrix::md5Hex(oldPassword);
     auto newDigest = ombrix::md5Hex(newPassword);
-    if (!oldDigest || !newDigest)
-        return refuse(strings::kInternalError);
+    if (!oldDigest || !newDigest) return refuse(strings::kInternalError);
     if (*oldDigest != stored) {
         // A file made just now keeps its defaults even when the password is refused.
-        if (created)
-            file.Save();
+        if (created) file.Save();
         return refuse(strings::kPasswordIsInvalid);
     }
     if (!file.SetValue(kSettings, "AdminPWD", *newDigest) || file.Save() != 0) {
@@ -161,8 +147,7 @@ OMX_EXPORT int OMXSetAdminPWD(const char* oldPassword, const char* newPassword) 
 }
 
 OMX_EXPORT int OMXGetAdminDriveLetters(char* buffer, int size) {
-    if (buffer == nullptr || size <= 0)
-        return 0;
+    if (buffer == nullptr || size <= 0) return 0;
     char letters[64] = "";
     EnvGetGlobalValue("OmxAdminDrives", letters, sizeof letters);
     return ombrix::ascii::copyToBuffer(ombrix::ascii::toUpper(letters), buffer, size);
@@ -170,15 +155,12 @@ OMX_EXPORT int OMXGetAdminDriveLetters(char* buffer, int size) {
 
 OMX_EXPORT int OMXGetAdminComputer(char* buffer, int size) {
     std::string path = adminFile();
-    if (path.empty())
-        return 0;
+    if (path.empty()) return 0;
     CIniFile file(path);
-    if (file.OpenAndLoad(false, CIniFile::kAttempts) != 0)
-        return 0;
+    if (file.OpenAndLoad(false, CIniFile::kAttempts) != 0) return 0;
     file.Close();
     std::string machine;
-    if (!file.GetValue(kSettings, "OmxAdminMachine", machine))
-        return 0;
+    if (!file.GetValue(kSettings, "OmxAdminMachine", machine)) return 0;
     return ombrix::ascii::copyToBuffer(machine, buffer, size);
 }
 
@@ -189,8 +171,7 @@ OMX_EXPORT int OMXGetOMXDriveLetters(char* buffer, int size) {
 namespace ombrix {
 
 bool driveLockedByAdministrator(char letter) {
-    if (OMXGetAdminMode() != 2 || !OMXTSHasRight(kRightDriveLock))
-        return false;
+    if (OMXGetAdminMode() != 2 || !OMXTSHasRight(kRightDriveLock)) return false;
     char locked[64] = "";
     OMXGetAdminDriveLetters(locked, sizeof locked);
     return std::strchr(locked, ascii::upper(letter)) != nullptr && letter != '\0';

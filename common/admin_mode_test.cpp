@@ -15,8 +15,7 @@ namespace {
 
 std::string adminValue(const std::string& path, const char* section, const char* key) {
     CIniFile file(path);
-    if (file.OpenAndLoad(false, 1) != 0)
-        return "<no file>";
+    if (file.OpenAndLoad(false, 1) != 0) return "<no file>";
     std::string value;
     return file.GetValue(section, key, value) ? value : "<missing>";
 }

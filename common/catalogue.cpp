@@ -34,14 +34,12 @@ OMX_EXPORT int OMXGetNumberOfImages(void) {
 
 OMX_EXPORT int OMXGetImageStringFromIndex(int index, char* buffer, int size) {
     auto text = entryText(index);
-    if (!text)
-        return 0;
+    if (!text) return 0;
     return ombrix::ascii::copyToBuffer(*text, buffer, size);
 }
 
 OMX_EXPORT int OMXGetImageInfoFromIndex(int index, OmxImageInfo* info) {
-    if (info == nullptr)
-        return 0;
+    if (info == nullptr) return 0;
     auto text = entryText(index);
     if (!text) {
         std::memset(info, 0, sizeof *info);
@@ -52,14 +50,12 @@ OMX_EXPORT int OMXGetImageInfoFromIndex(int index, OmxImageInfo* info) {
 }
 
 OMX_EXPORT int OMXGetIndexFromImageFile(const char* imagePath, int range) {
-    if (imagePath == nullptr)
-        return -1;
+    if (imagePath == nullptr) return -1;
     std::string given(imagePath);
     std::string unc = ombrix::toUncForm(given);
     auto matches = [&](int index) {
         auto text = entryText(index);
-        if (!text)
-            return false;
+        if (!text) return false;
         std::string_view path = entryPath(*text);
         return ombrix::ascii::equalsIgnoreCase(path, unc) ||
                ombrix::ascii::equalsIgnoreCase(path, given);
@@ -67,15 +63,13 @@ OMX_EXPORT int OMXGetIndexFromImageFile(const char* imagePath, int range) {
     if (range == OMX_RANGE_ALL || range == OMX_RANGE_LOCAL) {
         int highest = OMXGetIndexHi();
         for (int index = 1; index <= highest; ++index) {
-            if (matches(index))
-                return index;
+            if (matches(index)) return index;
         }
     }
     if (range == OMX_RANGE_ALL || range == OMX_RANGE_SHARED) {
         int highest = OMXGetIndexHiNet();
         for (int index = kFirstSharedIndex; index <= highest; ++index) {
-            if (matches(index))
-                return index;
+            if (matches(index)) return index;
         }
     }
     return -1;

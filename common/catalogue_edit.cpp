@@ -38,13 +38,11 @@ bool samePath(std::string_view entry, std::string_view path) {
 // below 5000 are published 5000 higher), so the path decides.
 std::string keyForPath(const CIniFile& file, const std::string& key, std::string_view path) {
     std::string value;
-    if (file.GetValue(kImagesSection, key, value) && samePath(value, path))
-        return key;
+    if (file.GetValue(kImagesSection, key, value) && samePath(value, path)) return key;
     CEntryList entries;
     file.GetSectionEntries(kImagesSection, entries);
     for (const CEntry& entry : entries) {
-        if (samePath(entry.value, path))
-            return entry.key;
+        if (samePath(entry.value, path)) return entry.key;
     }
     return {};
 }
@@ -62,8 +60,7 @@ int addToImgFile(int index, const std::string& entry, int& usedIndex) {
         return -1;
     }
     CIniFile file(*path);
-    if (int err = file.OpenAndLoad(true, CIniFile::kAttempts))
-        return err;
+    if (int err = file.OpenAndLoad(true, CIniFile::kAttempts)) return err;
     // Another program may have added the same image since the store was published.
     if (!keyForPath(file, "", entryPath(entry)).empty()) {
         debugTrace("ExistsImage returned true");
@@ -74,17 +71,13 @@ int addToImgFile(int index, const std::string& entry, int& usedIndex) {
     if (file.GetValue(kImagesSection, key, existing)) {
         debugTrace("Found %s in Ini, using lookup", key.c_str());
         for (index = kFirstSharedIndex; index <= kLastLookupIndex; ++index) {
-            if (!file.GetValue(kImagesSection, imageKey(index), existing))
-                break;
+            if (!file.GetValue(kImagesSection, imageKey(index), existing)) break;
         }
-        if (index > kLastLookupIndex)
-            return -1;
+        if (index > kLastLookupIndex) return -1;
         key = imageKey(index);
     }
-    if (!file.SetValue(kImagesSection, key, entry))
-        return -1;
-    if (int err = file.Save())
-        return err;
+    if (!file.SetValue(kImagesSection, key, entry)) return -1;
+    if (int err = file.Save()) return err;
     file.Close();
     usedIndex = index;
     return 0;
@@ -93,8 +86,7 @@ int addToImgFile(int index, const std::string& entry, int& usedIndex) {
 int firstFreeSharedIndex() {
     int highest = OMXGetIndexHiNet();
     for (int index = kFirstSharedIndex; index <= highest; ++index) {
-        if (!entryText(index))
-            return index;
+        if (!entryText(index)) return index;
     }
     return highest + 1;
 }
@@ -107,8 +99,7 @@ int changeEntry(int index, const OmxImageInfo& info, bool takeDescription) {
     debugTrace("Entering OMXSetImageInfoFromIndex_int()");
     OXTLog(0, "Setting Image info, index = %d", index);
     auto currentText = entryText(index);
-    if (!currentText)
-        return 0;
+    if (!currentText) return 0;
     OmxImageInfo current;
     parseEntry(*currentText, current);
 
@@ -128,8 +119,7 @@ int changeEntry(int index, const OmxImageInfo& info, bool takeDescription) {
 
     OmxImageInfo updated = info;
     std::memcpy(updated.path, current.path, sizeof updated.path);
-    if (!takeDescription)
-        std::memcpy(updated.description, current.description, 129);
+    if (!takeDescription) std::memcpy(updated.description, current.description, 129);
     std::string entry = formatEntry(updated);
     std::string imagePath = current.path;
 
@@ -137,8 +127,7 @@ int changeEntry(int index, const OmxImageInfo& info, bool takeDescription) {
         OXTLog(3, "SetInImgFile() failed, index = %d, name = %s", index, imagePath.c_str());
         return 0;
     };
-    if (index < kSharedBase)
-        return fail();
+    if (index < kSharedBase) return fail();
     auto path = catalogueFile();
     if (!path) {
         OXTLog(3, "Could not get OMX_ENV_CONFIG_FILENET");
@@ -150,8 +139,7 @@ int changeEntry(int index, const OmxImageInfo& info, bool takeDescription) {
         return fail();
     }
     std::string key = keyForPath(file, imageKey(index), imagePath);
-    if (key.empty())
-        return fail();  // the image left the file meanwhile: nothing to change
+    if (key.empty()) return fail();  // the image left the file meanwhile: nothing to change
     if (!file.SetValue(kImagesSection, key, entry)) {
         OXTLog(3, "Failed to set entry, pSet = %s, Entry = %s", key.c_str(), entry.c_str());
         return fail();
@@ -184,8 +172,7 @@ OMX_EXPORT int OMXAddImageCheck(OmxImageInfo* info, int /*range: always shared*/
     std::string description;
     OmxImageHeader header;
     if (ombrix::header::read(path, header) != 0) {
-        if (strict)
-            return -1;
+        if (strict) return -1;
     } else if (ombrix::header::hasContainerMark(header)) {
         description = ombrix::header::description(header);
     } else {
@@ -194,8 +181,7 @@ OMX_EXPORT int OMXAddImageCheck(OmxImageInfo* info, int /*range: always shared*/
             debugTrace("Found invalid Signature");
             return -1;
         }
-        if (!ombrix::header::olderFormatDescription(header, description))
-            return -1;
+        if (!ombrix::header::olderFormatDescription(header, description)) return -1;
     }
     std::memset(info->description, 0, sizeof info->description);
     description.copy(info->description, 128);
@@ -204,8 +190,7 @@ OMX_EXPORT int OMXAddImageCheck(OmxImageInfo* info, int /*range: always shared*/
     std::string entry = formatEntry(*info);
     int usedIndex = index;
     int result = addToImgFile(index, entry, usedIndex);
-    if (result == 1)
-        return 0;  // already in the file
+    if (result == 1) return 0;  // already in the file
     if (result != 0) {
         debugTrace("AddToImgFile() returned: %d", result);
         return -1;
@@ -220,8 +205,7 @@ OMX_EXPORT int OMXAddImage(OmxImageInfo* info, int range) {
 
 OMX_EXPORT int OMXSetImageInfoFromIndex(int index, const OmxImageInfo* info) {
     debugTrace("Entering OMXSetImageInfoFromIndex()");
-    if (info == nullptr)
-        return 0;
+    if (info == nullptr) return 0;
     return changeEntry(index, *info, false);
 }
 
@@ -229,17 +213,14 @@ OMX_EXPORT int OMXRemoveImage(int index) {
     constexpr int kResult = -1;  // callers do not use the result
     debugTrace("Entering OMXRemoveImage()");
     debugTrace("Entering OMXRemoveImage_int()");
-    if (index < kSharedBase)
-        return kResult;
+    if (index < kSharedBase) return kResult;
     auto text = entryText(index);
-    if (!text)
-        return kResult;
+    if (!text) return kResult;
     std::string imagePath(entryPath(*text));
     ombrix::catalogue::ejectFromSessionDrives(imagePath);
 
     auto path = catalogueFile();
-    if (!path)
-        return kResult;
+    if (!path) return kResult;
     CIniFile file(*path);
     if (file.OpenAndLoad(true, CIniFile::kAttempts) != 0) {
         OXTLog(3, "Could not lock %s", path->c_str());
@@ -249,8 +230,7 @@ OMX_EXPORT int OMXRemoveImage(int index) {
     if (!key.empty() && file.SetValue(kImagesSection, key, nullptr) && file.Save() == 0) {
         file.Close();
         int removed = indexOfKey(key);
-        if (removed >= 0 && removed < kSharedBase)
-            removed += kSharedBase;  // as published
+        if (removed >= 0 && removed < kSharedBase) removed += kSharedBase;  // as published
         if (removed == OMXGetIndexHiNet()) {
             EnvSetGlobalValue("OMXIndexHiNet", std::to_string(removed - 1).c_str());
         }

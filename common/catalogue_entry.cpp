@@ -23,8 +23,7 @@ void copyField(std::string_view field, char* target, size_t limit) {
 // The leading decimal number of a field, as strtol reads it; 0 when there is none.
 long decimal(std::string_view field) {
     field = ascii::trim(field);
-    if (!field.empty() && field.front() == '+')
-        field.remove_prefix(1);
+    if (!field.empty() && field.front() == '+') field.remove_prefix(1);
     long value = 0;
     std::from_chars(field.data(), field.data() + field.size(), value);
     return value;
@@ -39,19 +38,16 @@ std::string imageKey(int index) {
         index = -index;
     }
     std::string digits = std::to_string(index);
-    if (digits.size() < 4)
-        key.append(4 - digits.size(), '0');
+    if (digits.size() < 4) key.append(4 - digits.size(), '0');
     return key + digits;
 }
 
 int indexOfKey(std::string_view key) {
     constexpr std::string_view kPrefix = "OMXIMAGE_";
-    if (!ascii::startsWithIgnoreCase(key, kPrefix) || key.size() == kPrefix.size())
-        return -1;
+    if (!ascii::startsWithIgnoreCase(key, kPrefix) || key.size() == kPrefix.size()) return -1;
     int index = 0;
     for (char c : key.substr(kPrefix.size())) {
-        if (c < '0' || c > '9' || index > 100000000)
-            return -1;
+        if (c < '0' || c > '9' || index > 100000000) return -1;
         index = index * 10 + (c - '0');
     }
     return index;
@@ -65,8 +61,7 @@ void parseEntry(std::string_view text, OmxImageInfo& info) {
     size_t count = 0;
     while (count < 7) {
         size_t cut = text.find('|');
-        if (cut == std::string_view::npos)
-            break;
+        if (cut == std::string_view::npos) break;
         fields[count++] = text.substr(0, cut);
         text.remove_prefix(cut + 1);
     }
@@ -105,8 +100,7 @@ std::string_view entryPath(std::string_view text) {
 
 std::optional<std::string> globalValue(const std::string& key) {
     char buffer[8192];
-    if (!EnvGetGlobalValue(key.c_str(), buffer, sizeof buffer))
-        return std::nullopt;
+    if (!EnvGetGlobalValue(key.c_str(), buffer, sizeof buffer)) return std::nullopt;
     return std::string(buffer);
 }
 

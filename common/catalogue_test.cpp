@@ -52,8 +52,7 @@ class Catalogue : public ::testing::Test {
         int highest = 5000;
         for (const CEntry& entry : entries) {
             int index = std::atoi(entry.key.c_str() + 9);
-            if (index < 5000)
-                index += 5000;
+            if (index < 5000) index += 5000;
             highest = std::max(highest, index);
             char key[32];
             std::snprintf(key, sizeof key, "OMXImage_%.4d", index);
@@ -232,11 +231,9 @@ TEST_F(Catalogue, TwoProcessesAddingAtOnceLoseNothing) {
     for (int i = 0; i < kEach; ++i) {
         OmxImageInfo info =
             infoFor((root_ / "images" / (prefix + std::to_string(i) + ".om4")).string());
-        if (OMXAddImage(&info, OMX_RANGE_SHARED) < 5001)
-            ++failures;
+        if (OMXAddImage(&info, OMX_RANGE_SHARED) < 5001) ++failures;
     }
-    if (child == 0)
-        _exit(failures);
+    if (child == 0) _exit(failures);
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_EQ(failures, 0);

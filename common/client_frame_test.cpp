@@ -158,8 +158,7 @@ TEST(DrivesSet, TheServiceMustConsumeTheSignal) {
         ombrix::platform::NamedEvent::create("Global\\OMBRIX_4_SEC_EVENT", true, false, error);
     ASSERT_NE(event, nullptr);
     std::thread service([&] {
-        if (event->wait(3000))
-            event->reset();
+        if (event->wait(3000)) event->reset();
     });
     EXPECT_EQ(OMXServiceDrivesSet(0), 1);
     service.join();

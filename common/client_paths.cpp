@@ -18,13 +18,10 @@ int globalInto(const char* key, char* buffer, int size) {
 }  // namespace
 
 OMX_EXPORT int OMXGetInstallPath(char* buffer, int size) {
-    if (EnvGetGlobalValue("OMXHomePath", buffer, size))
-        return 0;
+    if (EnvGetGlobalValue("OMXHomePath", buffer, size)) return 0;
     std::string path;
-    if (int err = ombrix::registry::getString(kGlobalSettingsKey, "OMXHomePath", path))
-        return err;
-    if (buffer == nullptr || size <= static_cast<int>(path.size()))
-        return ombrix::win::kMoreData;
+    if (int err = ombrix::registry::getString(kGlobalSettingsKey, "OMXHomePath", path)) return err;
+    if (buffer == nullptr || size <= static_cast<int>(path.size())) return ombrix::win::kMoreData;
     ombrix::ascii::copyToBuffer(path, buffer, size);
     return 0;
 }
@@ -47,11 +44,9 @@ OMX_EXPORT int OMXGetGlobalTreeFileName(char* buffer, int size) {
 
 OMX_EXPORT int OMXGetAdminFileName(char* buffer, int size) {
     char folder[4096];
-    if (!EnvGetGlobalValue("OmxAdmPathNet", folder, sizeof folder))
-        return 0;
+    if (!EnvGetGlobalValue("OmxAdmPathNet", folder, sizeof folder)) return 0;
     std::string path(folder);
-    if (!path.empty() && path.back() != '/')
-        path += '/';  // a folder value ends in a separator
+    if (!path.empty() && path.back() != '/') path += '/';  // a folder value ends in a separator
     ombrix::ascii::copyToBuffer(path + "Oxtadm.dat", buffer, size);
     return 1;
 }

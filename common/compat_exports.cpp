@@ -74,14 +74,11 @@ OMX_EXPORT void OMXEjected(char) {}
 
 OMX_EXPORT int OMXVerifyPWD(const char* imagePath, char* password, int size) {
     char digest[100] = "";
-    if (imagePath == nullptr || !OMXTSVerifyPWD(imagePath, digest, sizeof digest))
-        return 0;
-    if (digest[0] == '\0')
-        return 1;
+    if (imagePath == nullptr || !OMXTSVerifyPWD(imagePath, digest, sizeof digest)) return 0;
+    if (digest[0] == '\0') return 1;
     std::string item = std::filesystem::path(imagePath).filename().string();
     auto typed = ombrix::askForPassword(item, digest, true);
-    if (!typed)
-        return 0;
+    if (!typed) return 0;
     ombrix::ascii::copyToBuffer(*typed, password, size);
     return 1;
 }
@@ -92,14 +89,12 @@ OMX_EXPORT int OMXServiceDrivesSet(int seconds) {
     int error = 0;
     auto event = ombrix::platform::NamedEvent::open(
         std::string("Global\\") + ombrix::names::kDrivesSetEvent, error);
-    if (!event)
-        return 0;
+    if (!event) return 0;
     event->set();
     auto pause = std::chrono::milliseconds(100 * (seconds > 0 ? seconds : 1));
     for (int poll = 0; poll < 10; ++poll) {
         std::this_thread::sleep_for(pause);
-        if (!event->isSet())
-            return 1;
+        if (!event->isSet()) return 1;
     }
     return 0;
 }

@@ -18,8 +18,7 @@ namespace ombrix {
 
 void debugTrace(const char* format, ...) {
     char path[4096];
-    if (!EnvGetUserValue("DebugOut", path, sizeof path) || path[0] == '\0')
-        return;
+    if (!EnvGetUserValue("DebugOut", path, sizeof path) || path[0] == '\0') return;
 
     va_list args;
     va_start(args, format);
@@ -37,8 +36,7 @@ void debugTrace(const char* format, ...) {
 
     std::string line = std::string(program_invocation_short_name) + " - " + message.data() + "\n";
     platform::UniqueFd fd(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-    if (fd.valid())
-        (void)!::write(fd.get(), line.data(), line.size());
+    if (fd.valid()) (void)!::write(fd.get(), line.data(), line.size());
 }
 
 }  // namespace ombrix

@@ -24,24 +24,19 @@ std::string boundedText(std::string_view field) {
 
 int read(const std::string& path, OmxImageHeader& out) {
     platform::LockedFile file;
-    if (int err = file.open(path, platform::FileAccess::Read))
-        return err;
+    if (int err = file.open(path, platform::FileAccess::Read)) return err;
     size_t got = 0;
-    if (int err = file.readAt(&out, sizeof out, 0, got))
-        return err;
+    if (int err = file.readAt(&out, sizeof out, 0, got)) return err;
     return got == sizeof out ? win::kSuccess : win::kHandleEof;
 }
 
 int write(const std::string& path, OmxImageHeader& header) {
     auto digest = md5Hex(bytesOf(header, 0, kOmxChecksummedBytes));
-    if (!digest || digest->size() != 32)
-        return win::kExtendedError;
+    if (!digest || digest->size() != 32) return win::kExtendedError;
     std::memcpy(header.checksum, digest->c_str(), 33);
     platform::LockedFile file;
-    if (int err = file.open(path, platform::FileAccess::Update))
-        return err;
-    if (int err = file.writeAt(&header, sizeof header, 0))
-        return err;
+    if (int err = file.open(path, platform::FileAccess::Update)) return err;
+    if (int err = file.writeAt(&header, sizeof header, 0)) return err;
     return file.sync();
 }
 
@@ -65,8 +60,7 @@ std::string description(const OmxImageHeader& header) {
 
 bool olderFormatDescription(const OmxImageHeader& header, std::string& out) {
     std::string signature = boundedText(bytesOf(header, kOmxOldSignatureOffset, 12));
-    if (signature != "ZRM V1.0" && signature != "ZRM V3.0")
-        return false;
+    if (signature != "ZRM V1.0" && signature != "ZRM V3.0") return false;
     out = boundedText(bytesOf(header, kOmxOldDescriptionOffset, 128));
     return true;
 }

@@ -17,23 +17,20 @@ namespace {
 // Reads the header for a change: its read error, or 1208 when its checksum does not match, so a
 // damaged header is never written back with a fresh checksum.
 int readForChange(const char* path, OmxImageHeader& out) {
-    if (int err = header::read(path, out))
-        return err;
+    if (int err = header::read(path, out)) return err;
     return header::checksumMatches(out) ? win::kSuccess : win::kExtendedError;
 }
 
 }  // namespace
 
 OMX_EXPORT int OMXGetHeader(const char* imagePath, OmxImageHeader* out) {
-    if (imagePath == nullptr || out == nullptr)
-        return win::kInvalidParameter;
+    if (imagePath == nullptr || out == nullptr) return win::kInvalidParameter;
     return header::read(imagePath, *out);
 }
 
 OMX_EXPORT int OMXHasPWD(const char* imagePath) {
     OmxImageHeader h;
-    if (imagePath == nullptr || header::read(imagePath, h) != 0)
-        return 0;
+    if (imagePath == nullptr || header::read(imagePath, h) != 0) return 0;
     return header::hasContainerMark(h) && header::hasPassword(h) ? 1 : 0;
 }
 
@@ -42,8 +39,7 @@ OMX_EXPORT int OMXSetPWD(const char* imagePath, const char* oldPassword, const c
         return win::kInvalidParameter;
     }
     OmxImageHeader h;
-    if (int err = readForChange(imagePath, h))
-        return err;
+    if (int err = readForChange(imagePath, h)) return err;
     if (header::hasPassword(h)) {
         auto old = ombrix::md5Hex(oldPassword);
         if (!old || std::strncmp(old->c_str(), h.passwordDigest, sizeof h.passwordDigest) != 0) {
@@ -53,30 +49,25 @@ OMX_EXPORT int OMXSetPWD(const char* imagePath, const char* oldPassword, const c
     std::memset(h.passwordDigest, 0, sizeof h.passwordDigest);
     if (*newPassword != '\0') {
         auto digest = ombrix::md5Hex(newPassword);
-        if (!digest)
-            return win::kExtendedError;
+        if (!digest) return win::kExtendedError;
         std::strncpy(h.passwordDigest, digest->c_str(), sizeof h.passwordDigest - 1);
     }
     return header::write(imagePath, h);
 }
 
 OMX_EXPORT int OMXSetDescription(const char* imagePath, const char* description) {
-    if (imagePath == nullptr || description == nullptr)
-        return win::kInvalidParameter;
+    if (imagePath == nullptr || description == nullptr) return win::kInvalidParameter;
     OmxImageHeader h;
-    if (int err = readForChange(imagePath, h))
-        return err;
+    if (int err = readForChange(imagePath, h)) return err;
     std::memset(h.description, 0, sizeof h.description);
     std::memcpy(h.description, description, strnlen(description, sizeof h.description));
-    if (int err = header::write(imagePath, h))
-        return err;
+    if (int err = header::write(imagePath, h)) return err;
 
     // Catalogue entries of the image show the new description too.
     for (int range : {OMX_RANGE_LOCAL, OMX_RANGE_SHARED}) {
         int index = OMXGetIndexFromImageFile(imagePath, range);
         OmxImageInfo info;
-        if (index == -1 || !OMXGetImageInfoFromIndex(index, &info))
-            continue;
+        if (index == -1 || !OMXGetImageInfoFromIndex(index, &info)) continue;
         std::memset(info.description, 0, sizeof info.description);
         std::strncpy(info.description, description, sizeof info.description - 1);
         ombrix::catalogue::changeEntry(index, info, true);

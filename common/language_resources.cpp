@@ -29,26 +29,21 @@ LanguageResources::LanguageResources(std::string module, int expectedVersion)
     : module_(std::move(module)), expectedVersion_(expectedVersion) {}
 
 LanguageResources::~LanguageResources() {
-    if (library_ != nullptr)
-        ::dlclose(library_);
+    if (library_ != nullptr) ::dlclose(library_);
 }
 
 void LanguageResources::load() {
     std::string code = languageCode();
-    if (code.size() != 3 || code.find('/') != std::string::npos || code == "..")
-        return;
+    if (code.size() != 3 || code.find('/') != std::string::npos || code == "..") return;
     char home[4096] = "";
-    if (!EnvGetGlobalValue("OmxHomePath", home, sizeof home) || home[0] == '\0')
-        return;
+    if (!EnvGetGlobalValue("OmxHomePath", home, sizeof home) || home[0] == '\0') return;
     std::filesystem::path base = std::filesystem::path(home) / "Language" / code;
     std::filesystem::path file = base / "Res" / (module_ + "." + code);
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec))
-        return;
+    if (!std::filesystem::is_regular_file(file, ec)) return;
 
     void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr)
-        return;
+    if (library == nullptr) return;
     auto version = reinterpret_cast<int (*)()>(::dlsym(library, "GetLGVersion"));
     auto getString = reinterpret_cast<int (*)(int, char*, int)>(::dlsym(library, "GetLGString"));
     if (version == nullptr || getString == nullptr || version() != expectedVersion_) {
@@ -64,12 +59,10 @@ void LanguageResources::load() {
 
 std::optional<std::string> LanguageResources::text(int id) {
     std::call_once(loaded_, [this] { load(); });
-    if (getString_ == nullptr)
-        return std::nullopt;
+    if (getString_ == nullptr) return std::nullopt;
     std::vector<char> buffer(4096);
     int length = getString_(id, buffer.data(), static_cast<int>(buffer.size()));
-    if (length <= 0)
-        return std::nullopt;
+    if (length <= 0) return std::nullopt;
     buffer.back() = '\0';
     return std::string(buffer.data());
 }

@@ -16,11 +16,9 @@ std::optional<std::string> askForPassword(const std::string& item,
     prompt.centred = centred;
     while (true) {
         auto typed = ui::userInterface().askPassword(prompt);
-        if (!typed)
-            return std::nullopt;
+        if (!typed) return std::nullopt;
         auto digest = md5Hex(*typed);
-        if (digest && *digest == expectedDigest)
-            return typed;
+        if (digest && *digest == expectedDigest) return typed;
         ui::userInterface().messageBox(
             strings::textOr(strings::kPasswordCaption),
             strings::formatText(strings::textOr(strings::kInvalidPassword), item),

@@ -15,8 +15,7 @@ OmxImageHeader makeHeader(const std::string& description, const std::string& pas
     h.formatMark = kOmxFormatMark;
     std::memcpy(h.containerMark, "OMXContainer", 13);
     description.copy(h.description, sizeof h.description);
-    if (!password.empty())
-        std::memcpy(h.passwordDigest, md5Hex(password)->c_str(), 33);
+    if (!password.empty()) std::memcpy(h.passwordDigest, md5Hex(password)->c_str(), 33);
     std::string body(reinterpret_cast<const char*>(&h), kOmxChecksummedBytes);
     std::memcpy(h.checksum, md5Hex(body)->c_str(), 33);
     return h;

@@ -58,11 +58,9 @@ LanguageResources& language() {
 }  // namespace
 
 std::optional<std::string> text(int id) {
-    if (auto translated = language().text(id))
-        return translated;
+    if (auto translated = language().text(id)) return translated;
     auto it = builtIn().find(id);
-    if (it == builtIn().end())
-        return std::nullopt;
+    if (it == builtIn().end()) return std::nullopt;
     return std::string(it->second);
 }
 

@@ -37,11 +37,9 @@ bool publishCatalogue(const std::string& path) {
     int highest = 5000, count = 0;
     EnvLockGlobal(2000);
     for (const CEntry& entry : entries) {
-        if (entry.key.rfind("OMXIMAGE_", 0) != 0)
-            continue;
+        if (entry.key.rfind("OMXIMAGE_", 0) != 0) continue;
         int index = std::atoi(entry.key.c_str() + 9);
-        if (index < 5000)
-            index += 5000;
+        if (index < 5000) index += 5000;
         char key[32];
         std::snprintf(key, sizeof key, "OMXImage_%.4d", index);
         EnvSetGlobalValue(key, entry.value.c_str());
@@ -87,17 +85,14 @@ int main(int argc, char** argv) {
         info.driveLetter = sample.drive;
         int index = OMXAddImage(&info, OMX_RANGE_SHARED);
         std::printf("added %-40s -> %d\n", image.c_str(), index);
-        if (index < 0)
-            return 1;
-        if (!publishCatalogue(catalogue))
-            return 1;
+        if (index < 0) return 1;
+        if (!publishCatalogue(catalogue)) return 1;
     }
 
     std::printf("\n%d images in the catalogue:\n", OMXGetNumberOfImages());
     for (int index = 5001; index <= OMXGetIndexHiNet(); ++index) {
         OmxImageInfo info;
-        if (!OMXGetImageInfoFromIndex(index, &info))
-            continue;
+        if (!OMXGetImageInfoFromIndex(index, &info)) continue;
         std::printf("  %d  %-24s drive %c  %s\n", index, info.description,
                     info.driveLetter == '0' ? '-' : info.driveLetter, info.path);
     }

@@ -19,11 +19,9 @@ inline std::string toUpper(std::string_view s) {
 }
 
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (upper(a[i]) != upper(b[i]))
-            return false;
+        if (upper(a[i]) != upper(b[i])) return false;
     }
     return true;
 }
@@ -47,8 +45,7 @@ inline std::string_view trim(std::string_view s) {
 // Copies `value` into a caller's buffer of `size` bytes: cut to size - 1 and zero-terminated.
 // Does nothing for a null buffer or a size below 1. Returns the number of characters copied.
 inline int copyToBuffer(std::string_view value, char* buffer, long size) {
-    if (buffer == nullptr || size < 1)
-        return 0;
+    if (buffer == nullptr || size < 1) return 0;
     size_t n = value.size() < static_cast<size_t>(size - 1) ? value.size() : size - 1;
     value.copy(buffer, n);
     buffer[n] = '\0';

@@ -13,21 +13,15 @@ namespace ombrix::platform {
 int LockedFile::open(const std::string& path, FileAccess access) {
     close();
     int flags = O_CLOEXEC;
-    if (access == FileAccess::Read)
-        flags |= O_RDONLY;
-    if (access == FileAccess::Write)
-        flags |= O_RDWR | O_CREAT;
-    if (access == FileAccess::Update)
-        flags |= O_RDWR;
+    if (access == FileAccess::Read) flags |= O_RDONLY;
+    if (access == FileAccess::Write) flags |= O_RDWR | O_CREAT;
+    if (access == FileAccess::Update) flags |= O_RDWR;
     UniqueFd fd(::open(path.c_str(), flags, 0666));
-    if (!fd.valid())
-        return win::fromErrno(errno, path.c_str());
+    if (!fd.valid()) return win::fromErrno(errno, path.c_str());
 
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        return win::fromErrno(errno, path.c_str());
-    if (S_ISDIR(st.st_mode))
-        return win::kAccessDenied;
+    if (::fstat(fd.get(), &st) != 0) return win::fromErrno(errno, path.c_str());
+    if (S_ISDIR(st.st_mode)) return win::kAccessDenied;
 
     struct flock lock {};
     lock.l_type = access == FileAccess::Read ? F_RDLCK : F_WRLCK;
@@ -35,8 +29,7 @@ int LockedFile::open(const std::string& path, FileAccess access) {
     lock.l_start = 0;
     lock.l_len = 0;  // the whole file, however long it grows
     if (::fcntl(fd.get(), F_OFD_SETLK, &lock) != 0) {
-        if (errno == EAGAIN || errno == EACCES)
-            return win::kSharingViolation;
+        if (errno == EAGAIN || errno == EACCES) return win::kSharingViolation;
         return win::fromErrno(errno, path.c_str());
     }
     fd_ = std::move(fd);
@@ -45,34 +38,29 @@ int LockedFile::open(const std::string& path, FileAccess access) {
 
 int LockedFile::readAt(void* buffer, size_t length, off_t offset, size_t& got) const {
     got = 0;
-    if (!isOpen())
-        return win::kInvalidHandle;
+    if (!isOpen()) return win::kInvalidHandle;
     auto* out = static_cast<char*>(buffer);
     while (got < length) {
         ssize_t n = ::pread(fd_.get(), out + got, length - got, offset + static_cast<off_t>(got));
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return win::fromErrno(errno);
         }
-        if (n == 0)
-            break;
+        if (n == 0) break;
         got += static_cast<size_t>(n);
     }
     return win::kSuccess;
 }
 
 int LockedFile::writeAt(const void* buffer, size_t length, off_t offset) const {
-    if (!isOpen())
-        return win::kInvalidHandle;
+    if (!isOpen()) return win::kInvalidHandle;
     const auto* in = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < length) {
         ssize_t n =
             ::pwrite(fd_.get(), in + done, length - done, offset + static_cast<off_t>(done));
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return win::fromErrno(errno);
         }
         done += static_cast<size_t>(n);
@@ -82,39 +70,31 @@ int LockedFile::writeAt(const void* buffer, size_t length, off_t offset) const {
 
 int LockedFile::size(off_t& out) const {
     struct stat st {};
-    if (!isOpen())
-        return win::kInvalidHandle;
-    if (::fstat(fd_.get(), &st) != 0)
-        return win::fromErrno(errno);
+    if (!isOpen()) return win::kInvalidHandle;
+    if (::fstat(fd_.get(), &st) != 0) return win::fromErrno(errno);
     out = st.st_size;
     return win::kSuccess;
 }
 
 int LockedFile::readAll(std::string& out) const {
     off_t length = 0;
-    if (int err = size(length))
-        return err;
+    if (int err = size(length)) return err;
     out.resize(static_cast<size_t>(length));
     size_t got = 0;
-    if (int err = readAt(out.data(), out.size(), 0, got))
-        return err;
+    if (int err = readAt(out.data(), out.size(), 0, got)) return err;
     out.resize(got);
     return win::kSuccess;
 }
 
 int LockedFile::truncate(off_t length) const {
-    if (!isOpen())
-        return win::kInvalidHandle;
-    if (::ftruncate(fd_.get(), length) != 0)
-        return win::fromErrno(errno);
+    if (!isOpen()) return win::kInvalidHandle;
+    if (::ftruncate(fd_.get(), length) != 0) return win::fromErrno(errno);
     return win::kSuccess;
 }
 
 int LockedFile::sync() const {
-    if (!isOpen())
-        return win::kInvalidHandle;
-    if (::fdatasync(fd_.get()) != 0)
-        return win::fromErrno(errno);
+    if (!isOpen()) return win::kInvalidHandle;
+    if (::fdatasync(fd_.get()) != 0) return win::fromErrno(errno);
     return win::kSuccess;
 }
 

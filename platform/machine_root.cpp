@@ -7,8 +7,7 @@ namespace ombrix::platform {
 
 std::filesystem::path machineRoot() {
     const char* root = std::getenv("OMBRIX_ROOT");
-    if (root != nullptr && *root != '\0')
-        return std::filesystem::path(root);
+    if (root != nullptr && *root != '\0') return std::filesystem::path(root);
     return "/var/lib/ombrix";
 }
 

@@ -31,8 +31,7 @@ std::filesystem::path busFolder(uint32_t session) {
 bool fillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return false;
+    if (path.size() >= sizeof address.sun_path) return false;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return true;
 }
@@ -61,8 +60,7 @@ std::string encodeBusMessage(const BusMessage& message) {
 
 std::optional<BusMessage> decodeBusMessage(std::string_view bytes) {
     size_t end = bytes.find('\0');
-    if (end == std::string_view::npos || bytes.size() != end + 1 + 16)
-        return std::nullopt;
+    if (end == std::string_view::npos || bytes.size() != end + 1 + 16) return std::nullopt;
     BusMessage message;
     message.name = std::string(bytes.substr(0, end));
     message.wParam = getWord(bytes.substr(end + 1, 8));
@@ -76,16 +74,14 @@ int postToSession(const BusMessage& message) {
 
 int postToSession(uint32_t session, const BusMessage& message) {
     UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!fd.valid())
-        return 0;
+    if (!fd.valid()) return 0;
     std::string bytes = encodeBusMessage(message);
     int reached = 0;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(busFolder(session), ec)) {
         sockaddr_un address;
         std::string path = entry.path().string();
-        if (!fillAddress(path, address))
-            continue;
+        if (!fillAddress(path, address)) continue;
         ssize_t sent = ::sendto(fd.get(), bytes.data(), bytes.size(), MSG_DONTWAIT,
                                 reinterpret_cast<sockaddr*>(&address), sizeof address);
         if (sent == static_cast<ssize_t>(bytes.size())) {
@@ -104,37 +100,30 @@ BusListener::BusListener(uint32_t session) {
     path_ = (busFolder(session) / (std::to_string(::getpid()) + "-" + std::to_string(counter++)))
                 .string();
     sockaddr_un address;
-    if (!fillAddress(path_, address))
-        return;
+    if (!fillAddress(path_, address)) return;
     UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!fd.valid())
-        return;
+    if (!fd.valid()) return;
     ::unlink(path_.c_str());
-    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return;
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return;
     ::chmod(path_.c_str(), 0666);  // programs of other accounts in the session post too
     fd_ = std::move(fd);
 }
 
 BusListener::~BusListener() {
-    if (fd_.valid())
-        ::unlink(path_.c_str());
+    if (fd_.valid()) ::unlink(path_.c_str());
 }
 
 std::optional<BusMessage> BusListener::receive(int timeoutMs) {
-    if (!fd_.valid())
-        return std::nullopt;
+    if (!fd_.valid()) return std::nullopt;
     pollfd p{fd_.get(), POLLIN, 0};
     int ready = 0;
     do {
         ready = ::poll(&p, 1, timeoutMs);
     } while (ready < 0 && errno == EINTR);
-    if (ready <= 0)
-        return std::nullopt;
+    if (ready <= 0) return std::nullopt;
     char buffer[kMaxMessage];
     ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, 0);
-    if (n <= 0)
-        return std::nullopt;
+    if (n <= 0) return std::nullopt;
     return decodeBusMessage(std::string_view(buffer, static_cast<size_t>(n)));
 }
 

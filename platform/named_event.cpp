@@ -25,8 +25,7 @@ bool lockRange(int fd, short type, off_t start, off_t length, bool wait) {
     lock.l_start = start;
     lock.l_len = length;
     while (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) != 0) {
-        if (errno != EINTR)
-            return false;
+        if (errno != EINTR) return false;
     }
     return true;
 }
@@ -37,8 +36,7 @@ bool anyHolder(int fd) {
     probe.l_whence = SEEK_SET;
     probe.l_start = kHolderByte;
     probe.l_len = 1;
-    if (::fcntl(fd, F_OFD_GETLK, &probe) != 0)
-        return false;
+    if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) return false;
     return probe.l_type != F_UNLCK;
 }
 
@@ -73,8 +71,7 @@ std::unique_ptr<NamedEvent> NamedEvent::open(std::string_view name, int& error) 
     }
     lockRange(fd.get(), F_WRLCK, kStateByte, 2, true);
     bool alive = anyHolder(fd.get());
-    if (alive)
-        lockRange(fd.get(), F_RDLCK, kHolderByte, 1, true);
+    if (alive) lockRange(fd.get(), F_RDLCK, kHolderByte, 1, true);
     lockRange(fd.get(), F_UNLCK, kStateByte, 2, false);
     if (!alive) {
         error = win::kFileNotFound;
@@ -86,8 +83,7 @@ std::unique_ptr<NamedEvent> NamedEvent::open(std::string_view name, int& error) 
 
 template <typename Change>
 bool NamedEvent::withState(Change change) {
-    if (!lockRange(fd_.get(), F_WRLCK, kStateByte, 2, true))
-        return false;
+    if (!lockRange(fd_.get(), F_WRLCK, kStateByte, 2, true)) return false;
     char state[2] = {0, 0};
     (void)!::pread(fd_.get(), state, sizeof state, kStateByte);
     bool result = change(state);
@@ -112,16 +108,12 @@ bool NamedEvent::wait(int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (true) {
         bool signalled = withState([](char* state) {
-            if (state[kStateByte] == 0)
-                return false;
-            if (state[kManualByte] == 0)
-                state[kStateByte] = 0;
+            if (state[kStateByte] == 0) return false;
+            if (state[kManualByte] == 0) state[kStateByte] = 0;
             return true;
         });
-        if (signalled)
-            return true;
-        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline)
-            return false;
+        if (signalled) return true;
+        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }

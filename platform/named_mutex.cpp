@@ -41,8 +41,7 @@ std::string fileNameFor(std::string_view name) {
             out += hex;
         }
     }
-    if (out.empty() || out == "." || out == "..")
-        out = "%" + out;
+    if (out.empty() || out == "." || out == "..") out = "%" + out;
     if (out.size() > kMaxFileName) {
         char tail[20];
         std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(fnv1a(name)));
@@ -64,11 +63,9 @@ std::filesystem::path kernelObjectPath(std::string_view name) {
     if (name.substr(0, kGlobal.size()) == kGlobal) {
         name.remove_prefix(kGlobal.size());
     } else {
-        if (name.substr(0, kLocal.size()) == kLocal)
-            name.remove_prefix(kLocal.size());
+        if (name.substr(0, kLocal.size()) == kLocal) name.remove_prefix(kLocal.size());
         uint32_t session = currentSessionId();
-        if (session != 0)
-            folder = "sync/Session" + std::to_string(session) + "/";
+        if (session != 0) folder = "sync/Session" + std::to_string(session) + "/";
     }
     return rootPath(folder + fileNameFor(name));
 }
@@ -76,8 +73,7 @@ std::filesystem::path kernelObjectPath(std::string_view name) {
 NamedMutex::NamedMutex(std::string_view name) {
     std::string path = kernelObjectPath(name).string();
     fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd_.valid())
-        openError_ = win::fromErrno(errno, path.c_str());
+    if (!fd_.valid()) openError_ = win::fromErrno(errno, path.c_str());
 }
 
 NamedMutex::~NamedMutex() {
@@ -89,8 +85,7 @@ bool NamedMutex::tryFileLock(bool& abandoned) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd_.get(), F_OFD_SETLK, &lock) != 0)
-        return false;
+    if (::fcntl(fd_.get(), F_OFD_SETLK, &lock) != 0) return false;
     int32_t previous = 0;
     abandoned = ::pread(fd_.get(), &previous, sizeof previous, kOwnerOffset) ==
                     static_cast<ssize_t>(sizeof previous) &&
@@ -101,8 +96,7 @@ bool NamedMutex::tryFileLock(bool& abandoned) {
 }
 
 NamedMutex::WaitResult NamedMutex::lock(int timeoutMs) {
-    if (openError_ != 0)
-        return WaitResult::Failed;
+    if (openError_ != 0) return WaitResult::Failed;
     if (heldByThisThread()) {
         ++depth_;
         return WaitResult::Acquired;
@@ -129,8 +123,7 @@ NamedMutex::WaitResult NamedMutex::lock(int timeoutMs) {
             return WaitResult::TimedOut;
         }
         std::this_thread::sleep_for(pause);
-        if (pause < std::chrono::milliseconds(5))
-            pause *= 2;
+        if (pause < std::chrono::milliseconds(5)) pause *= 2;
     }
     owner_.store(std::this_thread::get_id());
     depth_ = 1;
@@ -138,10 +131,8 @@ NamedMutex::WaitResult NamedMutex::lock(int timeoutMs) {
 }
 
 void NamedMutex::unlock() {
-    if (!heldByThisThread())
-        return;
-    if (--depth_ > 0)
-        return;
+    if (!heldByThisThread()) return;
+    if (--depth_ > 0) return;
     int32_t none = 0;
     (void)!::pwrite(fd_.get(), &none, sizeof none, kOwnerOffset);
     struct flock lock {};

@@ -40,8 +40,7 @@ struct KeyPath {
 std::string normalizeSubkey(std::string_view path) {
     std::string out;
     for (char c : path) {
-        if (c == '\\' && (out.empty() || out.back() == '\\'))
-            continue;
+        if (c == '\\' && (out.empty() || out.back() == '\\')) continue;
         out += c;
     }
     while (!out.empty() && out.back() == '\\')
@@ -82,24 +81,12 @@ std::string escape(std::string_view text) {
     std::string out;
     for (unsigned char c : text) {
         switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\0':
-                out += "\\0";
-                break;
+            case '\\': out += "\\\\"; break;
+            case '"': out += "\\\""; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
             default:
                 if (c < 0x20) {
                     char hex[5];
@@ -114,12 +101,9 @@ std::string escape(std::string_view text) {
 }
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
 
@@ -128,40 +112,27 @@ bool unescape(std::string_view line, size_t& pos, char stop, std::string& out) {
     out.clear();
     while (pos < line.size()) {
         char c = line[pos++];
-        if (c == stop)
-            return true;
+        if (c == stop) return true;
         if (c != '\\') {
             out += c;
             continue;
         }
-        if (pos >= line.size())
-            return false;
+        if (pos >= line.size()) return false;
         char e = line[pos++];
         switch (e) {
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case '0':
-                out += '\0';
-                break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case '0': out += '\0'; break;
             case 'x': {
-                if (pos + 2 > line.size())
-                    return false;
+                if (pos + 2 > line.size()) return false;
                 int hi = hexDigit(line[pos]), lo = hexDigit(line[pos + 1]);
-                if (hi < 0 || lo < 0)
-                    return false;
+                if (hi < 0 || lo < 0) return false;
                 out += static_cast<char>(hi * 16 + lo);
                 pos += 2;
                 break;
             }
-            default:
-                out += e;
+            default: out += e;
         }
     }
     return stop == '\0';
@@ -178,13 +149,11 @@ std::string toHex(std::string_view bytes) {
 }
 
 bool fromHex(std::string_view text, std::string& out) {
-    if (text.size() % 2 != 0)
-        return false;
+    if (text.size() % 2 != 0) return false;
     out.clear();
     for (size_t i = 0; i < text.size(); i += 2) {
         int hi = hexDigit(text[i]), lo = hexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
+        if (hi < 0 || lo < 0) return false;
         out += static_cast<char>(hi * 16 + lo);
     }
     return true;
@@ -198,33 +167,26 @@ Hive parseHive(const std::string& text) {
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             std::string path = normalizeSubkey(line.substr(1, line.size() - 2));
             Key& key = hive[ascii::toUpper(path)];
-            if (key.path.empty())
-                key.path = path;
+            if (key.path.empty()) key.path = path;
             current = &key;
             continue;
         }
-        if (current == nullptr || line.empty() || line.front() != '"')
-            continue;
+        if (current == nullptr || line.empty() || line.front() != '"') continue;
         size_t pos = 1;
         std::string name, typeText, data;
-        if (!unescape(line, pos, '"', name) || pos >= line.size() || line[pos] != '=')
-            continue;
+        if (!unescape(line, pos, '"', name) || pos >= line.size() || line[pos] != '=') continue;
         size_t colon = line.find(':', ++pos);
-        if (colon == std::string::npos)
-            continue;
+        if (colon == std::string::npos) continue;
         uint32_t type = 0;
-        if (!typeFromName(std::string_view(line).substr(pos, colon - pos), type))
-            continue;
+        if (!typeFromName(std::string_view(line).substr(pos, colon - pos), type)) continue;
         pos = colon + 1;
         bool ok = isTextType(type) ? unescape(line, pos, '\0', data)
                                    : fromHex(std::string_view(line).substr(pos), data);
-        if (!ok)
-            continue;
+        if (!ok) continue;
         current->values[ascii::toUpper(name)] = StoredValue{name, Value{type, data}};
     }
     return hive;
@@ -247,16 +209,14 @@ std::string formatHive(const Hive& hive) {
 
 Hive loadHive(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return {};
+    if (!in) return {};
     std::ostringstream text;
     text << in.rdbuf();
     return parseHive(text.str());
 }
 
 int readHive(std::string_view keyText, KeyPath& path, Hive& hive) {
-    if (!splitKeyPath(keyText, path))
-        return win::kInvalidParameter;
+    if (!splitKeyPath(keyText, path)) return win::kInvalidParameter;
     hive = loadHive(platform::rootPath(path.hiveFile, false));
     return win::kSuccess;
 }
@@ -266,48 +226,39 @@ int readHive(std::string_view keyText, KeyPath& path, Hive& hive) {
 template <typename Change>
 int updateHive(std::string_view keyText, Change change) {
     KeyPath path;
-    if (!splitKeyPath(keyText, path))
-        return win::kInvalidParameter;
+    if (!splitKeyPath(keyText, path)) return win::kInvalidParameter;
     std::filesystem::path file = platform::rootPath(path.hiveFile);
     std::string lockName = file.string() + ".lock";
     platform::UniqueFd lockFd(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (!lockFd.valid())
-        return win::fromErrno(errno, lockName.c_str());
+    if (!lockFd.valid()) return win::fromErrno(errno, lockName.c_str());
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     while (::fcntl(lockFd.get(), F_OFD_SETLKW, &lock) != 0) {
-        if (errno != EINTR)
-            return win::fromErrno(errno);
+        if (errno != EINTR) return win::fromErrno(errno);
     }
 
     Hive hive = loadHive(file);
     bool changed = false;
-    if (int err = change(hive, path.subkey, changed))
-        return err;
-    if (!changed)
-        return win::kSuccess;
+    if (int err = change(hive, path.subkey, changed)) return err;
+    if (!changed) return win::kSuccess;
 
     std::string text = formatHive(hive);
     std::string temp = file.string() + ".tmp";
     platform::UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!out.valid())
-        return win::fromErrno(errno, temp.c_str());
+    if (!out.valid()) return win::fromErrno(errno, temp.c_str());
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(out.get(), text.data() + done, text.size() - done);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return win::fromErrno(errno);
         }
         done += static_cast<size_t>(n);
     }
-    if (::fdatasync(out.get()) != 0)
-        return win::fromErrno(errno);
+    if (::fdatasync(out.get()) != 0) return win::fromErrno(errno);
     out.reset();
-    if (::rename(temp.c_str(), file.c_str()) != 0)
-        return win::fromErrno(errno);
+    if (::rename(temp.c_str(), file.c_str()) != 0) return win::fromErrno(errno);
     return win::kSuccess;
 }
 
@@ -322,15 +273,13 @@ Key& ensureKey(Hive& hive, const std::string& subkey, bool& changed) {
             key.path = part;
             changed = true;
         }
-        if (cut == std::string::npos)
-            return key;
+        if (cut == std::string::npos) return key;
         pos = cut + 1;
     }
 }
 
 bool isBelow(const std::string& upperPath, const std::string& upperParent) {
-    if (upperParent.empty())
-        return !upperPath.empty();
+    if (upperParent.empty()) return !upperPath.empty();
     return upperPath.size() > upperParent.size() &&
            upperPath.compare(0, upperParent.size(), upperParent) == 0 &&
            upperPath[upperParent.size()] == '\\';
@@ -359,36 +308,25 @@ bool typeFromName(std::string_view name, uint32_t& out) {
 
 std::string typeName(uint32_t type) {
     switch (type) {
-        case kNone:
-            return "REG_NONE";
-        case kString:
-            return "REG_SZ";
-        case kExpandString:
-            return "REG_EXPAND_SZ";
-        case kBinary:
-            return "REG_BINARY";
-        case kDword:
-            return "REG_DWORD";
-        case kMultiString:
-            return "REG_MULTI_SZ";
-        case kQword:
-            return "REG_QWORD";
-        default:
-            return "REG_NONE";
+        case kNone: return "REG_NONE";
+        case kString: return "REG_SZ";
+        case kExpandString: return "REG_EXPAND_SZ";
+        case kBinary: return "REG_BINARY";
+        case kDword: return "REG_DWORD";
+        case kMultiString: return "REG_MULTI_SZ";
+        case kQword: return "REG_QWORD";
+        default: return "REG_NONE";
     }
 }
 
 int getValue(std::string_view key, std::string_view name, Value& out) {
     KeyPath path;
     Hive hive;
-    if (int err = readHive(key, path, hive))
-        return err;
+    if (int err = readHive(key, path, hive)) return err;
     auto k = hive.find(ascii::toUpper(path.subkey));
-    if (k == hive.end())
-        return win::kFileNotFound;
+    if (k == hive.end()) return win::kFileNotFound;
     auto v = k->second.values.find(ascii::toUpper(name));
-    if (v == k->second.values.end())
-        return win::kFileNotFound;
+    if (v == k->second.values.end()) return win::kFileNotFound;
     out = v->second.value;
     return win::kSuccess;
 }
@@ -397,8 +335,7 @@ int setValue(std::string_view key, std::string_view name, const Value& value) {
     return updateHive(key, [&](Hive& hive, const std::string& subkey, bool& changed) {
         Key& k = ensureKey(hive, subkey, changed);
         StoredValue& stored = k.values[ascii::toUpper(name)];
-        if (stored.name.empty())
-            stored.name = std::string(name);
+        if (stored.name.empty()) stored.name = std::string(name);
         if (stored.value.type != value.type || stored.value.data != value.data) {
             stored.value = value;
             changed = true;
@@ -428,10 +365,8 @@ int createKey(std::string_view key) {
 int deleteKey(std::string_view key) {
     return updateHive(key, [&](Hive& hive, const std::string& subkey, bool& changed) {
         std::string upper = ascii::toUpper(subkey);
-        if (upper.empty())
-            return win::kAccessDenied;  // a hive itself is not deleted
-        if (hive.erase(upper) == 0)
-            return win::kFileNotFound;
+        if (upper.empty()) return win::kAccessDenied;  // a hive itself is not deleted
+        if (hive.erase(upper) == 0) return win::kFileNotFound;
         for (auto it = hive.begin(); it != hive.end();) {
             it = isBelow(it->first, upper) ? hive.erase(it) : std::next(it);
         }
@@ -444,11 +379,9 @@ int listValues(std::string_view key, std::vector<std::pair<std::string, Value>>&
     out.clear();
     KeyPath path;
     Hive hive;
-    if (int err = readHive(key, path, hive))
-        return err;
+    if (int err = readHive(key, path, hive)) return err;
     auto k = hive.find(ascii::toUpper(path.subkey));
-    if (k == hive.end())
-        return win::kFileNotFound;
+    if (k == hive.end()) return win::kFileNotFound;
     for (const auto& [upper, stored] : k->second.values)
         out.emplace_back(stored.name, stored.value);
     return win::kSuccess;
@@ -458,27 +391,21 @@ int listSubkeys(std::string_view key, std::vector<std::string>& out) {
     out.clear();
     KeyPath path;
     Hive hive;
-    if (int err = readHive(key, path, hive))
-        return err;
+    if (int err = readHive(key, path, hive)) return err;
     std::string upper = ascii::toUpper(path.subkey);
-    if (!upper.empty() && hive.find(upper) == hive.end())
-        return win::kFileNotFound;
+    if (!upper.empty() && hive.find(upper) == hive.end()) return win::kFileNotFound;
     for (const auto& [childUpper, child] : hive) {
-        if (!isBelow(childUpper, upper))
-            continue;
+        if (!isBelow(childUpper, upper)) continue;
         std::string rest = child.path.substr(upper.empty() ? 0 : upper.size() + 1);
-        if (rest.find('\\') == std::string::npos)
-            out.push_back(rest);
+        if (rest.find('\\') == std::string::npos) out.push_back(rest);
     }
     return win::kSuccess;
 }
 
 int getString(std::string_view key, std::string_view name, std::string& out) {
     Value value;
-    if (int err = getValue(key, name, value))
-        return err;
-    if (value.type != kString && value.type != kExpandString)
-        return win::kInvalidData;
+    if (int err = getValue(key, name, value)) return err;
+    if (value.type != kString && value.type != kExpandString) return win::kInvalidData;
     out = value.data;
     return win::kSuccess;
 }
@@ -489,10 +416,8 @@ int setString(std::string_view key, std::string_view name, std::string_view text
 
 int getDword(std::string_view key, std::string_view name, uint32_t& out) {
     Value value;
-    if (int err = getValue(key, name, value))
-        return err;
-    if (value.type != kDword || value.data.size() != 4)
-        return win::kInvalidData;
+    if (int err = getValue(key, name, value)) return err;
+    if (value.type != kDword || value.data.size() != 4) return win::kInvalidData;
     out = 0;
     for (int i = 3; i >= 0; --i)
         out = out << 8 | static_cast<unsigned char>(value.data[i]);

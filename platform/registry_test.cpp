@@ -100,8 +100,7 @@ TEST(Registry, ConcurrentWritersLoseNothing) {
     for (int i = 0; i < kEach; ++i) {
         reg::setString("HKLM\\Test", std::string(who) + std::to_string(i), "v");
     }
-    if (child == 0)
-        _exit(0);
+    if (child == 0) _exit(0);
     waitpid(child, nullptr, 0);
     std::vector<std::pair<std::string, reg::Value>> values;
     ASSERT_EQ(reg::listValues("HKLM\\Test", values), 0);

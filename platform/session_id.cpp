@@ -10,12 +10,10 @@ namespace {
 constexpr uint32_t kUnsetAuditSession = 0xFFFFFFFFu;
 
 bool parseSession(const std::string& text, uint32_t& out) {
-    if (text.empty())
-        return false;
+    if (text.empty()) return false;
     char* end = nullptr;
     unsigned long value = std::strtoul(text.c_str(), &end, 10);
-    if (end == text.c_str() || *end != '\0' || value > 0xFFFFFFFFul)
-        return false;
+    if (end == text.c_str() || *end != '\0' || value > 0xFFFFFFFFul) return false;
     out = static_cast<uint32_t>(value);
     return true;
 }
@@ -24,8 +22,7 @@ uint32_t auditSession(const std::string& procDir) {
     std::ifstream in(procDir + "/sessionid");
     std::string text;
     uint32_t id = 0;
-    if (in >> text && parseSession(text, id) && id != kUnsetAuditSession)
-        return id;
+    if (in >> text && parseSession(text, id) && id != kUnsetAuditSession) return id;
     return 0;
 }
 
@@ -34,8 +31,7 @@ uint32_t auditSession(const std::string& procDir) {
 uint32_t currentSessionId() {
     uint32_t id = 0;
     const char* env = std::getenv("OMBRIX_SESSION");
-    if (env != nullptr && parseSession(env, id))
-        return id;
+    if (env != nullptr && parseSession(env, id)) return id;
     return auditSession("/proc/self");
 }
 
@@ -46,8 +42,7 @@ uint32_t sessionIdOfProcess(int pid) {
     const std::string prefix = "OMBRIX_SESSION=";
     while (std::getline(environ, entry, '\0')) {
         uint32_t id = 0;
-        if (entry.rfind(prefix, 0) == 0 && parseSession(entry.substr(prefix.size()), id))
-            return id;
+        if (entry.rfind(prefix, 0) == 0 && parseSession(entry.substr(prefix.size()), id)) return id;
     }
     return auditSession(dir);
 }

@@ -8,8 +8,7 @@ namespace ombrix::win {
 
 int fromErrno(int err, const char* path) {
     switch (err) {
-        case 0:
-            return kSuccess;
+        case 0: return kSuccess;
         case ENOENT:
             if (path != nullptr) {
                 std::error_code ec;
@@ -19,33 +18,22 @@ int fromErrno(int err, const char* path) {
                 }
             }
             return kFileNotFound;
-        case ENOTDIR:
-            return kPathNotFound;
+        case ENOTDIR: return kPathNotFound;
         case EACCES:
         case EPERM:
-        case EISDIR:
-            return kAccessDenied;
-        case EROFS:
-            return kWriteProtect;
+        case EISDIR: return kAccessDenied;
+        case EROFS: return kWriteProtect;
         case EMFILE:
-        case ENFILE:
-            return kTooManyOpenFiles;
-        case ENOMEM:
-            return kNotEnoughMemory;
+        case ENFILE: return kTooManyOpenFiles;
+        case ENOMEM: return kNotEnoughMemory;
         case ENOSPC:
-        case EDQUOT:
-            return kDiskFull;
-        case ENAMETOOLONG:
-            return kFilenameTooLong;
+        case EDQUOT: return kDiskFull;
+        case ENAMETOOLONG: return kFilenameTooLong;
         case EAGAIN:
-        case EBUSY:
-            return kSharingViolation;
-        case EIO:
-            return kIoDevice;
-        case ETIMEDOUT:
-            return kTimeout;
-        default:
-            return kGenFailure;
+        case EBUSY: return kSharingViolation;
+        case EIO: return kIoDevice;
+        case ETIMEDOUT: return kTimeout;
+        default: return kGenFailure;
     }
 }
 

@@ -64,8 +64,7 @@ EnvStore* EnvStore::open(const std::filesystem::path& folder) {
     std::lock_guard<std::mutex> lock(guard);
     auto it = stores.find(name);
     if (it != stores.end()) {
-        if (it->second->pid_ == ::getpid())
-            return it->second.get();
+        if (it->second->pid_ == ::getpid()) return it->second.get();
         // Inherited through fork: an environment belongs to the process that opened it, so the
         // child opens its own and leaves the parent's handle alone (closing it here would
         // disturb the parent's lock table entries).
@@ -73,16 +72,14 @@ EnvStore* EnvStore::open(const std::filesystem::path& folder) {
         stores.erase(it);
     }
     std::unique_ptr<EnvStore> store(new EnvStore());
-    if (!store->openAt(name))
-        return nullptr;
+    if (!store->openAt(name)) return nullptr;
     return stores.emplace(name, std::move(store)).first->second.get();
 }
 
 bool EnvStore::openAt(const std::filesystem::path& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (mdb_env_create(&env_) != 0)
-        return false;
+    if (mdb_env_create(&env_) != 0) return false;
     mdb_env_set_mapsize(env_, kMapSize);
     mdb_env_set_maxreaders(env_, kMaxReaders);
     mdb_env_set_maxdbs(env_, 4);
@@ -98,23 +95,20 @@ bool EnvStore::openAt(const std::filesystem::path& folder) {
     mdb_reader_check(env_, &dead);  // slots of readers that died
 
     MDB_txn* txn = nullptr;
-    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0)
-        return false;
+    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0) return false;
     if (mdb_dbi_open(txn, "values", MDB_CREATE, &values_) != 0 ||
         mdb_dbi_open(txn, "blobs", MDB_CREATE, &blobs_) != 0) {
         mdb_txn_abort(txn);
         return false;
     }
-    if (mdb_txn_commit(txn) != 0)
-        return false;
+    if (mdb_txn_commit(txn) != 0) return false;
     id_ = nextStoreId++;
     pid_ = ::getpid();
     return true;
 }
 
 EnvStore::~EnvStore() {
-    if (env_ != nullptr)
-        mdb_env_close(env_);
+    if (env_ != nullptr) mdb_env_close(env_);
 }
 
 template <typename Read>
@@ -140,8 +134,7 @@ std::optional<std::string> EnvStore::get(std::string_view key) {
     std::optional<std::string> out;
     withReadTxn([&](MDB_txn* txn) {
         MDB_val k = toVal(upper), v{};
-        if (mdb_get(txn, values_, &k, &v) != 0)
-            return false;
+        if (mdb_get(txn, values_, &k, &v) != 0) return false;
         out = std::string(recordValue(fromVal(v)));
         return true;
     });
@@ -152,8 +145,7 @@ bool EnvStore::getInto(std::string_view key, char* buffer, int size) {
     std::string upper = ascii::toUpper(key);
     return withReadTxn([&](MDB_txn* txn) {
         MDB_val k = toVal(upper), v{};
-        if (mdb_get(txn, values_, &k, &v) != 0)
-            return false;
+        if (mdb_get(txn, values_, &k, &v) != 0) return false;
         ascii::copyToBuffer(recordValue(fromVal(v)), buffer, size);
         return true;
     });
@@ -161,8 +153,7 @@ bool EnvStore::getInto(std::string_view key, char* buffer, int size) {
 
 bool EnvStore::write(MDB_dbi dbi, std::string_view key, const std::string* value) {
     MDB_txn* txn = nullptr;
-    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0)
-        return false;
+    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0) return false;
     MDB_val k = toVal(key);
     int rc = 0;
     if (value != nullptr) {
@@ -179,12 +170,10 @@ bool EnvStore::write(MDB_dbi dbi, std::string_view key, const std::string* value
 }
 
 bool EnvStore::set(std::string_view key, std::string_view value) {
-    if (key.empty())
-        return false;
+    if (key.empty()) return false;
     std::string upper = ascii::toUpper(key);
     MDB_txn* txn = nullptr;
-    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0)
-        return false;
+    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0) return false;
     MDB_val k = toVal(upper), old{};
     // An existing key keeps the spelling it was first written with.
     std::string record(mdb_get(txn, values_, &k, &old) == 0 ? recordKey(fromVal(old)) : key);
@@ -208,8 +197,7 @@ int EnvStore::forEach(
     std::vector<std::pair<std::string, std::string>> records;
     withReadTxn([&](MDB_txn* txn) {
         MDB_cursor* cursor = nullptr;
-        if (mdb_cursor_open(txn, values_, &cursor) != 0)
-            return false;
+        if (mdb_cursor_open(txn, values_, &cursor) != 0) return false;
         MDB_val k{}, v{};
         for (int rc = mdb_cursor_get(cursor, &k, &v, MDB_FIRST); rc == 0;
              rc = mdb_cursor_get(cursor, &k, &v, MDB_NEXT)) {
@@ -222,8 +210,7 @@ int EnvStore::forEach(
     int count = 0;
     for (const auto& [key, value] : records) {
         ++count;
-        if (!visit(key, value))
-            break;
+        if (!visit(key, value)) break;
     }
     return count;
 }
@@ -241,8 +228,7 @@ std::optional<std::string> EnvStore::getBlob(std::string_view name) {
     std::optional<std::string> out;
     withReadTxn([&](MDB_txn* txn) {
         MDB_val k = toVal(name), v{};
-        if (mdb_get(txn, blobs_, &k, &v) != 0)
-            return false;
+        if (mdb_get(txn, blobs_, &k, &v) != 0) return false;
         out = std::string(fromVal(v));
         return true;
     });
@@ -269,11 +255,9 @@ EnvStore* cachedStore(const std::string& relative) {
     std::string key = (root != nullptr ? root : "") + std::string(1, '\0') + relative;
     uint64_t generation = forkGeneration.load(std::memory_order_relaxed);
     auto it = found.find(key);
-    if (it != found.end() && it->second.generation == generation)
-        return it->second.store;
+    if (it != found.end() && it->second.generation == generation) return it->second.store;
     EnvStore* store = EnvStore::open(platform::rootPath(relative, true));
-    if (store != nullptr)
-        found[key] = Found{generation, store};
+    if (store != nullptr) found[key] = Found{generation, store};
     return store;
 }
 

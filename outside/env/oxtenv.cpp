@@ -36,20 +36,17 @@ bool acquired(NamedMutex::WaitResult result) {
 }
 
 int getValue(EnvStore* store, const char* key, char* buffer, int size) {
-    if (store == nullptr || key == nullptr)
-        return 0;
+    if (store == nullptr || key == nullptr) return 0;
     return store->getInto(key, buffer, size) ? 1 : 0;
 }
 
 int setValue(EnvStore* store, const char* key, const char* value) {
-    if (store == nullptr || key == nullptr || *key == '\0')
-        return 0;
+    if (store == nullptr || key == nullptr || *key == '\0') return 0;
     return store->set(key, value != nullptr ? value : "") ? 1 : 0;
 }
 
 int enumValues(EnvStore* store, void* context, EnvEnumCallback callback) {
-    if (store == nullptr || callback == nullptr)
-        return 0;
+    if (store == nullptr || callback == nullptr) return 0;
     return store->forEach([&](std::string_view key, std::string_view value) {
         std::string k(key), v(value);
         return callback(context, k.c_str(), v.c_str()) != 0;
@@ -94,19 +91,16 @@ OMX_EXPORT int EnvUnlockGlobal(void) {
 
 OMX_EXPORT int EnvLoadSecurity(const void* data, int length) {
     EnvStore* store = globalStore();
-    if (store == nullptr || length < 0 || (data == nullptr && length > 0))
-        return 0;
+    if (store == nullptr || length < 0 || (data == nullptr && length > 0)) return 0;
     std::string_view bytes(static_cast<const char*>(data), data == nullptr ? 0 : length);
     return store->setBlob(kRightsBlob, bytes) ? 1 : 0;
 }
 
 OMX_EXPORT int EnvGetSecurity(void* buffer, int size) {
     EnvStore* store = globalStore();
-    if (store == nullptr)
-        return 0;
+    if (store == nullptr) return 0;
     auto bytes = store->getBlob(kRightsBlob);
-    if (!bytes)
-        return 0;
+    if (!bytes) return 0;
     if (buffer != nullptr && size >= static_cast<int>(bytes->size())) {
         bytes->copy(static_cast<char*>(buffer), bytes->size());
     }
@@ -116,10 +110,8 @@ OMX_EXPORT int EnvGetSecurity(void* buffer, int size) {
 // A preference: the session's own value first, then the user's settings in the registry, then
 // the machine-wide value.
 OMX_EXPORT int EnvGetSetting(const char* key, char* buffer, int size) {
-    if (key == nullptr)
-        return 0;
-    if (getValue(sessionStore(), key, buffer, size))
-        return 1;
+    if (key == nullptr) return 0;
+    if (getValue(sessionStore(), key, buffer, size)) return 1;
     std::string text;
     if (ombrix::registry::getString(kUserSettingsKey, key, text) == 0) {
         ombrix::ascii::copyToBuffer(text, buffer, size);

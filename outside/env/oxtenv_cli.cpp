@@ -23,11 +23,9 @@ int printEntry(void*, const char* key, const char* value) {
 }
 
 bool validSession(const std::string& text) {
-    if (text.empty() || text.size() > 10)
-        return false;
+    if (text.empty() || text.size() > 10) return false;
     for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
+        if (c < '0' || c > '9') return false;
     }
     return std::strtoull(text.c_str(), nullptr, 10) <= 0xFFFFFFFFull;
 }

@@ -108,10 +108,8 @@ TEST(EnvStores, ForkedChildrenUseTheStoresSafely) {
             int bad = 0;
             std::string mine = "Child" + std::to_string(c);
             for (int i = 0; i < 200; ++i) {
-                if (global("Shared") != "parent")
-                    ++bad;
-                if (!EnvSetGlobalValue(mine.c_str(), std::to_string(i).c_str()))
-                    ++bad;
+                if (global("Shared") != "parent") ++bad;
+                if (!EnvSetGlobalValue(mine.c_str(), std::to_string(i).c_str())) ++bad;
             }
             _exit(bad == 0 ? 0 : 1);
         }

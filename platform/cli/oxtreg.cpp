@@ -30,15 +30,13 @@ int fail(const char* what, int code) {
 std::string formatData(const reg::Value& value) {
     switch (value.type) {
         case reg::kString:
-        case reg::kExpandString:
-            return value.data;
+        case reg::kExpandString: return value.data;
         case reg::kMultiString: {
             std::string out = value.data;
             while (!out.empty() && out.back() == '\0')
                 out.pop_back();
             for (char& c : out) {
-                if (c == '\0')
-                    c = '|';
+                if (c == '\0') c = '|';
             }
             return out;
         }
@@ -67,14 +65,11 @@ bool parseData(uint32_t type, const std::string& text, reg::Value& out) {
     out.data.clear();
     switch (type) {
         case reg::kString:
-        case reg::kExpandString:
-            out.data = text;
-            return true;
+        case reg::kExpandString: out.data = text; return true;
         case reg::kMultiString:
             out.data = text;
             for (char& c : out.data) {
-                if (c == '|')
-                    c = '\0';
+                if (c == '|') c = '\0';
             }
             out.data += '\0';
             return true;
@@ -83,24 +78,20 @@ bool parseData(uint32_t type, const std::string& text, reg::Value& out) {
             char* end = nullptr;
             errno = 0;
             unsigned long long n = std::strtoull(text.c_str(), &end, 0);
-            if (text.empty() || *end != '\0' || errno != 0)
-                return false;
-            if (type == reg::kDword && n > 0xFFFFFFFFull)
-                return false;
+            if (text.empty() || *end != '\0' || errno != 0) return false;
+            if (type == reg::kDword && n > 0xFFFFFFFFull) return false;
             for (int i = 0; i < (type == reg::kDword ? 4 : 8); ++i) {
                 out.data += static_cast<char>(n >> (8 * i) & 0xFF);
             }
             return true;
         }
         default:
-            if (text.size() % 2 != 0)
-                return false;
+            if (text.size() % 2 != 0) return false;
             for (size_t i = 0; i < text.size(); i += 2) {
                 char* end = nullptr;
                 std::string pair = text.substr(i, 2);
                 long byte = std::strtol(pair.c_str(), &end, 16);
-                if (*end != '\0')
-                    return false;
+                if (*end != '\0') return false;
                 out.data += static_cast<char>(byte);
             }
             return true;
@@ -118,33 +109,27 @@ int main(int argc, char** argv) {
     const std::string& command = args[0];
     if (command == "get" && args.size() == 3) {
         reg::Value value;
-        if (int err = reg::getValue(args[1], args[2], value))
-            return fail("no such value", err);
+        if (int err = reg::getValue(args[1], args[2], value)) return fail("no such value", err);
         std::printf("%s\n", formatData(value).c_str());
         return 0;
     }
     if (command == "set" && args.size() == 5) {
         uint32_t type = 0;
         reg::Value value;
-        if (!reg::typeFromName(args[3], type))
-            return fail("unknown value type", 87);
-        if (!parseData(type, args[4], value))
-            return fail("data does not fit the type", 13);
-        if (int err = reg::setValue(args[1], args[2], value))
-            return fail("cannot set value", err);
+        if (!reg::typeFromName(args[3], type)) return fail("unknown value type", 87);
+        if (!parseData(type, args[4], value)) return fail("data does not fit the type", 13);
+        if (int err = reg::setValue(args[1], args[2], value)) return fail("cannot set value", err);
         return 0;
     }
     if (command == "delete" && (args.size() == 2 || args.size() == 3)) {
         int err = args.size() == 3 ? reg::deleteValue(args[1], args[2]) : reg::deleteKey(args[1]);
-        if (err)
-            return fail("cannot delete", err);
+        if (err) return fail("cannot delete", err);
         return 0;
     }
     if (command == "list" && args.size() == 2) {
         std::vector<std::string> keys;
         std::vector<std::pair<std::string, reg::Value>> values;
-        if (int err = reg::listSubkeys(args[1], keys))
-            return fail("no such key", err);
+        if (int err = reg::listSubkeys(args[1], keys)) return fail("no such key", err);
         reg::listValues(args[1], values);
         for (const auto& key : keys)
             std::printf("[%s]\n", key.c_str());

@@ -20,17 +20,14 @@ namespace {
 bool haveDisplay() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0')
-            return true;
+        if (value != nullptr && *value != '\0') return true;
     }
     return false;
 }
 
 bool ensureApplication() {
-    if (QApplication::instance() != nullptr)
-        return true;
-    if (!haveDisplay())
-        return false;
+    if (QApplication::instance() != nullptr) return true;
+    if (!haveDisplay()) return false;
     static int argc = 1;
     static char name[] = "ombrix";
     static char* argv[] = {name, nullptr};
@@ -40,30 +37,21 @@ bool ensureApplication() {
 
 QMessageBox::Icon toQt(Icon icon) {
     switch (icon) {
-        case Icon::Information:
-            return QMessageBox::Information;
-        case Icon::Warning:
-            return QMessageBox::Warning;
-        case Icon::Error:
-            return QMessageBox::Critical;
-        case Icon::Question:
-            return QMessageBox::Question;
-        case Icon::None:
-            break;
+        case Icon::Information: return QMessageBox::Information;
+        case Icon::Warning: return QMessageBox::Warning;
+        case Icon::Error: return QMessageBox::Critical;
+        case Icon::Question: return QMessageBox::Question;
+        case Icon::None: break;
     }
     return QMessageBox::NoIcon;
 }
 
 QMessageBox::StandardButtons toQt(Buttons buttons) {
     switch (buttons) {
-        case Buttons::OkCancel:
-            return QMessageBox::Ok | QMessageBox::Cancel;
-        case Buttons::YesNo:
-            return QMessageBox::Yes | QMessageBox::No;
-        case Buttons::YesNoCancel:
-            return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
-        case Buttons::Ok:
-            break;
+        case Buttons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+        case Buttons::YesNo: return QMessageBox::Yes | QMessageBox::No;
+        case Buttons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+        case Buttons::Ok: break;
     }
     return QMessageBox::Ok;
 }
@@ -79,26 +67,19 @@ class QtInterface : public UserInterface {
         }
         QMessageBox box(toQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
                         toQt(buttons));
-        if (options.topMost)
-            box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        if (options.topMost) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
         switch (box.exec()) {
-            case QMessageBox::Ok:
-                return Answer::Ok;
-            case QMessageBox::Yes:
-                return Answer::Yes;
-            case QMessageBox::No:
-                return Answer::No;
-            default:
-                return Answer::Cancel;
+            case QMessageBox::Ok: return Answer::Ok;
+            case QMessageBox::Yes: return Answer::Yes;
+            case QMessageBox::No: return Answer::No;
+            default: return Answer::Cancel;
         }
     }
 
     std::optional<std::string> askPassword(const PasswordPrompt& prompt) override {
-        if (!ensureApplication())
-            return std::nullopt;
+        if (!ensureApplication()) return std::nullopt;
         auto dialog = makePasswordDialog(prompt);
-        if (dialog->exec() != QDialog::Accepted)
-            return std::nullopt;
+        if (dialog->exec() != QDialog::Accepted) return std::nullopt;
         auto* field = dialog->findChild<QLineEdit*>("password");
         return field->text().toStdString();
     }
@@ -106,8 +87,7 @@ class QtInterface : public UserInterface {
     static std::unique_ptr<QDialog> makePasswordDialog(const PasswordPrompt& prompt) {
         auto dialog = std::make_unique<QDialog>();
         dialog->setWindowTitle(QString::fromStdString(prompt.title));
-        if (prompt.topMost)
-            dialog->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        if (prompt.topMost) dialog->setWindowFlag(Qt::WindowStaysOnTopHint, true);
         auto* layout = new QVBoxLayout(dialog.get());
         auto* item = new QLabel(QString::fromStdString(prompt.item), dialog.get());
         item->setObjectName("item");

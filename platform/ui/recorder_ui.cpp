@@ -34,12 +34,9 @@ class Recorder : public UserInterface {
                       const BoxOptions&) override {
         record(caption, iconName(icon), text);
         std::string answer = nextAnswer();
-        if (answer == "ok")
-            return Answer::Ok;
-        if (answer == "yes")
-            return Answer::Yes;
-        if (answer == "no")
-            return Answer::No;
+        if (answer == "ok") return Answer::Ok;
+        if (answer == "yes") return Answer::Yes;
+        if (answer == "no") return Answer::No;
         return Answer::Cancel;
     }
 
@@ -60,32 +57,27 @@ class Recorder : public UserInterface {
         std::string line = oneLine(caption) + '\t' + icon + '\t' + oneLine(text) + '\n';
         platform::UniqueFd fd(
             ::open(recordFile_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-        if (fd.valid())
-            (void)!::write(fd.get(), line.data(), line.size());
+        if (fd.valid()) (void)!::write(fd.get(), line.data(), line.size());
     }
 
     // Takes the first line of the answers file away, so that the answers hold across the
     // processes of one scripted run.
     std::string nextAnswer() {
-        if (answersFile_.empty())
-            return "cancel";
+        if (answersFile_.empty()) return "cancel";
         platform::LockedFile file;
         for (int attempt = 0; attempt < 100; ++attempt) {
             int err = file.open(answersFile_, platform::FileAccess::Update);
-            if (err != 32)
-                break;
+            if (err != 32) break;
             ::usleep(10 * 1000);
         }
         std::string text;
-        if (!file.isOpen() || file.readAll(text) != 0 || text.empty())
-            return "cancel";
+        if (!file.isOpen() || file.readAll(text) != 0 || text.empty()) return "cancel";
         size_t end = text.find('\n');
         std::string answer = text.substr(0, end);
         std::string rest = end == std::string::npos ? "" : text.substr(end + 1);
         file.writeAt(rest.data(), rest.size(), 0);
         file.truncate(static_cast<off_t>(rest.size()));
-        if (!answer.empty() && answer.back() == '\r')
-            answer.pop_back();
+        if (!answer.empty() && answer.back() == '\r') answer.pop_back();
         return answer;
     }
 

@@ -15,16 +15,11 @@ bool replaced = false;
 
 const char* iconName(Icon icon) {
     switch (icon) {
-        case Icon::Information:
-            return "information";
-        case Icon::Warning:
-            return "warning";
-        case Icon::Error:
-            return "error";
-        case Icon::Question:
-            return "question";
-        case Icon::None:
-            break;
+        case Icon::Information: return "information";
+        case Icon::Warning: return "warning";
+        case Icon::Error: return "error";
+        case Icon::Question: return "question";
+        case Icon::None: break;
     }
     return "none";
 }

@@ -11,8 +11,7 @@ namespace ombrix::test {
 
 TempRoot::TempRoot() {
     std::string pattern = (std::filesystem::temp_directory_path() / "ombrix-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
     if (const char* old = std::getenv("OMBRIX_ROOT")) {
         previous_ = old;
