@@ -168,13 +168,10 @@ OMX_EXPORT int OMXGetOMXDriveLetters(char* buffer, int size) {
     return OMXTSGetOMXDriveLetters(buffer, size);
 }
 
-namespace ombrix {
-
-bool driveLockedByAdministrator(char letter) {
-    if (OMXGetAdminMode() != 2 || !OMXTSHasRight(kRightDriveLock)) return false;
+OMX_EXPORT int OMXAdminDriveLockCode(char letter) {
+    constexpr int kDriveLocked = 21;
+    if (letter == '\0' || OMXGetAdminMode() != 2 || !OMXTSHasRight(kRightDriveLock)) return 0;
     char locked[64] = "";
     OMXGetAdminDriveLetters(locked, sizeof locked);
-    return std::strchr(locked, ascii::upper(letter)) != nullptr && letter != '\0';
+    return std::strchr(locked, ombrix::ascii::upper(letter)) != nullptr ? kDriveLocked : 0;
 }
-
-}  // namespace ombrix

@@ -7,6 +7,7 @@
 #include "common/md5_digest.h"
 #include "common/oxtcomm_admin.h"
 #include "oxtenv.h"
+#include "profiles/profile.h"
 #include "support/temp_root.h"
 
 namespace fs = std::filesystem;
@@ -130,6 +131,33 @@ TEST_F(AdminMode, ChangingThePasswordChecksTheOldOne) {
     EXPECT_EQ(record(),
               "Ombrix TS\twarning\tThe password is invalid\n"
               "Ombrix TS\twarning\tThe password is invalid\n");
+}
+
+TEST_F(AdminMode, DriveLockHoldsOnlyOrdinaryUsersBoundByIt) {
+    // Everybody is in one profile; its rights decide whether the lock binds.
+    auto publishRights = [](uint32_t rights) {
+        CProfileList list;
+        CProfile profile;
+        profile.name = "All";
+        profile.rights = rights;
+        profile.security.BuildUsersDefault();
+        list.Profiles().push_back(profile);
+        std::string bytes;
+        ASSERT_EQ(list.Save(bytes), 0);
+        ASSERT_TRUE(EnvLoadSecurity(bytes.data(), static_cast<int>(bytes.size())));
+    };
+    publishRights(CProfile::kCentralAdminClient | CProfile::kInsertEject);
+    EXPECT_EQ(OMXAdminDriveLockCode('E'), 0);  // administration mode not in use
+    EnvSetGlobalValue("OmxAdminMode", "1");
+    EnvSetGlobalValue("OmxAdminDrives", "ef");
+    EXPECT_EQ(OMXAdminDriveLockCode('E'), 21);
+    EXPECT_EQ(OMXAdminDriveLockCode('f'), 21);
+    EXPECT_EQ(OMXAdminDriveLockCode('G'), 0);
+    EnvSetUserValue("OmxAdminMode", "1");  // the administrator's own session
+    EXPECT_EQ(OMXAdminDriveLockCode('E'), 0);
+    EnvDeleteUserValue("OmxAdminMode");
+    publishRights(CProfile::kInsertEject);  // not bound by the lock
+    EXPECT_EQ(OMXAdminDriveLockCode('E'), 0);
 }
 
 }  // namespace

@@ -26,14 +26,11 @@ int OMXGetAdminComputer(char* buffer, int size);
 int OMXGetOMXDriveLetters(char* buffer, int size);
 int OMXVerifyPWD(const char* imagePath, char* password, int size);
 int OMXServiceDrivesSet(int seconds);
+// 21 when the administrator's drive lock keeps the calling session from drive `letter`: the
+// session is an ordinary user while administration mode is in use, it holds the right bound by
+// the lock (16), and the administrator locked that drive; else 0.
+int OMXAdminDriveLockCode(char letter);
 
 #ifdef __cplusplus
 }
-#endif
-
-#ifdef __cplusplus
-namespace ombrix {
-// True when the administrator's drive lock keeps the calling session from drive `letter`.
-bool driveLockedByAdministrator(char letter);
-}  // namespace ombrix
 #endif
