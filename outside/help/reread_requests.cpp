@@ -24,8 +24,18 @@ void sendReRead(ReReadRequest request) {
 
 }  // namespace
 
-OMX_EXPORT void OMXTSReReadAdmFile(void) { sendReRead(kReReadAdmin); }
-OMX_EXPORT void OMXTSReReadImgFile(void) { sendReRead(kReReadImages); }
-OMX_EXPORT void OMXTSReReadTreeFile(void) { sendReRead(kReReadTree); }
-OMX_EXPORT void OMXTSReReadEnvFile(void) { sendReRead(kReReadEnv); }
-OMX_EXPORT void OMXTSReReadSecurityFile(void) { sendReRead(kReReadSecurity); }
+OMX_EXPORT void OMXTSReReadAdmFile(void) {
+    sendReRead(kReReadAdmin);
+}
+OMX_EXPORT void OMXTSReReadImgFile(void) {
+    sendReRead(kReReadImages);
+}
+OMX_EXPORT void OMXTSReReadTreeFile(void) {
+    sendReRead(kReReadTree);
+}
+OMX_EXPORT void OMXTSReReadEnvFile(void) {
+    sendReRead(kReReadEnv);
+}
+OMX_EXPORT void OMXTSReReadSecurityFile(void) {
+    sendReRead(kReReadSecurity);
+}
