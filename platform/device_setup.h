@@ -62,7 +62,7 @@ struct DeviceRecord {
 // The device setup calls. The operations are virtual so a caller's tests can make single
 // calls fail; the class itself keeps no state.
 class DeviceSetup {
-public:
+  public:
     virtual ~DeviceSetup() = default;
 
     // Devices of all classes: the present ones, or every recorded one with `includeNonPresent`.
@@ -79,8 +79,7 @@ public:
     virtual int createDeviceInfoList(std::string_view classGuid, DeviceInfoList& out);
     // A new, unregistered device of the list's class with the generated id
     // "ROOT\<NAME>\<nnnn>" (the first free number). The name must be a plain word.
-    virtual int createDeviceInfo(DeviceInfoList& list, std::string_view name,
-                                 DeviceInfo& out);
+    virtual int createDeviceInfo(DeviceInfoList& list, std::string_view name, DeviceInfo& out);
     // Sets a property; on a registered device it is written at once.
     virtual int setProperty(DeviceInfo& device, Property property, const registry::Value& value);
     // Records a created device in the device tree as present.
@@ -93,8 +92,7 @@ public:
     // associated AddService with ImagePath naming the driver program, and binds the service
     // to the devices. A restart is needed when the service was installed with another program.
     virtual int updateDriverForPlugAndPlayDevices(std::string_view hardwareId,
-                                                  const std::string& infPath,
-                                                  bool& restartNeeded);
+                                                  const std::string& infPath, bool& restartNeeded);
 };
 
 // The entries of a hardware-id property: a multi-string up to its first empty entry, or a

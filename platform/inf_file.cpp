@@ -134,7 +134,8 @@ std::optional<std::string> InfFile::value(std::string_view sectionName,
 std::vector<std::string> InfFile::sectionNames() const {
     std::vector<std::string> names;
     names.reserve(sections_.size());
-    for (const Section& s : sections_) names.push_back(s.name);
+    for (const Section& s : sections_)
+        names.push_back(s.name);
     return names;
 }
 

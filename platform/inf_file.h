@@ -21,7 +21,7 @@ struct Entry {
 };
 
 class InfFile {
-public:
+  public:
     // Files above this size are refused rather than read into memory.
     static constexpr size_t kMaxFileSize = 16u << 20;
 
@@ -40,7 +40,7 @@ public:
     // the quotes around a quoted text. Unknown tokens stay as written.
     std::string expand(std::string_view text) const;
 
-private:
+  private:
     struct Section {
         std::string name;
         std::vector<Entry> entries;
