@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "oxtenv.h"
+#include "platform/text_printf.h"
 #include "platform/unique_fd.h"
 
 extern char* program_invocation_short_name;
@@ -22,19 +23,10 @@ void debugTrace(const char* format, ...) {
 
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    int length = std::vsnprintf(nullptr, 0, format, args);
+    std::string message = platform::formatV(format, args);
     va_end(args);
-    if (length < 0) {
-        va_end(again);
-        return;
-    }
-    std::vector<char> message(static_cast<size_t>(length) + 1);
-    std::vsnprintf(message.data(), message.size(), format, again);
-    va_end(again);
 
-    std::string line = std::string(program_invocation_short_name) + " - " + message.data() + "\n";
+    std::string line = std::string(program_invocation_short_name) + " - " + message + "\n";
     platform::UniqueFd fd(::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (fd.valid()) (void)!::write(fd.get(), line.data(), line.size());
 }

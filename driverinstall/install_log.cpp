@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/text_printf.h"
 #include "platform/unique_fd.h"
 
 namespace ombrix::drvinst {
@@ -61,17 +62,8 @@ void InstallLog::write(std::string_view message) const {
 void InstallLog::printf(const char* format, ...) const {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    int length = std::vsnprintf(nullptr, 0, format, args);
+    std::string text = platform::formatV(format, args);
     va_end(args);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<size_t>(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, again);
-        text.resize(static_cast<size_t>(length));
-    }
-    va_end(again);
     write(text);
 }
 
