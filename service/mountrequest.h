@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+// The one record of every pipe of the system: 304 bytes, little-endian, the same layout in
+// request and reply. It travels as the raw bytes of the object; the first two words are carried
+// back unchanged and never interpreted.
+class CMountRequest {
+  public:
+    static constexpr size_t kTextSize = 260;
+    static constexpr size_t kPasswordSize = 16;
+    static constexpr int kMaxListEntries = 65;  // unsigned 32-bit values in the text of a list
+
+    // Request codes of the service pipe.
+    enum Request : int32_t {
+        kEndServer = -1,
+        kInsert = 1,
+        kEject = 2,
+        kEmptyDevice = 3,
+        kUnitInfo = 4,
+        kCleanUpSessions = 6,
+        kUnitCount = 7,
+        kUnitUsers = 8,
+        kDeviceName = 9,
+        kLogOn = 17,
+        kLogOff = 18,
+        kListLogons = 19,
+        kLinkSecurity = 30,
+        kReloadPeers = 31,
+        kPasswordCheck = 33,
+        kNetServiceStarted = 34,
+        kServerPortChanged = 49,
+    };
+
+    // Error codes returned in the request field.
+    enum Error : int32_t {
+        kNoUnit = -4,
+        kNoEmptyDevice = -6,
+        kUnitMissing = -7,
+        kNoSuchUnit = -9,
+        kAlreadyLoggedOn = -13,
+        kNotLoggedOn = -16,
+        kRefused = -19,
+    };
+
+    CMountRequest() = default;
+    // Copies the request, session, logon id, data word, text and password; the text and the
+    // password are cut to their sizes and always terminated.
+    CMountRequest(const CMountRequest& other) { copyFrom(other); }
+    CMountRequest& operator=(const CMountRequest& other) {
+        if (this != &other) copyFrom(other);
+        return *this;
+    }
+
+    // The raw record bytes.
+    void* bytes() { return static_cast<void*>(this); }
+    const void* bytes() const { return static_cast<const void*>(this); }
+    void fromBytes(const void* data) { std::memcpy(bytes(), data, sizeof *this); }
+
+    // The text up to its terminator, never beyond the field (a received record may lack one).
+    std::string_view text() const { return bounded(m_text, kTextSize); }
+    std::string_view password() const { return bounded(m_password, kPasswordSize); }
+    void setText(std::string_view text) { store(m_text, kTextSize, text); }
+    void setPassword(std::string_view text) { store(m_password, kPasswordSize, text); }
+
+    uint32_t listEntry(int index) const {
+        uint32_t value = 0;
+        std::memcpy(&value, m_text + index * sizeof value, sizeof value);
+        return value;
+    }
+    void setListEntry(int index, uint32_t value) {
+        std::memcpy(m_text + index * sizeof value, &value, sizeof value);
+    }
+
+    uint32_t m_header = 0;
+    uint32_t m_spare = 0;
+    int32_t m_request = 0;
+    uint32_t m_sessionId = 0xFFFFFFFFu;
+    uint32_t m_logonIdLow = 0xFFFFFFFFu;
+    uint32_t m_logonIdHigh = 0xFFFFFFFFu;
+    uint32_t m_dwData = 0;
+    char m_text[kTextSize] = {};
+    char m_password[kPasswordSize] = {};
+
+  private:
+    static std::string_view bounded(const char* field, size_t size) {
+        const void* end = std::memchr(field, '\0', size);
+        return std::string_view(field, end ? static_cast<const char*>(end) - field : size);
+    }
+    static void store(char* field, size_t size, std::string_view text) {
+        size_t n = text.size() < size - 1 ? text.size() : size - 1;
+        std::memcpy(field, text.data(), n);
+        std::memset(field + n, 0, size - n);
+    }
+    void copyFrom(const CMountRequest& other) {
+        m_request = other.m_request;
+        m_sessionId = other.m_sessionId;
+        m_logonIdLow = other.m_logonIdLow;
+        m_logonIdHigh = other.m_logonIdHigh;
+        m_dwData = other.m_dwData;
+        setText(other.text());
+        setPassword(other.password());
+    }
+};
+
+static_assert(sizeof(CMountRequest) == 304);
+static_assert(offsetof(CMountRequest, m_header) == 0);
+static_assert(offsetof(CMountRequest, m_spare) == 4);
+static_assert(offsetof(CMountRequest, m_request) == 8);
+static_assert(offsetof(CMountRequest, m_sessionId) == 12);
+static_assert(offsetof(CMountRequest, m_logonIdLow) == 16);
+static_assert(offsetof(CMountRequest, m_logonIdHigh) == 20);
+static_assert(offsetof(CMountRequest, m_dwData) == 24);
+static_assert(offsetof(CMountRequest, m_text) == 28);
+static_assert(offsetof(CMountRequest, m_password) == 288);
