@@ -26,9 +26,9 @@ uint64_t fnv1a(std::string_view text) {
     return hash;
 }
 
-// Keeps letters, digits and a few marks; everything else becomes %XX so distinct names stay
-// distinct files.
-std::string fileNameFor(std::string_view name) {
+}  // namespace
+
+std::string kernelObjectFileName(std::string_view name) {
     std::string out;
     for (unsigned char c : name) {
         bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -50,6 +50,8 @@ std::string fileNameFor(std::string_view name) {
     return out;
 }
 
+namespace {
+
 // The holder writes its pid into the file and clears it on release; a pid still there when the
 // lock is next taken means the holder died without releasing.
 constexpr off_t kOwnerOffset = 0;
@@ -67,7 +69,7 @@ std::filesystem::path kernelObjectPath(std::string_view name) {
         uint32_t session = currentSessionId();
         if (session != 0) folder = "sync/Session" + std::to_string(session) + "/";
     }
-    return rootPath(folder + fileNameFor(name));
+    return rootPath(folder + kernelObjectFileName(name));
 }
 
 NamedMutex::NamedMutex(std::string_view name) {

@@ -16,6 +16,10 @@ namespace ombrix::platform {
 // machine-wide space). Over-long names are shortened with a hash so every name fits a file name.
 std::filesystem::path kernelObjectPath(std::string_view name);
 
+// A kernel object's name as a file name: letters, digits, '_', '-' and '.' stay, every other
+// byte becomes %XX, so distinct names stay distinct files; over-long names end in a hash.
+std::string kernelObjectFileName(std::string_view name);
+
 // A named, cross-process mutex. A thread that holds it may take it again (counted); the holder
 // across processes is an open-file-description lock on its file in sync/, which the kernel drops
 // when the holding process dies, so an abandoned mutex is acquired by the next waiter, never a

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/machine_root.h"
+#include "platform/named_mutex.h"
 #include "platform/win_error.h"
 
 namespace ombrix::platform {
@@ -38,24 +39,6 @@ bool addressFor(const std::filesystem::path& path, sockaddr_un& address, UniqueF
     }
     std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
     return true;
-}
-
-// Keeps letters, digits and a few marks of a pipe name; everything else becomes %XX.
-std::string fileNameFor(std::string_view name) {
-    std::string out;
-    for (unsigned char c : name) {
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                     c == '_' || c == '-' || c == '.';
-        if (plain) {
-            out += static_cast<char>(c);
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", c);
-            out += hex;
-        }
-    }
-    if (out.empty() || out == "." || out == "..") out = "%" + out;
-    return out;
 }
 
 int waitReadable(int fd, int timeoutMs) {
@@ -114,7 +97,7 @@ int connectPipe(const std::filesystem::path& path, int timeoutMs, UniqueFd& out)
 }  // namespace
 
 std::filesystem::path pipePath(std::string_view name) {
-    return rootPath("pipe/" + fileNameFor(name));
+    return rootPath("pipe/" + kernelObjectFileName(name));
 }
 
 int PipeConnection::read(void* buffer, size_t capacity, size_t& size, int timeoutMs) {
