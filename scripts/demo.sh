@@ -39,3 +39,39 @@ echo "== one entry (oxtenv get OMXImage_5002)"
 echo
 echo "== the shared log ($root/home/OXTLog.log)"
 cat "$root/home/OXTLog.log" 2>/dev/null || echo "(empty)"
+
+echo
+echo "== the driver stand-in and the management service"
+"$bin/oxtmpdrv" --units 4 --port 2 --no-fuse > "$root/oxtmpdrv.out" &
+driver=$!
+"$bin/Oxtserv" -d > "$root/oxtserv.out" &
+service=$!
+trap 'kill -INT $service 2>/dev/null; wait $service 2>/dev/null; kill $driver 2>/dev/null; wait $driver 2>/dev/null' EXIT
+for _ in $(seq 50); do "$bin/oxtpipe" 7 >/dev/null 2>&1 && break; sleep 0.1; done
+cat "$root/oxtmpdrv.out"
+"$bin/oxtreg" list 'HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port 2'
+
+echo
+echo "== two sessions log on (oxtsession, then the service's request 17)"
+"$bin/oxtsession" logon 2 alice
+"$bin/oxtsession" logon 3 bob
+"$bin/oxtpipe" 17 --session 2 --text alice >/dev/null
+"$bin/oxtpipe" 17 --session 3 --text bob >/dev/null
+"$bin/oxtsession" list
+echo "logons (oxtpipe 19):"
+"$bin/oxtpipe" 19 | grep entries
+echo "OMXLogons = $("$bin/oxtenv" get OMXLogons)"
+
+echo
+echo "== the units"
+for key in OMXUnits OMXAdapter OMXDeviceMap OXTEmptyDevice; do
+  echo "$key = $("$bin/oxtenv" get "$key")"
+done
+image=$(find "$root/pool/images" -name '*.om4' | sort | head -n 1)
+if [ -n "$image" ]; then
+  echo "alice inserts $image:"
+  "$bin/oxtpipe" 1 --session 2 --text "$image" | grep text
+fi
+for unit in 0 1 2 3; do
+  echo "unit $unit: $("$bin/oxtpipe" 4 --data $unit | tr '\n' ' ')"
+done

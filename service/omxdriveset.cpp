@@ -12,8 +12,12 @@
 #include "common/names.h"
 #include "log/oxtlog.h"
 #include "outside/env/oxtenv.h"
+#include "platform/ascii.h"
 #include "platform/host_name.h"
+#include "platform/object_manager.h"
 #include "platform/registry.h"
+#include "platform/scsi_miniport.h"
+#include "platform/text_printf.h"
 #include "platform/win_error.h"
 #include "service/pipe_call.h"
 #include "service/service_strings.h"
@@ -35,6 +39,9 @@ constexpr int kPipeAttempts = 3;
 constexpr int kExpectedLanguageVersion = 1;
 constexpr int32_t kNotifyPeersAndNet = 46;
 constexpr int32_t kNetPeerNotice = 38;
+constexpr int32_t kAccessNotice = 10;
+constexpr int kAccessNoticeTimeoutMs = 500;
+constexpr int kNotifyTickMs = 150;
 
 std::string globalValue(const char* key, int size) {
     std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
@@ -103,6 +110,8 @@ COmxdriveset::~COmxdriveset() {
         m_abandonPipe = true;
         m_pipeThread.join();
     }
+    m_stopEvent.set();
+    JoinWorkers();
     SetResourceModule(nullptr, nullptr);
     if (m_languageModule != nullptr) dlclose(m_languageModule);
 }
@@ -128,8 +137,23 @@ void COmxdriveset::Run(int, char**) {
         LogEvent(text.c_str(), type, kEventIdFromType);
     };
     hooks.callNetPipe = [this](CMountRequest& record) { return CallNetPipe(record); };
-    hooks.driverInsert = [this](const CDriveInfo&, std::string_view, std::string_view) {
-        return m_driverOpen ? 0u : static_cast<uint32_t>(ombrix::win::kGenFailure);
+    hooks.driverInsert = [this](const CDriveInfo& unit, std::string_view path,
+                                std::string_view password) {
+        return m_driver.Insert(unit, path, password);
+    };
+    hooks.enumerateSessions = [](std::vector<uint32_t>& ids) {
+        std::vector<ombrix::wts::SessionInfo> sessions;
+        if (ombrix::wts::enumerateSessions(sessions) != 0) return false;
+        ids.clear();
+        for (const auto& session : sessions) {
+            if (session.state == ombrix::wts::kActive || session.state == ombrix::wts::kConnected) {
+                ids.push_back(session.id);
+            }
+        }
+        return true;
+    };
+    hooks.linkSecurity = [this](std::string_view name, uint32_t session, uint32_t, uint32_t) {
+        return LinkSecurity(name, session);
     };
     hooks.notifySessions = [](const CMountRequest& record, std::vector<uint32_t> sessions) {
         CMountRequest copy(record);
@@ -139,8 +163,7 @@ void COmxdriveset::Run(int, char**) {
     m_requests = std::make_unique<ServiceRequests>(*m_logons, std::move(hooks));
 
     try {
-        // No physical CD drives are known to this machine, so the drive security policy has no
-        // drive to open.
+        ApplyDriveSecurityPolicy();
         DiscoverUnits();
         if (!OpenDriver()) LogEventById(ids::kCannotConnectDriver, kEventError, kEventIdFromType);
         if (!StartNotifications()) {
@@ -162,6 +185,7 @@ void COmxdriveset::Run(int, char**) {
     std::string port = globalValue("OmxServerPort", 13);
     m_serverPort = port.empty() ? kDefaultServerPort : std::atoi(port.c_str());
     SetStatus(svc::kRunning, 3000);
+    StartSessionMonitor();
 
     while (!m_stopEvent.wait(kMainLoopTickMs))
         CheckConsistency();
@@ -204,33 +228,125 @@ void COmxdriveset::LoadLanguageModule() {
     SetResourceModule(module, text);
 }
 
-// Without the miniport's SCSI port there are no units; the published values say so.
+// Logged-on users may read and write the machine's CD drives: every drive letter whose device
+// is a CD drive.
+void COmxdriveset::ApplyDriveSecurityPolicy() {
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        std::string target;
+        if (ombrix::objmgr::queryDosDevice(std::string(1, letter) + ":", target, 0) != 0 ||
+            !ombrix::ascii::startsWithIgnoreCase(target, "\\Device\\CdRom")) {
+            continue;
+        }
+        int rc = GrantInteractiveAccess(ombrix::objmgr::kernelPathFile(target));
+        if (rc != 0) {
+            LogEvent(
+                ombrix::platform::format(LoadString(ids::kDriveSecurityFailed).c_str(), letter, rc)
+                    .c_str(),
+                kEventWarning, kEventIdFromType);
+        }
+    }
+}
+
 void COmxdriveset::DiscoverUnits() {
     EnvSetGlobalValue("OMXUnits", "0");
     EnvSetGlobalValue("OMXAdapter", "-1");
     EnvSetGlobalValue("OMXDeviceMap", "");
     EnvSetGlobalValue("OXTEmptyDevice", "");
     m_requests->clearUnits();
-    m_scsiPort = -1;
+    m_deviceMap.Clear();
+    m_scsiPort = CMiniport::FindPort();
+    if (m_scsiPort < 0) return;
+    FindUnits(m_scsiPort, *m_requests, m_deviceMap);
+    PrepareMountPoints(*m_requests);
     EnvSetGlobalValue("OMXUnits", std::to_string(m_requests->unitCount()).c_str());
     EnvSetGlobalValue("OMXAdapter", std::to_string(m_scsiPort).c_str());
-    EnvSetGlobalValue("OMXDeviceMap", "");
+    EnvSetGlobalValue("OMXDeviceMap", m_deviceMap.Text().c_str());
     if (CDriveInfo* empty = m_requests->emptyDevice()) {
         EnvSetGlobalValue("OXTEmptyDevice", empty->deviceName.c_str());
     }
 }
 
 bool COmxdriveset::OpenDriver() {
-    m_driverOpen = false;
-    return m_scsiPort >= 0 && m_driverOpen;
+    return m_driver.Open(m_scsiPort);
 }
 
 bool COmxdriveset::StartNotifications() {
-    if (!m_driverOpen) {
+    m_notifyBuffer = m_driver.MapNotifications();
+    if (m_notifyBuffer == nullptr) {
         LogEventById(ids::kNoDriverConnection, kEventError, kEventIdFromType);
         return false;
     }
+    // The record sent to a session names the unit of device number 0 (the record's data word).
+    std::string deviceName;
+    if (CDriveInfo* unit = m_requests->findUnit(0)) deviceName = unit->deviceName;
+    try {
+        m_notifyThread = std::thread(&COmxdriveset::NotificationThread, this, deviceName);
+    } catch (...) {
+        return false;
+    }
     return true;
+}
+
+void COmxdriveset::NotificationThread(std::string deviceName) {
+    size_t position = ombrix::scsi::kNotifyHead;
+    while (!m_stopEvent.wait(kNotifyTickMs)) {
+        position = WalkNotificationSlot(m_notifyBuffer, position,
+                                        [&](uint32_t pid) { NotifyAccess(pid, deviceName); });
+    }
+}
+
+// Tells the session of a process that touched a unit (request 10 on its session pipe).
+void COmxdriveset::NotifyAccess(uint32_t pid, const std::string& deviceName) {
+    uint32_t session = 0;
+    if (!ombrix::wts::processIdToSessionId(static_cast<int>(pid), session)) {
+        LogEvent(
+            ombrix::platform::format(LoadString(ids::kNoSessionId).c_str(), static_cast<int>(pid))
+                .c_str(),
+            kEventError, kEventIdFromType);
+        return;
+    }
+    CMountRequest record;
+    record.m_request = kAccessNotice;
+    record.m_sessionId = session;
+    record.setText(deviceName);
+    char pipe[48];
+    std::snprintf(pipe, sizeof pipe, ombrix::names::kSessionPipe, static_cast<int>(session));
+    CallPipe(pipe, record, kAccessNoticeTimeoutMs, kPipeAttempts);
+}
+
+void COmxdriveset::StartSessionMonitor() {
+    try {
+        m_sessionThread = std::thread(&COmxdriveset::SessionMonitorThread, this);
+    } catch (...) {
+        LogEventById(ids::kNoCommunicationsThread, kEventError, kEventIdFromType);
+    }
+}
+
+// At each log-off the service cleans up after the sessions that are gone (request 6).
+void COmxdriveset::SessionMonitorThread() {
+    while (!m_stopEvent.isSet()) {
+        uint32_t flags = 0;
+        if (!m_sessionEvents.waitSystemEvent(ombrix::wts::kEventLogoff, flags)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
+        }
+        if (flags & ombrix::wts::kEventLogoff) {
+            CMountRequest cleanUp;
+            cleanUp.m_request = CMountRequest::kCleanUpSessions;
+            CallServicePipe(cleanUp);
+        }
+    }
+}
+
+int COmxdriveset::LinkSecurity(std::string_view name, uint32_t session) {
+    int rc = OpenSessionLink(name, session);
+    if (rc != 0) {
+        LogEvent(ombrix::platform::format(LoadString(ids::kLinkSecurityFailed).c_str(),
+                                          std::string(name).c_str(), rc)
+                     .c_str(),
+                 kEventError, kEventIdFromType);
+    }
+    return rc;
 }
 
 void COmxdriveset::StartPipeServer() {
@@ -272,7 +388,10 @@ void COmxdriveset::PipeServerThread() {
             size != sizeof record) {
             continue;  // no reply: the caller's call fails
         }
-        ended = !m_requests->handle(record);
+        {
+            std::lock_guard guard(m_unitLock);
+            ended = !m_requests->handle(record);
+        }
         connection->write(record.bytes(), sizeof record);
     }
 }
@@ -293,10 +412,37 @@ void COmxdriveset::PeerRequest(const CMountRequest& record) {
     }
 }
 
-// Compares every unit's recorded image with what the driver holds; without the driver there
-// is nothing to compare.
+// Compares every unit's recorded image with what the driver holds; the first difference is
+// reported and ends this round.
 void COmxdriveset::CheckConsistency() {
-    if (!m_driverOpen) return;
+    if (!m_driver.IsOpen()) return;
+    bool differs = false;
+    {
+        std::lock_guard guard(m_unitLock);
+        for (CDriveInfo* unit : m_requests->units()) {
+            std::string held;
+            if (!m_driver.QueryImage(*unit, held)) continue;
+            if (ombrix::ascii::equalsIgnoreCase(held, unit->imagePath)) continue;
+            LogEvent(ombrix::platform::format(LoadString(ids::kConsistency).c_str(),
+                                              unit->imagePath.c_str(), held.c_str())
+                         .c_str(),
+                     kEventWarning, kEventIdFromType);
+            differs = true;
+            break;
+        }
+    }
+    if (differs) LogEventById(ids::kConsistencyError, kEventWarning, kEventIdFromType);
+}
+
+// The notification and session-monitor threads end on the stop event (the monitor's wait is
+// flushed first).
+void COmxdriveset::JoinWorkers() {
+    if (m_notifyThread.joinable()) m_notifyThread.join();
+    if (m_sessionThread.joinable()) {
+        uint32_t unused = 0;
+        m_sessionEvents.waitSystemEvent(ombrix::wts::kEventFlush, unused);
+        m_sessionThread.join();
+    }
 }
 
 bool COmxdriveset::CallServicePipe(CMountRequest& record) {
@@ -320,6 +466,8 @@ bool COmxdriveset::CallNetPipe(CMountRequest& record) {
 }
 
 void COmxdriveset::ShutDownService() {
+    uint32_t unused = 0;
+    m_sessionEvents.waitSystemEvent(ombrix::wts::kEventFlush, unused);
     CMountRequest end;
     end.m_request = CMountRequest::kEndServer;
     if (!CallServicePipe(end)) m_abandonPipe = true;
@@ -329,8 +477,11 @@ void COmxdriveset::ShutDownService() {
         m_pipeThread.join();
     }
     m_pipe.reset();
+    JoinWorkers();
     for (CDriveInfo* unit : m_requests->units())
         m_requests->emptyUnit(*unit);
+    m_driver.Close();
+    m_notifyBuffer = nullptr;
     m_pipeMutex.reset();
     {
         std::lock_guard guard(m_netPipeMutexLock);

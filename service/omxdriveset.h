@@ -10,10 +10,13 @@
 
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
+#include "platform/terminal_sessions.h"
 #include "service/logon_map.h"
+#include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "service/ntservice.h"
 #include "service/request_table.h"
+#include "service/unit_setup.h"
 
 // A manual-reset event inside one process.
 class StopEvent {
@@ -54,14 +57,21 @@ class COmxdriveset : public CNTService {
   private:
     bool ReadSettings();
     void LoadLanguageModule();
+    void ApplyDriveSecurityPolicy();
     void DiscoverUnits();
     bool OpenDriver();
     bool StartNotifications();
+    void NotificationThread(std::string deviceName);
+    void NotifyAccess(uint32_t pid, const std::string& deviceName);
+    void StartSessionMonitor();
+    void SessionMonitorThread();
+    int LinkSecurity(std::string_view name, uint32_t session);
     void StartPipeServer();
     void PipeServerThread();
     void PeerRequest(const CMountRequest& record);
     void CheckConsistency();
     void ShutDownService();
+    void JoinWorkers();
 
     StopEvent m_stopEvent;
     std::unique_ptr<SafeLogonMap> m_logons;
@@ -71,10 +81,17 @@ class COmxdriveset : public CNTService {
     std::unique_ptr<ombrix::platform::NamedMutex> m_netPipeMutex;
     std::mutex m_netPipeMutexLock;
     std::thread m_pipeThread;
+    std::thread m_notifyThread;
+    std::thread m_sessionThread;
+    // Units are changed by the pipe thread and compared by the main thread's check.
+    std::mutex m_unitLock;
+    CMiniport m_driver;
+    const unsigned char* m_notifyBuffer = nullptr;
+    ombrix::wts::SystemEventWaiter m_sessionEvents;
+    CBoolString m_deviceMap;
     std::atomic<bool> m_abandonPipe{false};
     int m_servicePipeTimeout = 1500;
     int m_scsiPort = -1;
-    bool m_driverOpen = false;
     std::string m_serverName;
     int m_serverPort = -1;
     void* m_languageModule = nullptr;

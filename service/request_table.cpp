@@ -271,10 +271,13 @@ void ServiceRequests::listLogons(CMountRequest& request) {
     copyList(request, logons_.sessions(), request.m_sessionId);
 }
 
-// The per-session drive-letter links are symbolic links that the session's own programs
-// manage already; the kernel-object security step has nothing to open here.
-void ServiceRequests::linkSecurity(CMountRequest&) {
-    if (linkSecurityReported_) return;
-    linkSecurityReported_ = true;
-    event(ev::kError, service_strings::kNtDllMissing);
+void ServiceRequests::linkSecurity(CMountRequest& request) {
+    if (!hooks_.linkSecurity) {
+        if (linkSecurityReported_) return;
+        linkSecurityReported_ = true;
+        event(ev::kError, service_strings::kNtDllMissing);
+        return;
+    }
+    hooks_.linkSecurity(std::string(request.text()), request.m_sessionId, request.m_logonIdLow,
+                        request.m_logonIdHigh);
 }

@@ -45,6 +45,11 @@ class ServiceRequests {
         std::function<void(const CMountRequest&)> peerRequest;
         // The sessions of the server that are active or connected; false when unknown.
         std::function<bool(std::vector<uint32_t>&)> enumerateSessions;
+        // Opens a session's drive-letter link to the session and reports a failure; the result
+        // is 0 or a system error code. Without it the link step is unusable (reported once).
+        std::function<int(std::string_view name, uint32_t session, uint32_t logonLow,
+                          uint32_t logonHigh)>
+            linkSecurity;
     };
 
     static constexpr size_t kBuckets = 17;

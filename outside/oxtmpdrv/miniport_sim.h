@@ -1,0 +1,78 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/device_io.h"
+#include "platform/unique_fd.h"
+
+// The miniport driver stand-in: its port, its units and their images, and the notification
+// buffer through which it reports which processes touch a unit. Request handling works on the
+// bytes of one device request and never trusts them.
+namespace oxtmpdrv {
+
+struct Config {
+    int port = 2;
+    int units = 8;
+    int firstDevice = 0;                  // device number of the first unit
+    std::string driverName = "OXTMPDRV";  // the port's "Driver" value
+};
+
+struct Unit {
+    int number = 0;  // n of Device/CdRom<n>
+    uint8_t pathId = 0;
+    uint8_t targetId = 0;
+    uint8_t lun = 0;
+    std::string imagePath;
+    bool removalPrevented = false;
+};
+
+// Status of request 1 when the unit's medium is locked in place.
+constexpr uint32_t kStatusBusy = 170;
+// Return codes of refused miniport blocks.
+constexpr uint32_t kReturnBadSignature = 1;
+constexpr uint32_t kReturnUnknownCode = 1;
+constexpr uint32_t kReturnBadData = 87;
+constexpr uint32_t kReturnNoUnit = 2;
+
+class Miniport {
+  public:
+    explicit Miniport(Config config);
+    ~Miniport();
+    Miniport(const Miniport&) = delete;
+    Miniport& operator=(const Miniport&) = delete;
+
+    // Maps the notification buffer (the file `path`, created at its full size); without it
+    // request 2 is refused.
+    bool mapNotifications(const std::string& path);
+
+    // The reply message to one request sent to the port, or to unit `unit` (an index into
+    // units()); `peer` is the calling process.
+    std::vector<unsigned char> handlePort(const unsigned char* message, size_t size, pid_t peer);
+    std::vector<unsigned char> handleUnit(size_t unit, const unsigned char* message, size_t size,
+                                          pid_t peer);
+
+    const std::vector<Unit>& units() const { return units_; }
+    const Config& config() const { return config_; }
+    pid_t attachedProcess() const { return attached_; }
+
+  private:
+    std::vector<unsigned char> miniportBlock(const ombrix::platform::DeviceRequest& request,
+                                             pid_t peer);
+    uint32_t insert(unsigned char* data);
+    uint32_t queryImage(unsigned char* data);
+    Unit* unitAt(const unsigned char* address);
+    void recordAccess(pid_t pid);
+
+    Config config_;
+    std::vector<Unit> units_;
+    unsigned char* notify_ = nullptr;
+    size_t nextSlot_ = 0;
+    pid_t attached_ = 0;
+};
+
+}  // namespace oxtmpdrv
