@@ -44,6 +44,11 @@ echo
 echo "== the driver stand-in and the management service"
 "$bin/oxtmpdrv" --units 4 --port 2 --no-fuse > "$root/oxtmpdrv.out" &
 driver=$!
+# The service looks for the driver's port once, at start: wait until the driver has registered it.
+for _ in $(seq 50); do
+  "$bin/oxtreg" get 'HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port 2' Driver >/dev/null 2>&1 && break
+  sleep 0.1
+done
 "$bin/Oxtserv" -d > "$root/oxtserv.out" &
 service=$!
 trap 'kill -INT $service 2>/dev/null; wait $service 2>/dev/null; kill $driver 2>/dev/null; wait $driver 2>/dev/null' EXIT
