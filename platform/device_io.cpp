@@ -15,6 +15,7 @@
 #include "platform/named_pipe.h"
 #include "platform/object_manager.h"
 #include "platform/scsi_miniport.h"
+#include "platform/unix_address.h"
 #include "platform/win_error.h"
 
 namespace ombrix::platform {
@@ -24,25 +25,10 @@ namespace fs = std::filesystem;
 
 constexpr size_t kMaxReply = 1 << 16;
 
-// Paths too long for sun_path are reached through the folder's descriptor under /proc/self/fd.
-bool addressFor(const fs::path& path, sockaddr_un& address, UniqueFd& folder) {
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    std::string text = path.string();
-    if (text.size() >= sizeof address.sun_path) {
-        folder.reset(::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.valid()) return false;
-        text = "/proc/self/fd/" + std::to_string(folder.get()) + "/" + path.filename().string();
-        if (text.size() >= sizeof address.sun_path) return false;
-    }
-    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-    return true;
-}
-
 int connectTo(const fs::path& path, UniqueFd& out) {
     sockaddr_un address;
     UniqueFd folder;
-    if (!addressFor(path, address, folder)) return win::kFileNotFound;
+    if (!unixAddressFor(path, address, folder)) return win::kFileNotFound;
     UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
     if (!fd.valid()) return win::fromErrno(errno);
     while (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
@@ -122,7 +108,7 @@ UniqueFd listenDevice(const fs::path& path, int& error) {
     ::unlink(path.c_str());
     sockaddr_un address;
     UniqueFd folder;
-    if (!addressFor(path, address, folder)) {
+    if (!unixAddressFor(path, address, folder)) {
         error = win::kFilenameTooLong;
         return {};
     }

@@ -14,6 +14,7 @@
 
 #include "platform/machine_root.h"
 #include "platform/session_id.h"
+#include "platform/unix_address.h"
 
 namespace ombrix::platform {
 namespace {
@@ -26,14 +27,6 @@ std::filesystem::path busFolder(uint32_t session) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     return folder;
-}
-
-bool fillAddress(const std::string& path, sockaddr_un& address) {
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
 }
 
 void putWord(std::string& out, uint64_t value) {
@@ -80,8 +73,8 @@ int postToSession(uint32_t session, const BusMessage& message) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(busFolder(session), ec)) {
         sockaddr_un address;
-        std::string path = entry.path().string();
-        if (!fillAddress(path, address)) continue;
+        UniqueFd folder;
+        if (!unixAddressFor(entry.path(), address, folder)) continue;
         ssize_t sent = ::sendto(fd.get(), bytes.data(), bytes.size(), MSG_DONTWAIT,
                                 reinterpret_cast<sockaddr*>(&address), sizeof address);
         if (sent == static_cast<ssize_t>(bytes.size())) {
@@ -100,7 +93,8 @@ BusListener::BusListener(uint32_t session) {
     path_ = (busFolder(session) / (std::to_string(::getpid()) + "-" + std::to_string(counter++)))
                 .string();
     sockaddr_un address;
-    if (!fillAddress(path_, address)) return;
+    UniqueFd folder;
+    if (!unixAddressFor(path_, address, folder)) return;
     UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) return;
     ::unlink(path_.c_str());

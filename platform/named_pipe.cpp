@@ -15,6 +15,7 @@
 
 #include "platform/machine_root.h"
 #include "platform/named_mutex.h"
+#include "platform/unix_address.h"
 #include "platform/win_error.h"
 
 namespace ombrix::platform {
@@ -24,22 +25,6 @@ namespace {
 constexpr int kDefaultWaitMs = 500;
 // A caller never waits longer than this for the reply of a connected server.
 constexpr int kReplyLimitMs = 30000;
-
-// A socket address for `path`. Paths too long for sun_path are reached through the folder's
-// descriptor under /proc/self/fd, which `folder` keeps open for the duration of the call.
-bool addressFor(const std::filesystem::path& path, sockaddr_un& address, UniqueFd& folder) {
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    std::string text = path.string();
-    if (text.size() >= sizeof address.sun_path) {
-        folder.reset(::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.valid()) return false;
-        text = "/proc/self/fd/" + std::to_string(folder.get()) + "/" + path.filename().string();
-        if (text.size() >= sizeof address.sun_path) return false;
-    }
-    std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
-    return true;
-}
 
 int waitReadable(int fd, int timeoutMs) {
     pollfd entry{fd, POLLIN, 0};
@@ -71,7 +56,7 @@ int connectPipe(const std::filesystem::path& path, int timeoutMs, UniqueFd& out)
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     sockaddr_un address;
     UniqueFd folder;
-    if (!addressFor(path, address, folder)) return win::kFileNotFound;
+    if (!unixAddressFor(path, address, folder)) return win::kFileNotFound;
     auto pause = std::chrono::microseconds(100);
     for (;;) {
         UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -139,7 +124,7 @@ std::unique_ptr<NamedPipeServer> NamedPipeServer::create(std::string_view name, 
 
     sockaddr_un address;
     UniqueFd folder;
-    if (!addressFor(path, address, folder)) {
+    if (!unixAddressFor(path, address, folder)) {
         error = win::kFilenameTooLong;
         return nullptr;
     }
