@@ -1,0 +1,53 @@
+// Reads arbitrary bytes as a track part file: its header, block table and blocks.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "common/image_container.h"
+
+namespace {
+
+std::string g_dir;
+std::string g_path;
+
+void removeWorkFiles() {
+    ::unlink(g_path.c_str());
+    ::rmdir(g_dir.c_str());
+}
+
+const std::string& workFile() {
+    if (g_path.empty()) {
+        char dir[] = "/tmp/track-block-fuzz-XXXXXX";
+        if (::mkdtemp(dir) == nullptr) std::abort();
+        g_dir = dir;
+        g_path = g_dir + "/disc.000";
+        std::atexit(removeWorkFiles);
+    }
+    return g_path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    {
+        std::ofstream out(workFile(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    ombrix::image::dropCachedBlock();
+    ombrix::image::TrackFile file;
+    if (file.open(workFile()) != 0) return 0;
+    uint8_t sector[ombrix::image::kRawSectorSize];
+    for (uint32_t n : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 100u, 0x7FFFFFFFu}) {
+        bool compressed = false;
+        file.readUserData(n, sector, compressed);
+        file.readUserData(n, sector, compressed);  // from the kept block
+    }
+    ombrix::image::BlockLocation where;
+    for (uint32_t b : {0u, 1u, 2u, 0xFFFFFFFFu})
+        file.locateBlock(b, where);
+    return 0;
+}
