@@ -15,13 +15,11 @@ namespace {
 using ombrix::profiles::Sid;
 
 void check(bool ok) {
-    if (!ok)
-        std::abort();
+    if (!ok) std::abort();
 }
 
 bool sameProfiles(const CProfileList& a, const CProfileList& b) {
-    if (a.Profiles().size() != b.Profiles().size())
-        return false;
+    if (a.Profiles().size() != b.Profiles().size()) return false;
     for (size_t i = 0; i < a.Profiles().size(); ++i) {
         const CProfile& x = a.Profiles()[i];
         const CProfile& y = b.Profiles()[i];
@@ -61,14 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<CSecMember> ordered;
         for (bool excluded : {true, false}) {
             for (const CSecMember& member : members) {
-                if (member.excluded == excluded)
-                    ordered.push_back(member);
+                if (member.excluded == excluded) ordered.push_back(member);
             }
         }
         check(rebuilt.GetMembers() == ordered);
         check(rebuilt.Includes(probe) == profile.security.Includes(probe));
-        if (profile.security.Includes(probe))
-            expected |= profile.rights;
+        if (profile.security.Includes(probe)) expected |= profile.rights;
     }
     check(list.RightsFor(probe) == expected);
     return 0;

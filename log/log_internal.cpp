@@ -26,8 +26,7 @@ std::string loadedFileOf(const void* address) {
     // The loader may have found the file through a relative or linked path; every process must
     // arrive at the same name.
     char resolved[PATH_MAX];
-    if (::realpath(info.dli_fname, resolved) != nullptr)
-        return resolved;
+    if (::realpath(info.dli_fname, resolved) != nullptr) return resolved;
     return info.dli_fname;
 }
 
@@ -37,13 +36,11 @@ size_t completeUtf8Prefix(const char* text, size_t length) {
     int continuations = 0;
     while (start > 0 && continuations < 4) {
         unsigned char c = static_cast<unsigned char>(text[start - 1]);
-        if ((c & 0xC0) != 0x80)
-            break;
+        if ((c & 0xC0) != 0x80) break;
         --start;
         ++continuations;
     }
-    if (start == 0)
-        return length;
+    if (start == 0) return length;
     unsigned char lead = static_cast<unsigned char>(text[start - 1]);
     size_t needed = 0;
     if ((lead & 0xE0) == 0xC0) {

@@ -76,12 +76,10 @@ void findDateFormat(ProcessState& state) {
     if (locale == static_cast<locale_t>(0)) {
         locale = ::newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
     }
-    if (locale == static_cast<locale_t>(0))
-        return;
+    if (locale == static_cast<locale_t>(0)) return;
     state.timeLocale = locale;  // kept for the life of the process
     const char* format = ::nl_langinfo_l(D_FMT, locale);
-    if (format != nullptr && *format != '\0')
-        copyText(state.dateFormat, format);
+    if (format != nullptr && *format != '\0') copyText(state.dateFormat, format);
 }
 
 ProcessState makeState() {
@@ -96,8 +94,7 @@ ProcessState makeState() {
     } catch (...) {
         // Out of memory at load: lines go out with whatever was found.
     }
-    if (state.mutexName[0] == '\0')
-        copyText(state.mutexName, kFallbackMutexName);
+    if (state.mutexName[0] == '\0') copyText(state.mutexName, kFallbackMutexName);
     return state;
 }
 
@@ -113,35 +110,28 @@ __attribute__((constructor)) void setUpOnLoad() {
 // The threshold in force; false when lines are off (no value, or not a number).
 bool readThreshold(int& threshold) {
     char value[64];
-    if (EnvGetGlobalValue("OXTLogLevel", value, sizeof value) == 0)
-        return false;
+    if (EnvGetGlobalValue("OXTLogLevel", value, sizeof value) == 0) return false;
     char* end = nullptr;
     long long number = std::strtoll(value, &end, 10);
-    if (end == value)
-        return false;
-    if (number > INT_MAX)
-        number = INT_MAX;
-    if (number < INT_MIN)
-        number = INT_MIN;
+    if (end == value) return false;
+    if (number > INT_MAX) number = INT_MAX;
+    if (number < INT_MIN) number = INT_MIN;
     threshold = static_cast<int>(number);
     return true;
 }
 
 bool readLogPath(std::string& path) {
     char home[PATH_MAX];
-    if (EnvGetGlobalValue("OmxHomePath", home, sizeof home) == 0 || home[0] == '\0')
-        return false;
+    if (EnvGetGlobalValue("OmxHomePath", home, sizeof home) == 0 || home[0] == '\0') return false;
     path = home;
-    if (path.back() != '/')
-        path += '/';
+    if (path.back() != '/') path += '/';
     path += kLogFileName;
     return true;
 }
 
 // snprintf's answer as the number of characters actually in a buffer of `size`.
 size_t storedLength(int written, size_t size) {
-    if (written < 0)
-        return 0;
+    if (written < 0) return 0;
     return static_cast<size_t>(written) < size ? static_cast<size_t>(written) : size - 1;
 }
 
@@ -175,8 +165,7 @@ size_t composeLine(char (&line)[kDateArea + kTextArea + 1], int level, const cha
     if (room > 1) {
         int written = std::vsnprintf(text + prefix, room, format, args);
         message = storedLength(written, room);
-        if (written < 0)
-            text[prefix] = '\0';
+        if (written < 0) text[prefix] = '\0';
     }
     size_t body = completeUtf8Prefix(text, prefix + message);
 
@@ -187,14 +176,11 @@ size_t composeLine(char (&line)[kDateArea + kTextArea + 1], int level, const cha
 void appendToFile(const std::string& path, const char* data, size_t length) {
     // O_APPEND: each line lands whole at the end even when a writer goes ahead without the mutex.
     platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd.valid())
-        return;
+    if (!fd.valid()) return;
     while (length > 0) {
         ssize_t n = ::write(fd.get(), data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
         data += n;
         length -= static_cast<size_t>(n);
     }
@@ -209,8 +195,7 @@ void writeLine(const std::string& path, const char* line, size_t length) {
                 wait == platform::NamedMutex::WaitResult::Abandoned;
     // A writer stuck for more than a second must not stop the others: write regardless.
     appendToFile(path, line, length);
-    if (held)
-        mutex.unlock();
+    if (held) mutex.unlock();
 }
 
 }  // namespace
@@ -218,15 +203,12 @@ void writeLine(const std::string& path, const char* line, size_t length) {
 
 OMX_EXPORT void OXTLog(int level, const char* format, ...) {
     using namespace ombrix::logging;
-    if (format == nullptr)
-        return;
+    if (format == nullptr) return;
     try {
         int threshold = 0;
-        if (!readThreshold(threshold) || level < threshold)
-            return;
+        if (!readThreshold(threshold) || level < threshold) return;
         std::string path;
-        if (!readLogPath(path))
-            return;
+        if (!readLogPath(path)) return;
 
         char line[kDateArea + kTextArea + 1];
         va_list args;

@@ -53,8 +53,7 @@ std::vector<std::string> splitLines(const std::string& text) {
 std::string messageOf(const std::string& line) {
     static const std::regex frame(R"(^\d{2} - .+ \d{2}:\d{2}:\d{2} oxtlog_test \(Sid \d+\) : )");
     std::smatch match;
-    if (!std::regex_search(line, match, frame))
-        return {};
+    if (!std::regex_search(line, match, frame)) return {};
     return line.substr(match.length(0));
 }
 
@@ -64,8 +63,7 @@ std::string loadedLogLibrary() {
     dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void* data) {
             std::string name = info->dlpi_name != nullptr ? info->dlpi_name : "";
-            if (fs::path(name).filename() != "liboxtlog.so")
-                return 0;
+            if (fs::path(name).filename() != "liboxtlog.so") return 0;
             *static_cast<std::string*>(data) = fs::canonical(name).string();
             return 1;
         },
@@ -92,8 +90,7 @@ void writeTestLines(int writer) {
 // Started as a writer of the concurrency test: write the lines and end before any test runs.
 [[maybe_unused]] const bool kRanAsWriter = [] {
     const char* writer = std::getenv(kWriterVariable);
-    if (writer == nullptr)
-        return false;
+    if (writer == nullptr) return false;
     writeTestLines(std::atoi(writer));
     std::_Exit(0);
 }();
@@ -203,8 +200,7 @@ TEST_F(OxtLogTest, CutMessageDoesNotEndInsideACharacter) {
     for (const std::string& line : lines()) {
         std::string kept = messageOf(line);
         ASSERT_GT(kept.size(), 1000u);
-        if (kept[0] == 'a')
-            kept.erase(0, 1);
+        if (kept[0] == 'a') kept.erase(0, 1);
         EXPECT_EQ(kept.size() % 2, 0u) << "last character broken";
         EXPECT_EQ(kept.substr(kept.size() - 2), "\xC3\xA9");
     }

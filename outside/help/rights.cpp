@@ -36,8 +36,7 @@ std::optional<gid_t> groupByName(const std::string& name) {
             buffer.resize(buffer.size() * 2);
             continue;
         }
-        if (err == 0 && found != nullptr)
-            return found->gr_gid;
+        if (err == 0 && found != nullptr) return found->gr_gid;
         break;
     }
     return std::nullopt;
@@ -51,12 +50,10 @@ void appendDatabaseGroups(uid_t uid, std::vector<gid_t>& groups) {
     passwd* found = nullptr;
     for (int tries = 0; tries < 8; ++tries) {
         const int err = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
-        if (err != ERANGE)
-            break;
+        if (err != ERANGE) break;
         buffer.resize(buffer.size() * 2);
     }
-    if (found == nullptr)
-        return;
+    if (found == nullptr) return;
     int count = 64;
     std::vector<gid_t> list;
     for (int tries = 0; tries < 8; ++tries) {
@@ -67,8 +64,7 @@ void appendDatabaseGroups(uid_t uid, std::vector<gid_t>& groups) {
             groups.insert(groups.end(), list.begin(), list.end());
             return;
         }
-        if (count <= previous)
-            count = previous * 2;
+        if (count <= previous) count = previous * 2;
     }
 }
 
@@ -76,16 +72,11 @@ void appendDatabaseGroups(uid_t uid, std::vector<gid_t>& groups) {
 
 uint32_t profileBitOfRight(int right) {
     switch (right) {
-        case 2:
-            return CProfile::kInsertEject;
-        case 4:
-            return CProfile::kEditDrives;
-        case 8:
-            return CProfile::kAdministrator;
-        case 16:
-            return CProfile::kCentralAdminClient;
-        default:
-            return 0;
+        case 2: return CProfile::kInsertEject;
+        case 4: return CProfile::kEditDrives;
+        case 8: return CProfile::kAdministrator;
+        case 16: return CProfile::kCentralAdminClient;
+        default: return 0;
     }
 }
 
@@ -95,28 +86,23 @@ std::vector<Sid> accountSids(uid_t uid, const std::vector<gid_t>& groups,
     bool admin = uid == 0;
     for (gid_t gid : groups) {
         Sid sid = Sid::Group(gid);
-        if (std::find(sids.begin(), sids.end(), sid) == sids.end())
-            sids.push_back(std::move(sid));
-        if (adminGroup && gid == *adminGroup)
-            admin = true;
+        if (std::find(sids.begin(), sids.end(), sid) == sids.end()) sids.push_back(std::move(sid));
+        if (adminGroup && gid == *adminGroup) admin = true;
     }
-    if (admin)
-        sids.push_back(Sid::Administrators());
+    if (admin) sids.push_back(Sid::Administrators());
     return sids;
 }
 
 uint32_t rightsFromProfiles(std::string_view bytes, const std::vector<Sid>& sids) {
     CProfileList list;
-    if (list.Load(bytes) != 0)
-        return 0;
+    if (list.Load(bytes) != 0) return 0;
     return list.RightsFor(sids);
 }
 
 bool hasRight(int right, std::string_view profileBytes, uid_t uid, const std::vector<gid_t>& groups,
               std::optional<gid_t> adminGroup) {
     const uint32_t bit = profileBitOfRight(right);
-    if (bit == 0)
-        return false;
+    if (bit == 0) return false;
     return (rightsFromProfiles(profileBytes, accountSids(uid, groups, adminGroup)) & bit) != 0;
 }
 
@@ -126,8 +112,7 @@ std::vector<gid_t> callerGroups(uid_t uid) {
     if (count > 0) {
         std::vector<gid_t> own(static_cast<size_t>(count));
         const int got = ::getgroups(count, own.data());
-        if (got > 0)
-            groups.insert(groups.end(), own.begin(), own.begin() + got);
+        if (got > 0) groups.insert(groups.end(), own.begin(), own.begin() + got);
     }
     appendDatabaseGroups(uid, groups);
     std::sort(groups.begin(), groups.end());
@@ -139,8 +124,7 @@ std::optional<gid_t> adminGroupId() {
     char value[256] = {};
     if (EnvGetGlobalValue(kAdminGroupKey, value, sizeof value) != 0 && value[0] != '\0') {
         const std::string name(value);
-        if (std::optional<gid_t> gid = groupByName(name))
-            return gid;
+        if (std::optional<gid_t> gid = groupByName(name)) return gid;
         unsigned long number = 0;
         const char* end = name.data() + name.size();
         auto [ptr, ec] = std::from_chars(name.data(), end, number);
@@ -148,8 +132,7 @@ std::optional<gid_t> adminGroupId() {
             return static_cast<gid_t>(number);
         return std::nullopt;
     }
-    if (std::optional<gid_t> gid = groupByName("sudo"))
-        return gid;
+    if (std::optional<gid_t> gid = groupByName("sudo")) return gid;
     return groupByName("wheel");
 }
 
@@ -158,12 +141,10 @@ std::string publishedProfiles() {
     // The data may be replaced between asking for the length and copying; ask again then.
     for (int tries = 0; tries < 4; ++tries) {
         const int length = EnvGetSecurity(nullptr, 0);
-        if (length <= 0)
-            return {};
+        if (length <= 0) return {};
         bytes.resize(static_cast<size_t>(length));
         const int again = EnvGetSecurity(bytes.data(), length);
-        if (again == length)
-            return bytes;
+        if (again == length) return bytes;
     }
     return {};
 }
