@@ -12,38 +12,16 @@
 
 #include "common/image_container.h"
 #include "common/oxtcomm_disc.h"
-
-namespace {
-
-std::string g_dir;
-
-void removeWorkFiles() {
-    for (const char* name : {"/disc.om4", "/disc.000"})
-        ::unlink((g_dir + name).c_str());
-    ::rmdir(g_dir.c_str());
-}
-
-void write(const std::string& path, const uint8_t* data, size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
-}  // namespace
+#include "fuzz/fuzz_work_folder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (g_dir.empty()) {
-        char dir[] = "/tmp/container-fuzz-XXXXXX";
-        if (::mkdtemp(dir) == nullptr) std::abort();
-        g_dir = dir;
-        std::atexit(removeWorkFiles);
-    }
     if (size < 4) return 0;
     uint32_t containerSize;
     std::memcpy(&containerSize, data, 4);
     size_t n = std::min<size_t>(containerSize, size - 4);
-    const std::string container = g_dir + "/disc.om4";
-    write(container, data + 4, n);
-    write(g_dir + "/disc.000", data + 4 + n, size - 4 - n);
+    const std::string container = ombrix::fuzz::workFile("disc.om4");
+    ombrix::fuzz::writeWorkFile(container, data + 4, n);
+    ombrix::fuzz::writeWorkFile(ombrix::fuzz::workFile("disc.000"), data + 4 + n, size - 4 - n);
 
     char text[64];
     int changeable = 0;

@@ -11,38 +11,13 @@
 #include <vector>
 
 #include "common/inifile.h"
+#include "fuzz/fuzz_work_folder.h"
 
 namespace {
 
-std::string g_dir;
-std::string g_path;
-
-void removeWorkFiles() {
-    ::unlink(g_path.c_str());
-    ::rmdir(g_dir.c_str());
-}
-
 const std::string& workFile() {
-    if (g_path.empty()) {
-        char dir[] = "/tmp/inifile-fuzz-XXXXXX";
-        if (::mkdtemp(dir) == nullptr) std::abort();
-        g_dir = dir;
-        g_path = g_dir + "/fuzz.dat";
-        std::atexit(removeWorkFiles);
-    }
-    return g_path;
-}
-
-void writeBytes(const std::string& path, const uint8_t* data, size_t size) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) std::abort();
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) std::abort();
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
+    static const std::string path = ombrix::fuzz::workFile("fuzz.dat");
+    return path;
 }
 
 std::string readBytes(const std::string& path) {
@@ -73,7 +48,7 @@ void check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = workFile();
-    writeBytes(path, data, size);
+    ombrix::fuzz::writeWorkFile(path, data, size);
 
     CIniFile ini(path);
     check(ini.OpenAndLoad(false, 1) == 0);

@@ -8,35 +8,19 @@
 #include <string>
 
 #include "common/image_container.h"
+#include "fuzz/fuzz_work_folder.h"
 
 namespace {
 
-std::string g_dir;
-std::string g_path;
-
-void removeWorkFiles() {
-    ::unlink(g_path.c_str());
-    ::rmdir(g_dir.c_str());
-}
-
 const std::string& workFile() {
-    if (g_path.empty()) {
-        char dir[] = "/tmp/track-block-fuzz-XXXXXX";
-        if (::mkdtemp(dir) == nullptr) std::abort();
-        g_dir = dir;
-        g_path = g_dir + "/disc.000";
-        std::atexit(removeWorkFiles);
-    }
-    return g_path;
+    static const std::string path = ombrix::fuzz::workFile("disc.000");
+    return path;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    {
-        std::ofstream out(workFile(), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    ombrix::fuzz::writeWorkFile(workFile(), data, size);
     ombrix::image::dropCachedBlock();
     ombrix::image::TrackFile file;
     if (file.open(workFile()) != 0) return 0;
