@@ -6,6 +6,7 @@
 
 #include "common/debug_trace.h"
 #include "common/image_container.h"
+#include "common/image_header.h"
 #include "common/md5_digest.h"
 #include "common/oxtcomm_disc.h"
 #include "common/raw_sector.h"
@@ -29,20 +30,6 @@ void copyText(const std::string& text, char* buffer, size_t size) {
     size_t n = std::min(text.size(), size - 1);
     std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
-}
-
-bool setChecksum(OmxImageHeader& h) {
-    auto digest =
-        ombrix::md5Hex(std::string_view(reinterpret_cast<const char*>(&h), kOmxChecksummedBytes));
-    if (!digest || digest->size() != 32) return false;
-    std::memcpy(h.checksum, digest->c_str(), 33);
-    return true;
-}
-
-bool checksumMatches(const OmxImageHeader& h) {
-    auto digest =
-        ombrix::md5Hex(std::string_view(reinterpret_cast<const char*>(&h), kOmxChecksummedBytes));
-    return digest && std::string(h.checksum, strnlen(h.checksum, sizeof h.checksum)) == *digest;
 }
 
 // Decodes UTF-8 into code points; a byte that does not start a valid sequence stands for itself.
@@ -194,8 +181,8 @@ OMX_EXPORT int OMXGetComment(const char* imagePath, char* buffer, int size) {
     LockedFile file;
     if (file.open(imagePath, FileAccess::Read) != 0) return -1;
     OmxImageHeader h;
+    if (ombrix::header::read(file, h) != 0) return -1;
     size_t got = 0;
-    if (file.readAt(&h, sizeof h, 0, got) != 0 || got != sizeof h) return -1;
     if (h.commentOffset == 0 || h.commentLength == 0) return 0;
     off_t fileSize = 0;
     if (file.size(fileSize) != 0) return -1;
@@ -214,14 +201,14 @@ OMX_EXPORT int OMXSetComment(const char* imagePath, const char* text) {
     ombrix::debugTrace("Entering OMXSetComment()");
     if (imagePath == nullptr || text == nullptr) return win::kInvalidParameter;
     OmxImageHeader h;
-    if (int err = img::readHeader(imagePath, h)) return err;
-    if (!checksumMatches(h)) return win::kExtendedError;
+    if (int err = ombrix::header::read(imagePath, h)) return err;
+    if (!ombrix::header::checksumMatches(h)) return win::kExtendedError;
     LockedFile file;
     if (int err = file.open(imagePath, FileAccess::Update)) return err;
     size_t got = 0;
     // Read again under the writer's lock, so a change made meanwhile is not overwritten.
     if (int err = file.readAt(&h, sizeof h, 0, got)) return err;
-    if (got != sizeof h || !checksumMatches(h)) return win::kExtendedError;
+    if (got != sizeof h || !ombrix::header::checksumMatches(h)) return win::kExtendedError;
     off_t fileSize = 0;
     if (int err = file.size(fileSize)) return err;
     const uint64_t newLength = std::strlen(text);
@@ -232,7 +219,7 @@ OMX_EXPORT int OMXSetComment(const char* imagePath, const char* text) {
         if (int err = file.writeAt(text, newLength, fileSize)) return err;
         h.commentOffset = static_cast<uint32_t>(fileSize);
         h.commentLength = static_cast<uint32_t>(newLength);
-        if (!setChecksum(h)) return win::kExtendedError;
+        if (!ombrix::header::setChecksum(h)) return win::kExtendedError;
         if (int err = file.writeAt(&h, sizeof h, 0)) return err;
         return file.sync();
     }
@@ -264,7 +251,7 @@ OMX_EXPORT int OMXSetComment(const char* imagePath, const char* text) {
     if (h.sessionBlockOffset >= oldEnd)
         h.sessionBlockOffset = static_cast<uint32_t>(h.sessionBlockOffset + delta);
     h.commentLength = static_cast<uint32_t>(newLength);
-    if (!setChecksum(h)) return win::kExtendedError;
+    if (!ombrix::header::setChecksum(h)) return win::kExtendedError;
     std::memcpy(rebuilt.data(), &h, sizeof h);
     // Written over the old bytes first and cut afterwards, so the file is never empty.
     if (int err = file.writeAt(rebuilt.data(), rebuilt.size(), 0)) return err;
@@ -287,8 +274,8 @@ OMX_EXPORT int OMXIsAnyTrackCompressed(const char* imagePath) {
     LockedFile file;
     if (file.open(imagePath, FileAccess::Read) != 0) return -1;
     OmxImageHeader h;
+    if (ombrix::header::read(file, h) != 0) return -1;
     size_t got = 0;
-    if (file.readAt(&h, sizeof h, 0, got) != 0 || got != sizeof h) return -1;
     size_t count = std::min<size_t>(h.trackCount, img::kMaxTracks);
     std::vector<uint8_t> table(count * img::kTrackRecordSize);
     if (file.readAt(table.data(), table.size(), sizeof h, got) != 0 || got != table.size())

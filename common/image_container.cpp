@@ -1,5 +1,7 @@
 #include "common/image_container.h"
 
+#include "common/image_header.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <zlib.h>
@@ -16,7 +18,6 @@
 namespace ombrix::image {
 namespace {
 
-constexpr char kContainerMark[] = "OMXContainer";
 constexpr size_t kTrackListEntries = 100;
 constexpr size_t kTrackListFirst = 4;  // descriptors start 4 bytes into the track list
 constexpr uint8_t kLeadOut = 0xAA;
@@ -105,16 +106,6 @@ int digitsValue(const uint8_t* p, size_t count) {
 
 }  // namespace
 
-int readHeader(const std::string& path, OmxImageHeader& out) {
-    platform::LockedFile file;
-    if (int err = file.open(path, platform::FileAccess::Read)) return err;
-    return readExact(file, &out, sizeof out, 0);
-}
-
-bool isContainer(const OmxImageHeader& header) {
-    return std::memcmp(header.containerMark, kContainerMark, sizeof kContainerMark) == 0;
-}
-
 TrackRecord parseTrackRecord(const uint8_t* r) {
     TrackRecord t;
     t.kind = r[0];
@@ -130,7 +121,7 @@ int readContainer(const std::string& path, Container& out, bool withSessionBlock
     platform::LockedFile file;
     if (int err = file.open(path, platform::FileAccess::Read)) return err;
     if (int err = readExact(file, &out.header, sizeof out.header, 0)) return err;
-    if (!isContainer(out.header)) return win::kInvalidData;
+    if (!header::hasContainerMark(out.header)) return win::kInvalidData;
     size_t count = std::min<size_t>(out.header.trackCount, kMaxTracks);
     out.trackTable.assign(count * kTrackRecordSize, 0);
     if (int err =

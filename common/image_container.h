@@ -55,10 +55,6 @@ struct Container {
     int sessionCount() const { return sessionBlock ? (*sessionBlock)[3] : 1; }
 };
 
-// Reads the first 1069 bytes: 0, 38 for a shorter file, or the file's error.
-int readHeader(const std::string& path, OmxImageHeader& out);
-bool isContainer(const OmxImageHeader& header);
-
 // Reads header, track table and (when `withSessionBlock` and present) the session block. 0, 13
 // when the file is not a container, 38 when the table or session block lies past the end, or
 // the file's error.

@@ -25,15 +25,24 @@ std::string boundedText(std::string_view field) {
 int read(const std::string& path, OmxImageHeader& out) {
     platform::LockedFile file;
     if (int err = file.open(path, platform::FileAccess::Read)) return err;
+    return read(file, out);
+}
+
+int read(const platform::LockedFile& file, OmxImageHeader& out) {
     size_t got = 0;
     if (int err = file.readAt(&out, sizeof out, 0, got)) return err;
     return got == sizeof out ? win::kSuccess : win::kHandleEof;
 }
 
-int write(const std::string& path, OmxImageHeader& header) {
+bool setChecksum(OmxImageHeader& header) {
     auto digest = md5Hex(bytesOf(header, 0, kOmxChecksummedBytes));
-    if (!digest || digest->size() != 32) return win::kExtendedError;
+    if (!digest || digest->size() != 32) return false;
     std::memcpy(header.checksum, digest->c_str(), 33);
+    return true;
+}
+
+int write(const std::string& path, OmxImageHeader& header) {
+    if (!setChecksum(header)) return win::kExtendedError;
     platform::LockedFile file;
     if (int err = file.open(path, platform::FileAccess::Update)) return err;
     if (int err = file.writeAt(&header, sizeof header, 0)) return err;

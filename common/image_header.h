@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/omx_image_types.h"
+#include "platform/locked_file.h"
 
 // Reading and writing the header at the start of an image container.
 namespace ombrix::header {
@@ -10,10 +11,15 @@ namespace ombrix::header {
 // Reads the first 1069 bytes, sharing the file with readers only. 0, 38 for a shorter file, or
 // the open or read error.
 int read(const std::string& path, OmxImageHeader& out);
+// The same from a file the caller has opened: 0, 38 for a shorter file, or the read error.
+int read(const platform::LockedFile& file, OmxImageHeader& out);
 
 // Stores the checksum of `header` and writes it over the start of the existing file, keeping
 // everybody else out meanwhile. 0, the file's error, or 1208 when the checksum cannot be made.
 int write(const std::string& path, OmxImageHeader& header);
+
+// Stores the MD5 of bytes 0 to 1033 as the header's checksum; false when it cannot be made.
+bool setChecksum(OmxImageHeader& header);
 
 bool hasContainerMark(const OmxImageHeader& header);
 bool hasPassword(const OmxImageHeader& header);

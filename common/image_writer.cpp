@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 
+#include "common/image_header.h"
 #include "common/lz_codec.h"
 #include "common/md5_digest.h"
 #include "platform/win_error.h"
@@ -174,9 +175,7 @@ int writeContainer(const std::string& path, const ContainerSpec& spec) {
     }
     h.trailingBlockOffset = spec.trailingBlockOffset;
     if (spec.sessionBlock) h.sessionBlockOffset = static_cast<uint32_t>(end);
-    auto digest = md5Hex(std::string_view(reinterpret_cast<const char*>(&h), kOmxChecksummedBytes));
-    if (!digest) return win::kExtendedError;
-    std::memcpy(h.checksum, digest->c_str(), 33);
+    if (!header::setChecksum(h)) return win::kExtendedError;
 
     platform::LockedFile file;
     if (int err = file.open(path, platform::FileAccess::Write)) return err;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "common/image_header.h"
 #include "common/md5_digest.h"
 
 namespace ombrix::samples {
@@ -16,8 +17,7 @@ OmxImageHeader makeHeader(const std::string& description, const std::string& pas
     std::memcpy(h.containerMark, "OMXContainer", 13);
     description.copy(h.description, sizeof h.description);
     if (!password.empty()) std::memcpy(h.passwordDigest, md5Hex(password)->c_str(), 33);
-    std::string body(reinterpret_cast<const char*>(&h), kOmxChecksummedBytes);
-    std::memcpy(h.checksum, md5Hex(body)->c_str(), 33);
+    header::setChecksum(h);
     return h;
 }
 

@@ -19,10 +19,12 @@
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
 #include "support/temp_root.h"
+#include "support/wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using ombrix::test::waitFor;
 namespace svc = ombrix::svc;
 using ombrix::platform::callNamedPipe;
 
@@ -72,15 +74,6 @@ bool call(const CMountRequest& sent, CMountRequest& reply) {
     int rc = callNamedPipe(".", ombrix::names::kServicePipe, sent.bytes(), sizeof sent,
                            reply.bytes(), sizeof reply, read, 1500);
     return rc == 0 && read == sizeof reply;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
 }
 
 bool serviceAnswers() {

@@ -23,10 +23,12 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/temp_root.h"
+#include "support/wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using ombrix::test::waitFor;
 namespace scsi = ombrix::scsi;
 const char* kEventSource = "Ombrix TS Management";
 
@@ -34,15 +36,6 @@ std::string global(const std::string& key) {
     char buffer[1024] = {};
     EnvGetGlobalValue(key.c_str(), buffer, sizeof buffer);
     return buffer;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 10s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
 }
 
 // A program of the build in the background; killed at the end.
