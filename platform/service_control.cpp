@@ -175,6 +175,12 @@ int createService(const ServiceConfig& config) {
     if (rc == 0 && !config.description.empty()) {
         rc = registry::setString(key, "Description", config.description);
     }
+    if (rc == 0 && !config.dependencies.empty()) {
+        std::string list;
+        for (const std::string& name : config.dependencies)
+            list += name + '\0';
+        rc = registry::setValue(key, "DependOnService", {registry::kMultiString, list});
+    }
     if (rc != 0) registry::deleteKey(key);
     return rc;
 }
@@ -193,6 +199,16 @@ int getServiceConfig(std::string_view name, ServiceConfig& out) {
     registry::getDword(key, "Type", out.serviceType);
     registry::getDword(key, "Start", out.startType);
     registry::getDword(key, "ErrorControl", out.errorControl);
+    registry::Value dependencies;
+    if (registry::getValue(key, "DependOnService", dependencies) == 0) {
+        size_t start = 0;
+        while (start < dependencies.data.size()) {
+            size_t end = dependencies.data.find('\0', start);
+            if (end == std::string::npos) end = dependencies.data.size();
+            if (end > start) out.dependencies.push_back(dependencies.data.substr(start, end - start));
+            start = end + 1;
+        }
+    }
     return 0;
 }
 
@@ -262,6 +278,13 @@ int startService(std::string_view name) {
     ServiceStatus current;
     queryServiceStatus(name, current);
     if (current.currentState != kStopped) return win::kServiceAlreadyRunning;
+    for (const std::string& dependency : config.dependencies) {
+        ServiceStatus state;
+        if (queryServiceStatus(dependency, state) != 0) return win::kServiceDependencyFail;
+        if (state.currentState != kStopped) continue;
+        int rc = startService(dependency);
+        if (rc != 0 && rc != win::kServiceAlreadyRunning) return win::kServiceDependencyFail;
+    }
     if (::access(config.binaryPath.c_str(), X_OK) != 0) {
         return win::fromErrno(errno, config.binaryPath.c_str());
     }

@@ -27,6 +27,7 @@ constexpr int kServiceSpecificError = 1066;
 constexpr int kProcessAborted = 1067;
 constexpr int kServiceMarkedForDelete = 1072;
 constexpr int kServiceExists = 1073;
+constexpr int kServiceDependencyFail = 1068;
 constexpr int kServiceNeverStarted = 1077;
 
 }  // namespace ombrix::win
@@ -79,6 +80,7 @@ struct ServiceConfig {
     std::string binaryPath;
     std::string account;  // empty: LocalSystem
     std::string description;
+    std::vector<std::string> dependencies;  // services started before this one
     uint32_t serviceType = kOwnProcess;
     uint32_t startType = 2;
     uint32_t errorControl = 1;
@@ -97,7 +99,8 @@ int getServiceConfig(std::string_view name, ServiceConfig& out);
 int setServiceDescription(std::string_view name, std::string_view description);
 std::vector<std::string> listServices();
 
-// Starts the service process and returns once its dispatcher is connected (at most 30 s).
+// Starts the service process and returns once its dispatcher is connected (at most 30 s). The
+// services it depends on are started first when they are not running; 1068 when one fails.
 int startService(std::string_view name);
 // Sends a control code and returns the status after the handler was called.
 int controlService(std::string_view name, uint32_t control, ServiceStatus& status);

@@ -325,6 +325,11 @@ bool CNTService::InstallSelf() {
     config.serviceType = m_serviceType;
     config.startType = m_startType;
     config.errorControl = m_errorControl;
+    // A double-zero-terminated list of service names.
+    for (const char* name = m_dependencies; name != nullptr && *name != '\0';
+         name += std::strlen(name) + 1) {
+        config.dependencies.emplace_back(name);
+    }
     if (int rc = svc::createService(config); rc != 0) {
         SetLastError(static_cast<uint32_t>(rc));
         Print(6, ErrorText(static_cast<uint32_t>(rc)).c_str());

@@ -24,6 +24,16 @@ void OMXTSReReadTreeFile(void);
 void OMXTSReReadEnvFile(void);
 void OMXTSReReadSecurityFile(void);
 
+// Every published catalogue entry (local and shared), in the order of their numbers:
+// callback(context, number, entry text). The walk goes on while the callback answers non-zero.
+// Returns the number of entries handed to the callback.
+typedef int (*OMXTSImageCallback)(void* context, int number, const char* entry);
+int OMXTSEnumImages(void* context, OMXTSImageCallback callback);
+
+// Every published tree line, from 1: callback(context, line number, line); non-zero goes on.
+typedef int (*OMXTSTreeLineCallback)(long context, int number, const char* line);
+int OMXTSEnumTreeLines(long context, OMXTSTreeLineCallback callback);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,9 +1,12 @@
 // Re-read requests for the shared files. They travel to the network access service, which
 // re-reads the file and publishes it into the global store.
+#include "common/names.h"
 #include "oxthelp.h"
-
 #include "oxtlog.h"
 #include "platform/export.h"
+#include "platform/named_mutex.h"
+#include "service/mountrequest.h"
+#include "service/pipe_call.h"
 
 namespace {
 
@@ -16,10 +19,17 @@ enum ReReadRequest {
     kReReadEnv = 51,
 };
 
-// Until this server runs a network access service nobody serves the request: the files are
-// then published by whoever fills the global store, and the request is only logged.
+constexpr int kCallTimeoutMs = 1500;
+constexpr int kAttempts = 3;
+
+// The service answers once the file is published again; a failure is logged, the caller goes on.
 void sendReRead(ReReadRequest request) {
-    OXTLog(0, "Re-read request %d: no network access service to send it to", request);
+    ombrix::platform::NamedMutex mutex(ombrix::names::kNetPipeMutex);
+    CMountRequest record;
+    record.m_request = request;
+    bool ok = CallPipeGuarded(mutex.openError() == 0 ? &mutex : nullptr, ombrix::names::kNetPipe,
+                              record, kCallTimeoutMs, kAttempts);
+    if (!ok) OXTLog(3, "Calling net service failed, request: %d", static_cast<int>(request));
 }
 
 }  // namespace

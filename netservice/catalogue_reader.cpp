@@ -1,0 +1,187 @@
+// The network catalogue: publishing its entries under shared key numbers and telling the
+// management service what changed.
+#include <cstdio>
+
+#include "common/inifile.h"
+#include "log/oxtlog.h"
+#include "netservice/global_values.h"
+#include "netservice/shared_files.h"
+#include "platform/ascii.h"
+#include "platform/text_printf.h"
+
+using netsvc::DeleteGlobal;
+using netsvc::GlobalLock;
+using netsvc::SetGlobal;
+
+namespace {
+
+constexpr std::string_view kKeyPrefix = "OMXImage_";
+
+std::string keyOf(long number) {
+    char key[32];
+    std::snprintf(key, sizeof key, "OMXImage_%.4ld", number);
+    return key;
+}
+
+}  // namespace
+
+std::optional<long> CSharedFiles::PublishedNumber(std::string_view key) {
+    if (!ombrix::ascii::startsWithIgnoreCase(key, kKeyPrefix)) return std::nullopt;
+    std::string_view digits = key.substr(kKeyPrefix.size());
+    if (digits.empty() || digits.size() > 9) return std::nullopt;
+    long number = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    if (number < kSharedBase) number += kSharedBase;
+    if (number > kMaxKeyNumber) return std::nullopt;
+    return number;
+}
+
+bool CSharedFiles::ReadImagesFile() {
+    std::lock_guard guard(lock_);
+    OXTLog(0, "Entering ReadImagesFile");
+    bool pathChanged = false;
+    Values before;
+    Values after;
+    bool ok = readImagesLocked(pathChanged, before, after);
+    if (ok) {
+        succeeded(kCatalogue);
+        queueCatalogueChanges(pathChanged, before, after);
+        return true;
+    }
+    // Programs reload the catalogue whole after a failed read; once per change of the file.
+    if (fail(kCatalogue, "ReadImagesFile() failed")) {
+        CMountRequest reload;
+        reload.m_request = kReloadCatalogue;
+        push_(reload);
+    }
+    return false;
+}
+
+bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& after) {
+    // What was published last: every shared key up to the highest number published.
+    auto collectBefore = [&] {
+        long highest = std::atol(netsvc::GlobalValue("OMXIndexHiNet").c_str());
+        netsvc::ForEachNumberedKey(kKeyPrefix, [&](const std::string&, long n,
+                                                   const std::string& value) {
+            if (n >= kSharedBase && n <= highest && !value.empty()) before[n] = value;
+        });
+    };
+    auto clearAll = [&] {
+        GlobalLock global(kLockGlobalMs);
+        collectBefore();
+        for (const auto& entry : before)
+            DeleteGlobal(keyOf(entry.first));
+        DeleteGlobal("OMXIndexHiNet");
+        DeleteGlobal("OmxConfigFileNet");
+        DeleteGlobal("OMXImageCount");
+    };
+
+    auto path = PathOf(kCatalogue);
+    if (!path) {
+        clearAll();
+        fail(kCatalogue, "Did not get ENV_OMX_CONFIG_PATHNET");
+        return false;
+    }
+    OXTLog(0, "Image-File is %s", path->c_str());
+    if (!WriteTimeOf(*path)) CreateEmptyFile(*path);
+    pathChanged = !cataloguePath_.empty() && !ombrix::ascii::equalsIgnoreCase(cataloguePath_, *path);
+    cataloguePath_ = *path;
+
+    CIniFile file(*path);
+    if (int rc = file.OpenAndLoad(false, CIniFile::kAttempts); rc != 0) {
+        // Held by another program: what was published stays until the file can be read.
+        fail(kCatalogue,
+             ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
+        return false;
+    }
+    file.Close();
+    storeTime(kCatalogue, *path);
+    const CIniMap* images = file.GetSection("Images");
+    if (images == nullptr || images->empty()) {
+        clearAll();
+        fail(kCatalogue, ombrix::platform::format("Could not get entries for %s", "Images"));
+        return false;
+    }
+
+    GlobalLock global(kLockGlobalMs);
+    if (!global) {
+        fail(kCatalogue, "Could not lock environment");
+        return false;
+    }
+    collectBefore();
+    OXTLog(0, "Found %d entries", static_cast<int>(images->size()));
+    size_t skipped = 0;
+    for (const auto& [key, value] : *images) {
+        auto number = PublishedNumber(key);
+        if (!number) {
+            ++skipped;
+            continue;
+        }
+        after[*number] = std::string(value);
+    }
+    if (skipped > 0) OXTLog(0, "Skipped %d entries of another key form", static_cast<int>(skipped));
+    // Only what differs is written: a large catalogue with a few changes stays quick.
+    for (const auto& [number, value] : before) {
+        if (!after.contains(number)) DeleteGlobal(keyOf(number));
+    }
+    for (const auto& [number, value] : after) {
+        auto old = before.find(number);
+        if (old == before.end() || old->second != value) SetGlobal(keyOf(number), value);
+    }
+    long highest = after.empty() ? 0 : after.rbegin()->first;
+    SetGlobal("OMXIndexHiNet", std::to_string(highest));
+    SetGlobal("OMXImageCount", std::to_string(after.size()));
+    SetGlobal("OmxConfigFileNet", *path);
+    return true;
+}
+
+void CSharedFiles::queueCatalogueChanges(bool pathChanged, const Values& before,
+                                         const Values& after) {
+    auto send = [this](int32_t code, const std::string& text) {
+        CMountRequest record;
+        record.m_request = code;
+        record.setText(text);
+        push_(record);
+    };
+    if (pathChanged) {
+        send(kReloadCatalogue, "");
+        return;
+    }
+    std::vector<long> removed, added, changed;
+    for (const auto& [number, value] : before) {
+        auto now = after.find(number);
+        if (now == after.end()) {
+            removed.push_back(number);
+        } else if (!ombrix::ascii::equalsIgnoreCase(now->second, value)) {
+            changed.push_back(number);
+        }
+    }
+    for (const auto& [number, value] : after) {
+        if (!before.contains(number)) added.push_back(number);
+    }
+    auto listText = [](const std::vector<long>& numbers) {
+        std::string text;
+        for (long n : numbers) {
+            char digits[16];
+            std::snprintf(digits, sizeof digits, "%.4ld", n);
+            text += digits;
+        }
+        return text;
+    };
+    std::string removedText = listText(removed), addedText = listText(added),
+                changedText = listText(changed);
+    // A list that does not fit the record's text is announced as a reload as well.
+    constexpr size_t kTextLimit = CMountRequest::kTextSize - 1;
+    if (removed.size() > kMaxListedChanges || added.size() > kMaxListedChanges ||
+        changed.size() > kMaxListedChanges || removedText.size() > kTextLimit ||
+        addedText.size() > kTextLimit || changedText.size() > kTextLimit) {
+        send(kReloadCatalogue, "");
+        return;
+    }
+    if (!removed.empty()) send(kEntriesRemoved, removedText);
+    if (!added.empty()) send(kEntriesAdded, addedText);
+    if (!changed.empty()) send(kEntriesChanged, changedText);
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "netservice/shared_files.h"
+#include "service/mountrequest.h"
+
+// The request table of the network pipe and the change check of the shared files.
+class CNetRequests {
+  public:
+    enum Request : int32_t {
+        kEnd = -1,
+        kPasswordDigest = 32,
+        kPasswordCheck = 33,
+        kReadCatalogue = 35,
+        kReadTree = 36,
+        kReadProfiles = 37,
+        kReadServerList = 38,
+        kReadAdminFile = 39,
+        kSetServerPort = 49,
+        kCheckNow = 50,
+        kReadSettings = 51,
+        kLeavePool = 52,
+    };
+    static constexpr int32_t kWrongPassword = -7;
+    static constexpr int32_t kFailed = -8;
+    static constexpr uint32_t kClearServers = 46;
+    // Sent to the management service.
+    static constexpr int32_t kReloadPeers = 31;
+    static constexpr int32_t kTreeChanged = 44;
+    static constexpr int32_t kAdminFileChanged = 45;
+
+    // `push` queues a record for the management service.
+    CNetRequests(CSharedFiles& files, CSharedFiles::Push push);
+
+    // Handles one record in place; false when the pipe thread should end after the reply.
+    bool Handle(CMountRequest& record);
+
+    // Looks at each shared file's write time and has the changed ones read: the settings file
+    // at once, the others through `request` (a request code for the network pipe). Missing
+    // default files are created. One check runs at a time; a check asked for while another
+    // runs is left to that one (false).
+    bool ChangeCheck(const std::function<void(int32_t)>& request);
+
+  private:
+    CSharedFiles& files_;
+    CSharedFiles::Push push_;
+    std::mutex checking_;
+};

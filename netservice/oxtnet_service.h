@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "netservice/net_driver.h"
+#include "netservice/net_requests.h"
+#include "netservice/shared_files.h"
+#include "platform/named_mutex.h"
+#include "platform/named_pipe.h"
+#include "service/mountrequest.h"
+#include "service/ntservice.h"
+#include "service/omxdriveset.h"
+
+// The network access service: reads the shared files of the pool, publishes them into the
+// global store, re-reads them when they change and tells the management service; answers the
+// network pipe (header and password checks, re-reads, the server list).
+class COMXTSNet : public CNTService {
+  public:
+    static constexpr int kCallTimeoutMs = 1500;
+    static constexpr int kPollIntervalMs = 5000;
+    static constexpr int kQueueTickMs = 250;
+
+    COMXTSNet();
+    ~COMXTSNet() override;
+
+    void Run(int argc, char** argv) override;
+    void Stop() override;
+    bool InstallSelf() override;
+
+    // A text of the string table, or its built-in fallback.
+    std::string Text(int id) const;
+
+  private:
+    void LoadLanguageModule();
+    void StartPipe();
+    void PipeThread();
+    void QueueThread();
+    void Push(const CMountRequest& record);
+    bool CallManager(CMountRequest& record);
+    bool CallSelf(CMountRequest& record);
+    void ShutDownService();
+
+    StopEvent m_stopEvent;
+    CNetDriver m_driver;
+    std::unique_ptr<ombrix::platform::NamedMutex> m_managerMutex;
+    std::unique_ptr<ombrix::platform::NamedMutex> m_ownMutex;
+    std::unique_ptr<ombrix::platform::NamedPipeServer> m_pipe;
+    std::thread m_pipeThread;
+    std::thread m_queueThread;
+    std::atomic<bool> m_abandonPipe{false};
+    std::mutex m_queueLock;
+    std::deque<CMountRequest> m_queue;
+    std::unique_ptr<CSharedFiles> m_files;
+    std::unique_ptr<CNetRequests> m_requests;
+    void* m_languageModule = nullptr;
+};
