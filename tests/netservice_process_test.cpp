@@ -1,0 +1,279 @@
+// The driver stand-in, the management service and the network access service as separate
+// processes in a temporary machine root: the shared files published and re-read when they change
+// behind the services' backs, the notices that reach the sessions, the network pipe's requests
+// and the password check of shared inserts.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "common/names.h"
+#include "common/sample_images.h"
+#include "outside/env/oxtenv.h"
+#include "outside/help/oxthelp.h"
+#include "platform/locked_file.h"
+#include "platform/named_pipe.h"
+#include "platform/terminal_sessions.h"
+#include "service/miniport_client.h"
+#include "service/mountrequest.h"
+#include "support/processes.h"
+#include "support/temp_root.h"
+#include "support/wait_for.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ombrix::test::EchoPipe;
+using ombrix::test::Program;
+using ombrix::test::readFile;
+using ombrix::test::waitFor;
+using ombrix::test::writeFile;
+
+// One change check and a little more.
+constexpr auto kCheck = 8s;
+
+std::string global(const std::string& key) {
+    char buffer[1024] = {};
+    return EnvGetGlobalValue(key.c_str(), buffer, sizeof buffer) ? buffer : "<missing>";
+}
+
+CMountRequest record(int32_t code, uint32_t session = 0, const std::string& text = "",
+                     uint32_t data = 0, const std::string& password = "") {
+    CMountRequest r;
+    r.m_request = code;
+    r.m_sessionId = session;
+    r.m_dwData = data;
+    r.setText(text);
+    r.setPassword(password);
+    return r;
+}
+
+CMountRequest call(const char* pipe, const CMountRequest& sent) {
+    CMountRequest reply;
+    size_t read = 0;
+    int rc = ombrix::platform::callNamedPipe(".", pipe, sent.bytes(), sizeof sent, reply.bytes(),
+                                             sizeof reply, read, 5000);
+    if (rc != 0 || read != sizeof reply) reply.m_request = 9999;
+    return reply;
+}
+CMountRequest net(const CMountRequest& r) {
+    return call(ombrix::names::kNetPipe, r);
+}
+CMountRequest manager(const CMountRequest& r) {
+    return call(ombrix::names::kServicePipe, r);
+}
+
+std::string catalogue(int first, int count) {
+    std::string text = "[Images]\r\n";
+    for (int n = first; n < first + count; ++n)
+        text += "OMXImage_" + std::to_string(n) + "=/img/" + std::to_string(n) + ".om4|||\r\n";
+    return text;
+}
+
+class NetService : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(share);
+        EnvSetGlobalValue("OmxHomePath", (root.path().string() + "/").c_str());
+        EnvSetGlobalValue("OXTLogLevel", "0");
+        EnvSetGlobalValue("OmxServerName", "alpha");
+        for (const char* key : {"OmxConfigPathNet", "OmxTreePathNet", "OMXSecurityPathNet",
+                                "OMXServerPathNet", "OmxAdmPathNet"}) {
+            EnvSetGlobalValue(key, (share.string() + "/").c_str());
+        }
+        writeFile(share / "OMXimg.dat", "[Images]\r\nOMXImage_12=/img/a.om4|||\r\n"
+                                        "OMXImage_5012=/img/b.om4|||\r\n");
+        ASSERT_TRUE(waitFor([] { return CMiniport::FindPort() == 3; }));
+        manager_ = std::make_unique<Program>("Oxtserv", std::vector<std::string>{"-d"},
+                                             root / "oxtserv.txt");
+        ASSERT_TRUE(waitFor([] { return manager(record(7)).m_request == 7; }));
+        ASSERT_EQ(ombrix::wts::logOn(2, "user2"), 0);
+        ASSERT_EQ(manager(record(17, 2, "user2")).m_request, 17);
+        session_ = std::make_unique<EchoPipe>("OMX_TS_SESSION2");
+        service_ = std::make_unique<Program>("OXTNet", std::vector<std::string>{"-d"},
+                                             root / "oxtnet.txt");
+        ASSERT_TRUE(waitFor([] { return global("NetAccount") != "<missing>"; }));
+        ASSERT_TRUE(waitFor([] { return net(record(0)).m_request == 0; }));
+    }
+    void TearDown() override {
+        if (service_) service_->stop(SIGINT);
+        if (manager_) manager_->stop(SIGINT);
+    }
+
+    // The requests the session received from the management service, from `first` on.
+    std::vector<int> notices(size_t first = 0) {
+        std::vector<int> out;
+        auto all = session_->received();
+        for (size_t i = first; i < all.size(); ++i)
+            out.push_back(all[i].m_request);
+        return out;
+    }
+    int logged(const std::string& text) {
+        std::string log = readFile(root / "OXTLog.log");
+        int n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++n;
+        return n;
+    }
+
+    ombrix::test::TempRoot root;
+    std::filesystem::path share = root / "share";
+    Program driver{"oxtmpdrv", {"--port", "3", "--units", "2"}, root / "driver.txt"};
+    std::unique_ptr<Program> manager_;
+    std::unique_ptr<EchoPipe> session_;
+    std::unique_ptr<Program> service_;
+};
+
+TEST_F(NetService, StartsUpPublishesTheSharedFilesAndTellsTheManager) {
+    EXPECT_EQ(global("OMXImage_5012"), "/img/b.om4|||");  // 12 and 5012 are one key
+    EXPECT_EQ(global("OMXImageCount"), "1");
+    EXPECT_EQ(global("OMXIndexHiNet"), "5012");
+    EXPECT_EQ(global("OMXServer"), "1");
+    EXPECT_NE(global("OXTSecurity").find("oxtprof.dat"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(share / "Oxtenv.dat"));
+    EXPECT_EQ(global("NetAccountSystem"), geteuid() == 0 ? "1" : "0");
+    EXPECT_EQ(logged("Returning true from AttachToDriver"), 1);
+    // Request 34 reached the management service, which now orders its calls by the mutex.
+    EXPECT_TRUE(waitFor([&] { return logged("Peer request 34") == 1; }));
+}
+
+TEST_F(NetService, CatalogueEditsBehindTheServicesBacksAreNoticedAndAnnounced) {
+    // The first read found the entry new.
+    ASSERT_TRUE(waitFor([&] { return !notices().empty(); }));
+    EXPECT_EQ(notices(), (std::vector<int>{42}));
+    size_t seen = session_->received().size();
+    writeFile(share / "OMXimg.dat", "[Images]\r\nOMXImage_12=/img/changed.om4|||\r\n"
+                                    "OMXImage_13=/img/c.om4|||\r\n");
+    ASSERT_TRUE(waitFor([] { return global("OMXImage_5012") == "/img/changed.om4|||"; }, kCheck));
+    EXPECT_EQ(global("OMXImage_5013"), "/img/c.om4|||");
+    ASSERT_TRUE(waitFor([&] { return notices(seen).size() >= 2; }, 3s));
+    EXPECT_EQ(notices(seen), (std::vector<int>{42, 43}));
+    EXPECT_EQ(session_->received()[seen].text(), "5013");
+
+    // 51 new entries at once: one reload, no lists.
+    seen = session_->received().size();
+    writeFile(share / "OMXimg.dat", catalogue(5001, 53));
+    ASSERT_TRUE(waitFor([] { return global("OMXImageCount") == "53"; }, kCheck));
+    ASSERT_TRUE(waitFor([&] { return !notices(seen).empty(); }, 3s));
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(notices(seen), (std::vector<int>{40}));
+
+    // The same entries in another folder: a reload as well.
+    seen = session_->received().size();
+    std::filesystem::create_directories(root / "moved");
+    writeFile(root / "moved" / "OMXimg.dat", catalogue(5001, 53));
+    EnvSetGlobalValue("OmxConfigPathNet", ((root / "moved").string() + "/").c_str());
+    ASSERT_TRUE(waitFor([&] { return !notices(seen).empty(); }, kCheck));
+    EXPECT_EQ(notices(seen), (std::vector<int>{40}));
+    EXPECT_EQ(global("OmxConfigFileNet"), (root / "moved" / "OMXimg.dat").string());
+}
+
+TEST_F(NetService, HelperLibraryRereadsAndListsWhatIsPublished) {
+    writeFile(share / "OMXimg.dat", catalogue(20, 3));
+    writeFile(share / "OMXTree.dat", "Games\r\n  Tools  \r\n");
+    OMXTSReReadImgFile();  // answered once published
+    EXPECT_EQ(global("OMXImage_5020"), "/img/20.om4|||");
+    OMXTSReReadTreeFile();
+    EXPECT_EQ(global("OMXTree_2"), "Tools");
+
+    std::vector<std::pair<int, std::string>> images;
+    OMXTSEnumImages(&images, [](void* context, int number, const char* entry) {
+        static_cast<std::vector<std::pair<int, std::string>>*>(context)->emplace_back(number, entry);
+        return 1;
+    });
+    ASSERT_EQ(images.size(), 3u);
+    EXPECT_EQ(images[0], (std::pair<int, std::string>{5020, "/img/20.om4|||"}));
+    int lines = OMXTSEnumTreeLines(7, [](long context, int number, const char* line) {
+        return context == 7 && number == 1 && std::strcmp(line, "Games") == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(lines, 1);  // the callback stopped after the first line
+    // The tree request is announced to the sessions.
+    EXPECT_TRUE(waitFor([&] {
+        auto all = notices();
+        return std::find(all.begin(), all.end(), 44) != all.end();
+    }));
+}
+
+TEST_F(NetService, PasswordChecksAndSharedInserts) {
+    using ombrix::samples::makeHeader;
+    using ombrix::samples::writeImage;
+    std::string open = (root / "open.om4").string(), locked = (root / "locked.om4").string(),
+                old = (root / "old.om4").string();
+    writeImage(open, makeHeader("open"));
+    writeImage(locked, makeHeader("locked", "secret"));
+    OmxImageHeader older = makeHeader("old", "x");
+    std::memcpy(reinterpret_cast<char*>(&older) + 140, "ZRM V3.0", 9);
+    writeImage(old, older);
+    EXPECT_EQ(net(record(33, 0, open, 0, "anything")).m_request, 33);
+    EXPECT_EQ(net(record(33, 0, old, 0, "anything")).m_request, 33);
+    EXPECT_EQ(net(record(33, 0, locked, 0, "wrong")).m_request, -7);
+    EXPECT_EQ(net(record(33, 0, locked, 0, "secret")).m_request, 33);
+    CMountRequest digest = net(record(32, 0, locked));
+    EXPECT_EQ(digest.text(), "5ebe2294ecd0e0f08eab7690d2a6ee69");
+
+    // A second session sharing the unit must know the password.
+    ASSERT_EQ(ombrix::wts::logOn(3, "user3"), 0);
+    ASSERT_EQ(manager(record(17, 3, "user3")).m_request, 17);
+    CMountRequest first = manager(record(1, 2, locked, 0, "secret"));
+    ASSERT_EQ(first.m_request, 1);
+    CMountRequest wrong = manager(record(1, 3, locked, 0, "guess"));
+    EXPECT_EQ(wrong.m_request, -19);
+    EXPECT_EQ(wrong.m_dwData, 8u);
+    CMountRequest right = manager(record(1, 3, locked, 0, "secret"));
+    EXPECT_EQ(right.m_request, 1);
+    EXPECT_EQ(right.text(), first.text());
+}
+
+TEST_F(NetService, ServerListRequests) {
+    std::string before = readFile(share / "OXTServ.dat");
+    EXPECT_EQ(net(record(52)).m_request, 52);  // a local folder: nothing to leave
+    EXPECT_EQ(readFile(share / "OXTServ.dat"), before);
+
+    size_t peers = static_cast<size_t>(logged("Peer request 31"));
+    EXPECT_EQ(net(record(38, 0, "", 46)).m_request, 38);
+    EXPECT_EQ(global("OMXServer"), "<missing>");
+    EXPECT_EQ(global("Server_1"), "<missing>");
+    EXPECT_EQ(global("ServerChange"), "1");
+    EXPECT_TRUE(waitFor([&] { return static_cast<size_t>(logged("Peer request 31")) > peers; }));
+
+    EXPECT_EQ(net(record(49, 0, "", 4711)).m_request, 49);
+    EXPECT_NE(readFile(share / "OXTServ.dat").find("OMXSERVERPORT=4711"), std::string::npos);
+    ASSERT_TRUE(waitFor([] { return global("Server_1") == "ALPHA|30|4711"; }, kCheck));
+}
+
+TEST_F(NetService, AnEmptyProfileFileFailsAndClearsTheRights) {
+    ASSERT_NE(global("OXTSecurity"), "<missing>");
+    writeFile(share / "oxtprof.dat", "");
+    EXPECT_EQ(net(record(37)).m_request, -8);
+    EXPECT_EQ(global("OXTSecurity"), "<missing>");
+    EXPECT_EQ(EnvGetSecurity(nullptr, 0), 0);
+}
+
+TEST_F(NetService, BadAndHeldFilesAreSurvivedLoggedOnceAndRecovered) {
+    for (const char* name : {"OMXimg.dat", "OMXTree.dat", "OXTServ.dat", "Oxtadm.dat"})
+        writeFile(share / name, std::string("\x01\x02\xff junk\r\n[unclosed\r\n=x\r\n", 21));
+    std::this_thread::sleep_for(kCheck + 5s);  // at least two change checks
+    EXPECT_EQ(net(record(0)).m_request, 0);  // still serving
+    EXPECT_EQ(logged("Could not get entries for Images"), 1);
+    EXPECT_EQ(logged("ReadImagesFile() failed"), 1);
+    EXPECT_EQ(global("OMXImageCount"), "<missing>");
+    EXPECT_EQ(global("OMXServer"), "0");
+
+    // Fixed catalogue, then held by another program for a while.
+    writeFile(share / "OMXimg.dat", catalogue(5001, 2));
+    ASSERT_TRUE(waitFor([] { return global("OMXImageCount") == "2"; }, kCheck));
+    int locks = logged("Could not lock");
+    {
+        ombrix::platform::LockedFile held;
+        writeFile(share / "OMXimg.dat", catalogue(5001, 3));
+        ASSERT_EQ(held.open((share / "OMXimg.dat").string(), ombrix::platform::FileAccess::Write), 0);
+        std::this_thread::sleep_for(kCheck + 5s);
+        EXPECT_EQ(global("OMXImageCount"), "2");  // what was published stays
+        EXPECT_EQ(logged("Could not lock"), locks + 1);
+    }
+    ASSERT_TRUE(waitFor([] { return global("OMXImageCount") == "3"; }, kCheck));
+}
+
+}  // namespace
