@@ -59,8 +59,7 @@ int GrantServiceLogonRight(const std::string& account) {
         found == nullptr) {
         return kNoneMapped;
     }
-    std::string key =
-        std::string(kPolicyAccounts) + "\\" + AccountSid(found->pw_uid).ToString();
+    std::string key = std::string(kPolicyAccounts) + "\\" + AccountSid(found->pw_uid).ToString();
     if (int rc = ombrix::registry::createKey(key); rc != 0) return rc;
     return ombrix::registry::setDword(key, "SeServiceLogonRight", 1);
 }

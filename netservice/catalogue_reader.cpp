@@ -64,10 +64,11 @@ bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& a
     // What was published last: every shared key up to the highest number published.
     auto collectBefore = [&] {
         long highest = std::atol(netsvc::GlobalValue("OMXIndexHiNet").c_str());
-        netsvc::ForEachNumberedKey(kKeyPrefix, [&](const std::string&, long n,
-                                                   const std::string& value) {
-            if (n >= kSharedBase && n <= highest && !value.empty()) before[n] = value;
-        });
+        netsvc::ForEachNumberedKey(kKeyPrefix,
+                                   [&](const std::string&, long n, const std::string& value) {
+                                       if (n >= kSharedBase && n <= highest && !value.empty())
+                                           before[n] = value;
+                                   });
     };
     auto clearAll = [&] {
         GlobalLock global(kLockGlobalMs);
@@ -87,7 +88,8 @@ bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& a
     }
     OXTLog(0, "Image-File is %s", path->c_str());
     if (!WriteTimeOf(*path)) CreateEmptyFile(*path);
-    pathChanged = !cataloguePath_.empty() && !ombrix::ascii::equalsIgnoreCase(cataloguePath_, *path);
+    pathChanged =
+        !cataloguePath_.empty() && !ombrix::ascii::equalsIgnoreCase(cataloguePath_, *path);
     cataloguePath_ = *path;
 
     CIniFile file(*path);

@@ -30,7 +30,8 @@ struct NumberedVisit {
 
 int collect(void* context, const char* key, const char* value) {
     auto* visit = static_cast<NumberedVisit*>(context);
-    if (ombrix::ascii::startsWithIgnoreCase(key, visit->prefix)) visit->found.emplace_back(key, value);
+    if (ombrix::ascii::startsWithIgnoreCase(key, visit->prefix))
+        visit->found.emplace_back(key, value);
     return 1;
 }
 

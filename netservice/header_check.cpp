@@ -41,7 +41,8 @@ std::string textAt(const OmxImageHeader& header, size_t offset, size_t limit) {
     size_t room = sizeof header - offset;
     if (limit < room) room = limit;
     const void* end = std::memchr(bytes + offset, '\0', room);
-    return std::string(bytes + offset, end ? static_cast<const char*>(end) - (bytes + offset) : room);
+    return std::string(bytes + offset,
+                       end ? static_cast<const char*>(end) - (bytes + offset) : room);
 }
 
 }  // namespace

@@ -26,7 +26,8 @@ bool CNetRequests::Handle(CMountRequest& record) {
         case kPasswordDigest: netsvc::GetPasswordDigest(record); break;
         case kPasswordCheck: netsvc::CheckPassword(record); break;
         case kReadCatalogue:
-            if (!files_.ReadImagesFile()) failed(CSharedFiles::kCatalogue, "ReadImagesFile() failed");
+            if (!files_.ReadImagesFile())
+                failed(CSharedFiles::kCatalogue, "ReadImagesFile() failed");
             break;
         case kReadTree:
             if (!files_.ReadTreeFile()) failed(CSharedFiles::kTree, "ReadTreeFile() failed");

@@ -76,8 +76,8 @@ void COMXTSNet::LoadLanguageModule() {
     if (n <= 0) return;
     self[n] = '\0';
     std::string base = std::filesystem::path(self).stem().string();
-    std::string path =
-        netsvc::GlobalValue("OmxHomePath") + "Language/" + language + "/Res/" + base + "." + language;
+    std::string path = netsvc::GlobalValue("OmxHomePath") + "Language/" + language + "/Res/" +
+                       base + "." + language;
     if (!std::filesystem::exists(path)) return;
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) return;
@@ -98,7 +98,8 @@ void COMXTSNet::Run(int, char**) {
 
     // The driver learns this process: first take back a registration left from before.
     m_driver.Detach();
-    if (!m_driver.Attach()) LogEvent(Text(ids::kCannotConnectDriver).c_str(), kEventError, kEventIdFromType);
+    if (!m_driver.Attach())
+        LogEvent(Text(ids::kCannotConnectDriver).c_str(), kEventError, kEventIdFromType);
 
     m_managerMutex = std::make_unique<NamedMutex>(ombrix::names::kServicePipeMutex);
     if (m_managerMutex->openError() != 0) {
@@ -113,18 +114,22 @@ void COMXTSNet::Run(int, char**) {
         m_ownMutex.reset();
     }
     m_files = std::make_unique<CSharedFiles>([this](const CMountRequest& r) { Push(r); });
-    m_requests = std::make_unique<CNetRequests>(*m_files,
-                                                [this](const CMountRequest& r) { Push(r); });
+    m_requests =
+        std::make_unique<CNetRequests>(*m_files, [this](const CMountRequest& r) { Push(r); });
     StartPipe();
 
     // Start-up reads, in this order; each failure is logged and retried at a later change.
     CMountRequest server;
     server.m_request = CNetRequests::kReadServerList;
     m_requests->Handle(server);
-    if (!m_files->ReadImagesFile()) m_files->ReportFailure(CSharedFiles::kCatalogue, "ReadImagesFile() failed");
-    if (!m_files->ReadSecurity()) m_files->ReportFailure(CSharedFiles::kProfile, "ReadSecurity() failed");
-    if (!m_files->ReadTreeFile()) m_files->ReportFailure(CSharedFiles::kTree, "ReadTreeFile() failed");
-    if (!m_files->ReadEnvFile()) m_files->ReportFailure(CSharedFiles::kSettings, "ReadEnvFile() failed");
+    if (!m_files->ReadImagesFile())
+        m_files->ReportFailure(CSharedFiles::kCatalogue, "ReadImagesFile() failed");
+    if (!m_files->ReadSecurity())
+        m_files->ReportFailure(CSharedFiles::kProfile, "ReadSecurity() failed");
+    if (!m_files->ReadTreeFile())
+        m_files->ReportFailure(CSharedFiles::kTree, "ReadTreeFile() failed");
+    if (!m_files->ReadEnvFile())
+        m_files->ReportFailure(CSharedFiles::kSettings, "ReadEnvFile() failed");
     netsvc::PublishAccountValues();
 
     try {
@@ -132,7 +137,8 @@ void COMXTSNet::Run(int, char**) {
     } catch (...) {
         OXTLog(3, "Cannot start the queue thread");
     }
-    if (!m_files->ReadAdminFile()) m_files->ReportFailure(CSharedFiles::kAdmin, "ReadAdminFile() failed");
+    if (!m_files->ReadAdminFile())
+        m_files->ReportFailure(CSharedFiles::kAdmin, "ReadAdminFile() failed");
 
     CMountRequest started;
     started.m_request = kNetServiceStarted;

@@ -40,9 +40,9 @@ struct FileInfo {
 };
 
 constexpr FileInfo kFiles[CSharedFiles::kFileCount] = {
-    {"OMXimg.dat", "OmxConfigPathNet"}, {"OMXTree.dat", "OmxTreePathNet"},
+    {"OMXimg.dat", "OmxConfigPathNet"},    {"OMXTree.dat", "OmxTreePathNet"},
     {"oxtprof.dat", "OMXSecurityPathNet"}, {"OXTServ.dat", "OMXServerPathNet"},
-    {"Oxtadm.dat", "OmxAdmPathNet"},      {"Oxtenv.dat", "OMXServerPathNet"},
+    {"Oxtadm.dat", "OmxAdmPathNet"},       {"Oxtenv.dat", "OMXServerPathNet"},
 };
 
 // Opens a file for reading, retrying while a writer holds it.
@@ -187,8 +187,8 @@ bool CSharedFiles::ReadTreeFile() {
     if (readError != 0) {
         DeleteGlobal("OMXTreeLines");
         DeleteGlobal("OMXTreeFileNet");
-        fail(kTree, ombrix::platform::format("Could not read %s, Error: %d", path->c_str(),
-                                             readError));
+        fail(kTree,
+             ombrix::platform::format("Could not read %s, Error: %d", path->c_str(), readError));
         return false;
     }
     SetGlobal("OMXTreeLines", std::to_string(published));
@@ -209,14 +209,13 @@ bool CSharedFiles::ReadSecurity() {
     }
     if (!WriteTimeOf(*path)) {
         if (int rc = CreateDefaultProfileFile(*path); rc != 0) {
-            fail(kProfile, ombrix::platform::format("Could not create %s, Error: %d",
-                                                    path->c_str(), rc));
+            fail(kProfile,
+                 ombrix::platform::format("Could not create %s, Error: %d", path->c_str(), rc));
         }
     }
     LockedFile file;
     if (int rc = openForReading(file, *path, kTreeAttempts); rc != 0) {
-        fail(kProfile,
-             ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
+        fail(kProfile, ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }
     std::string bytes;
@@ -235,8 +234,8 @@ bool CSharedFiles::ReadSecurity() {
         fail(kProfile, "Could not load the profiles of " + *path);
         return false;
     }
-    SetGlobal("OXTSecurity",
-              ombrix::platform::format("%s (%d Byte)", path->c_str(), static_cast<int>(bytes.size())));
+    SetGlobal("OXTSecurity", ombrix::platform::format("%s (%d Byte)", path->c_str(),
+                                                      static_cast<int>(bytes.size())));
     storeTime(kProfile, *path);
     succeeded(kProfile);
     return true;

@@ -31,7 +31,8 @@ std::string global(const std::string& key) {
 std::string catalogue(int first, int count, const std::string& tag = "x") {
     std::string text = "[Images]\r\n";
     for (int n = first; n < first + count; ++n)
-        text += "OMXImage_" + std::to_string(n) + "=/img/" + tag + std::to_string(n) + ".om4|||\r\n";
+        text +=
+            "OMXImage_" + std::to_string(n) + "=/img/" + tag + std::to_string(n) + ".om4|||\r\n";
     return text;
 }
 
@@ -258,9 +259,10 @@ TEST_F(SharedFiles, ServerListGetsItsDefaultAndFlagsWhatIsShared) {
     EXPECT_NE(global("Pool_Name"), "<missing>");
 
     std::string mine = share.string() + "/";
-    writeFile(file("OXTServ.dat"),
-              "[_OXT_SERVER_POOL_NAME_SECTION_]\r\nPool_Name=Pool A\r\n[beta]\r\nOmxConfigPathNet=" +
-                  mine + "\r\nOmxTreePathNet=/elsewhere/\r\nOmxServerPort=70000\r\n[gamma]\r\n");
+    writeFile(
+        file("OXTServ.dat"),
+        "[_OXT_SERVER_POOL_NAME_SECTION_]\r\nPool_Name=Pool A\r\n[beta]\r\nOmxConfigPathNet=" +
+            mine + "\r\nOmxTreePathNet=/elsewhere/\r\nOmxServerPort=70000\r\n[gamma]\r\n");
     ASSERT_TRUE(files.ReadServerFile());
     EXPECT_EQ(global("Pool_Name"), "Pool A");
     EXPECT_EQ(global("OMXServer"), "2");

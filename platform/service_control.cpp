@@ -205,7 +205,8 @@ int getServiceConfig(std::string_view name, ServiceConfig& out) {
         while (start < dependencies.data.size()) {
             size_t end = dependencies.data.find('\0', start);
             if (end == std::string::npos) end = dependencies.data.size();
-            if (end > start) out.dependencies.push_back(dependencies.data.substr(start, end - start));
+            if (end > start)
+                out.dependencies.push_back(dependencies.data.substr(start, end - start));
             start = end + 1;
         }
     }

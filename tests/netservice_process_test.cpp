@@ -83,8 +83,9 @@ class NetService : public ::testing::Test {
                                 "OMXServerPathNet", "OmxAdmPathNet"}) {
             EnvSetGlobalValue(key, (share.string() + "/").c_str());
         }
-        writeFile(share / "OMXimg.dat", "[Images]\r\nOMXImage_12=/img/a.om4|||\r\n"
-                                        "OMXImage_5012=/img/b.om4|||\r\n");
+        writeFile(share / "OMXimg.dat",
+                  "[Images]\r\nOMXImage_12=/img/a.om4|||\r\n"
+                  "OMXImage_5012=/img/b.om4|||\r\n");
         ASSERT_TRUE(waitFor([] { return CMiniport::FindPort() == 3; }));
         manager_ = std::make_unique<Program>("Oxtserv", std::vector<std::string>{"-d"},
                                              root / "oxtserv.txt");
@@ -144,8 +145,9 @@ TEST_F(NetService, CatalogueEditsBehindTheServicesBacksAreNoticedAndAnnounced) {
     ASSERT_TRUE(waitFor([&] { return !notices().empty(); }));
     EXPECT_EQ(notices(), (std::vector<int>{42}));
     size_t seen = session_->received().size();
-    writeFile(share / "OMXimg.dat", "[Images]\r\nOMXImage_12=/img/changed.om4|||\r\n"
-                                    "OMXImage_13=/img/c.om4|||\r\n");
+    writeFile(share / "OMXimg.dat",
+              "[Images]\r\nOMXImage_12=/img/changed.om4|||\r\n"
+              "OMXImage_13=/img/c.om4|||\r\n");
     ASSERT_TRUE(waitFor([] { return global("OMXImage_5012") == "/img/changed.om4|||"; }, kCheck));
     EXPECT_EQ(global("OMXImage_5013"), "/img/c.om4|||");
     ASSERT_TRUE(waitFor([&] { return notices(seen).size() >= 2; }, 3s));
@@ -180,7 +182,8 @@ TEST_F(NetService, HelperLibraryRereadsAndListsWhatIsPublished) {
 
     std::vector<std::pair<int, std::string>> images;
     OMXTSEnumImages(&images, [](void* context, int number, const char* entry) {
-        static_cast<std::vector<std::pair<int, std::string>>*>(context)->emplace_back(number, entry);
+        static_cast<std::vector<std::pair<int, std::string>>*>(context)->emplace_back(number,
+                                                                                      entry);
         return 1;
     });
     ASSERT_EQ(images.size(), 3u);
@@ -255,7 +258,7 @@ TEST_F(NetService, BadAndHeldFilesAreSurvivedLoggedOnceAndRecovered) {
     for (const char* name : {"OMXimg.dat", "OMXTree.dat", "OXTServ.dat", "Oxtadm.dat"})
         writeFile(share / name, std::string("\x01\x02\xff junk\r\n[unclosed\r\n=x\r\n", 21));
     std::this_thread::sleep_for(kCheck + 5s);  // at least two change checks
-    EXPECT_EQ(net(record(0)).m_request, 0);  // still serving
+    EXPECT_EQ(net(record(0)).m_request, 0);    // still serving
     EXPECT_EQ(logged("Could not get entries for Images"), 1);
     EXPECT_EQ(logged("ReadImagesFile() failed"), 1);
     EXPECT_EQ(global("OMXImageCount"), "<missing>");
@@ -268,7 +271,8 @@ TEST_F(NetService, BadAndHeldFilesAreSurvivedLoggedOnceAndRecovered) {
     {
         ombrix::platform::LockedFile held;
         writeFile(share / "OMXimg.dat", catalogue(5001, 3));
-        ASSERT_EQ(held.open((share / "OMXimg.dat").string(), ombrix::platform::FileAccess::Write), 0);
+        ASSERT_EQ(held.open((share / "OMXimg.dat").string(), ombrix::platform::FileAccess::Write),
+                  0);
         std::this_thread::sleep_for(kCheck + 5s);
         EXPECT_EQ(global("OMXImageCount"), "2");  // what was published stays
         EXPECT_EQ(logged("Could not lock"), locks + 1);
