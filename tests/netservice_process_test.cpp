@@ -13,8 +13,11 @@
 #include "common/sample_images.h"
 #include "outside/env/oxtenv.h"
 #include "outside/help/oxthelp.h"
+#include "platform/event_log.h"
 #include "platform/locked_file.h"
 #include "platform/named_pipe.h"
+#include "platform/registry.h"
+#include "platform/service_control.h"
 #include "platform/terminal_sessions.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
@@ -278,6 +281,77 @@ TEST_F(NetService, BadAndHeldFilesAreSurvivedLoggedOnceAndRecovered) {
         EXPECT_EQ(logged("Could not lock"), locks + 1);
     }
     ASSERT_TRUE(waitFor([] { return global("OMXImageCount") == "3"; }, kCheck));
+}
+
+// Runs a program of the build to its end; stdout and stderr together.
+std::string run(const char* program, const std::string& switches, int* exitCode = nullptr) {
+    std::string command =
+        "'" + (ombrix::test::systemDir() / program).string() + "' " + switches + " 2>&1";
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char buffer[512];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    int status = pclose(pipe);
+    if (exitCode != nullptr) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+TEST(NetServiceFrame, InstallsOnDemandAfterTheManagerAndStartsItFirst) {
+    namespace svc = ombrix::svc;
+    ombrix::test::TempRoot root;
+    EnvSetGlobalValue("OmxHomePath", (root.path().string() + "/").c_str());
+    ASSERT_EQ(run("Oxtserv", "-i"), "Ombrix TS Management installed.\n");
+    int rc = -1;
+    EXPECT_EQ(run("OXTNet", "-i", &rc), "Ombrix TS Net Support installed.\n");
+    EXPECT_EQ(rc, 0);
+    svc::ServiceConfig config;
+    ASSERT_EQ(svc::getServiceConfig("OXTNet", config), 0);
+    EXPECT_EQ(config.displayName, "Ombrix TS Net Support");
+    EXPECT_EQ(config.description, "Supports Ombrix file access over a network connection");
+    EXPECT_EQ(config.startType, 3u);
+    EXPECT_EQ(config.dependencies, (std::vector<std::string>{"OXTServ"}));
+    auto events = ombrix::eventlog::read("Ombrix TS Net Support");
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0].text, "Service has been installed.");
+
+    // Starting it starts the management service first.
+    EXPECT_EQ(run("OXTNet", "-s", &rc),
+              "Starting Ombrix TS Net Support.\nOmbrix TS Net Support started.\n");
+    svc::ServiceStatus status;
+    ASSERT_EQ(svc::queryServiceStatus("OXTServ", status), 0);
+    EXPECT_EQ(status.currentState, svc::kRunning);
+    EXPECT_TRUE(waitFor([] { return net(record(0)).m_request == 0; }));
+    EXPECT_EQ(run("OXTNet", "-u"),
+              "Ending Ombrix TS Net Support.\nOmbrix TS Net Support ended.\n"
+              "Ombrix TS Net Support removed.\n");
+    EXPECT_EQ(net(record(0)).m_request, 9999);
+    run("Oxtserv", "-u");
+
+    // An account of its own: started with the system; an unknown account is reported and the
+    // installation still counts.
+    EXPECT_EQ(run("OXTNet", "-i -l 'NOWHERE\\no-such-account-here'", &rc),
+              "Ombrix TS Net Support installed.\n");
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(svc::getServiceConfig("OXTNet", config), 0);
+    EXPECT_EQ(config.startType, 2u);
+    EXPECT_EQ(config.account, "NOWHERE\\no-such-account-here");
+    bool reported = false;
+    for (const auto& e : ombrix::eventlog::read("Ombrix TS Net Support")) {
+        reported |=
+            e.text == "Cannot activate SeServiceLogonRight for 'NOWHERE\\no-such-account-here'.";
+    }
+    EXPECT_TRUE(reported);
+    run("OXTNet", "-u");
+    EXPECT_EQ(run("OXTNet", "-i -l root"), "Ombrix TS Net Support installed.\n");
+    uint32_t right = 0;
+    EXPECT_EQ(ombrix::registry::getDword("HKLM\\SECURITY\\Policy\\Accounts\\S-1-5-18",
+                                         "SeServiceLogonRight", right),
+              0);
+    EXPECT_EQ(right, 1u);
+    EXPECT_NE(run("OXTNet", "--help").find("Usage: OXTNet"), std::string::npos);
 }
 
 }  // namespace
