@@ -13,12 +13,14 @@
 namespace {
 
 const char* kUsage =
-    "usage: oxtpipe REQUEST [--session N] [--data N] [--text TEXT] [--password TEXT]\n"
-    "Sends the record on the pipe OMX_TS_Pipe of $OMBRIX_ROOT and prints the reply:\n"
+    "usage: oxtpipe REQUEST [--session N] [--data N] [--text TEXT] [--password TEXT] [--net]\n"
+    "Sends the record on the pipe OMX_TS_Pipe of $OMBRIX_ROOT (with --net on the network\n"
+    "access service's pipe OMX_TS_Net_Pipe) and prints the reply:\n"
     "request, session, data and text; for the lists (8 unit users, 19 logons) the entries\n"
     "from position --session (default 0).\n"
     "Examples: oxtpipe 17 --session 2 --text alice (log on), oxtpipe 19 (logons),\n"
-    "          oxtpipe 4 --data 1 (unit 1: image and user count), oxtpipe 7 (unit count).\n";
+    "          oxtpipe 4 --data 1 (unit 1: image and user count), oxtpipe 7 (unit count),\n"
+    "          oxtpipe 35 --net (re-read the network catalogue).\n";
 
 bool parseLong(const char* text, long low, long high, long& out) {
     if (text == nullptr || *text == '\0') return false;
@@ -45,13 +47,21 @@ int main(int argc, char** argv) {
     CMountRequest record;
     record.m_request = static_cast<int32_t>(code);
     // The lists start at the position in the session field: from the first entry unless asked.
-    if (code == CMountRequest::kUnitUsers || code == CMountRequest::kListLogons) {
+    bool net = false;
+    for (int i = 2; i < argc; ++i)
+        net |= std::strcmp(argv[i], "--net") == 0;
+    if (!net && code == CMountRequest::kUnitUsers || code == CMountRequest::kListLogons) {
         record.m_sessionId = 0;
     }
+    const char* pipe = ombrix::names::kServicePipe;
     for (int i = 2; i < argc; i += 2) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         long number = 0;
-        if (std::strcmp(argv[i], "--session") == 0 && parseLong(value, 0, 0xFFFFFFFFL, number)) {
+        if (std::strcmp(argv[i], "--net") == 0) {
+            pipe = ombrix::names::kNetPipe;
+            --i;  // takes no value
+        } else if (std::strcmp(argv[i], "--session") == 0 &&
+                   parseLong(value, 0, 0xFFFFFFFFL, number)) {
             record.m_sessionId = static_cast<uint32_t>(number);
         } else if (std::strcmp(argv[i], "--data") == 0 &&
                    parseLong(value, 0, 0xFFFFFFFFL, number)) {
@@ -67,16 +77,15 @@ int main(int argc, char** argv) {
     }
     CMountRequest reply;
     size_t read = 0;
-    int rc =
-        ombrix::platform::callNamedPipe(".", ombrix::names::kServicePipe, record.bytes(),
-                                        sizeof record, reply.bytes(), sizeof reply, read, 3000);
+    int rc = ombrix::platform::callNamedPipe(".", pipe, record.bytes(), sizeof record,
+                                             reply.bytes(), sizeof reply, read, 3000);
     if (rc != 0 || read != sizeof reply) {
         std::fprintf(stderr, "oxtpipe: the service did not answer (error %d)\n", rc);
         return 1;
     }
     std::printf("request %d\nsession %u\ndata %u\n", reply.m_request, reply.m_sessionId,
                 reply.m_dwData);
-    bool list = (code == CMountRequest::kUnitUsers || code == CMountRequest::kListLogons) &&
+    bool list = !net && (code == CMountRequest::kUnitUsers || code == CMountRequest::kListLogons) &&
                 reply.m_request == code;
     if (list) {
         std::printf("entries");
