@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     bool net = false;
     for (int i = 2; i < argc; ++i)
         net |= std::strcmp(argv[i], "--net") == 0;
-    if (!net && code == CMountRequest::kUnitUsers || code == CMountRequest::kListLogons) {
+    if (!net && (code == CMountRequest::kUnitUsers || code == CMountRequest::kListLogons)) {
         record.m_sessionId = 0;
     }
     const char* pipe = ombrix::names::kServicePipe;
