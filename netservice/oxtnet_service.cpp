@@ -119,9 +119,9 @@ void COMXTSNet::Run(int, char**) {
     StartPipe();
 
     // Start-up reads, in this order; each failure is logged and retried at a later change.
-    CMountRequest server;
-    server.m_request = CNetRequests::kReadServerList;
-    m_requests->Handle(server);
+    if (!m_files->ReadServerFile()) {
+        m_files->ReportFailure(CSharedFiles::kServerList, "ReadServerFile() failed");
+    }
     if (!m_files->ReadImagesFile())
         m_files->ReportFailure(CSharedFiles::kCatalogue, "ReadImagesFile() failed");
     if (!m_files->ReadSecurity())
