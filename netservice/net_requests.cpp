@@ -90,7 +90,7 @@ bool CNetRequests::ChangeCheck(const std::function<void(int32_t)>& request) {
         }
     }
     if (auto path = F::PathOf(F::kProfile)) {
-        if (!F::WriteTimeOf(*path)) F::CreateDefaultProfileFile(*path);
+        if (!F::WriteTimeOf(*path)) files_.CreateDefaultProfileFile(*path);
         if (changed(F::kProfile, *path)) request(kReadProfiles);
     }
     if (auto path = F::PathOf(F::kCatalogue)) {

@@ -137,8 +137,32 @@ int CSharedFiles::CreateDefaultSettingsFile(const std::string& path) {
     return file.Save();
 }
 
-int CSharedFiles::CreateDefaultProfileFile(const std::string& path) {
-    return ::CreateDefaultProfileFile(path);
+void CSharedFiles::SetProfileNames(std::string administrators, std::string users) {
+    std::lock_guard guard(lock_);
+    adminProfile_ = std::move(administrators);
+    userProfile_ = std::move(users);
+}
+
+int CSharedFiles::CreateDefaultProfileFile(const std::string& path) const {
+    std::lock_guard guard(lock_);
+    LockedFile file;
+    int rc = kSharingViolation;
+    for (int attempt = 0; attempt < CIniFile::kAttempts && rc == kSharingViolation; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kShareRetryMs));
+        rc = file.open(path, FileAccess::Write);
+    }
+    if (rc != 0) return rc;
+    off_t size = 0;
+    if (int err = file.size(size); err != 0) return err;
+    if (size > 0) return 0;  // written by another server meanwhile
+    CProfileList defaults;
+    defaults.SetDefaults();
+    auto& profiles = defaults.Profiles();
+    if (profiles.size() == 2) {
+        if (!adminProfile_.empty()) profiles[0].name = adminProfile_;
+        if (!userProfile_.empty()) profiles[1].name = userProfile_;
+    }
+    return defaults.Save(file);
 }
 
 bool CSharedFiles::ReadTreeFile() {

@@ -92,7 +92,10 @@ class CSharedFiles {
     static int CreateDefaultSettingsFile(const std::string& path);
     static int CreateDefaultServerList(const std::string& path);
     static int CreateEmptyFile(const std::string& path);
-    static int CreateDefaultProfileFile(const std::string& path);
+    // The profile file is created with two default profiles named as given (the texts of the
+    // service's string table; by default the built-in names).
+    int CreateDefaultProfileFile(const std::string& path) const;
+    void SetProfileNames(std::string administrators, std::string users);
 
     // Catalogue key as read ("OMXIMAGE_12") → published key number (5012); nullopt when the key
     // has another form or a number outside 0..kMaxKeyNumber.
@@ -112,6 +115,8 @@ class CSharedFiles {
     void succeeded(File file);
 
     Push push_;
+    std::string adminProfile_;
+    std::string userProfile_;
     mutable std::recursive_mutex lock_;
     std::string cataloguePath_;
     std::array<std::optional<WriteTime>, kFileCount> times_;

@@ -237,10 +237,14 @@ TEST_F(SharedFiles, TreeLinesAreTrimmedAndEmptyLinesSkipped) {
 }
 
 TEST_F(SharedFiles, ProfilesAreCreatedLoadedAndAnEmptyFileClearsThem) {
+    files.SetProfileNames("Administratoren", "Benutzer");
     ASSERT_TRUE(files.ReadSecurity());
     CProfileList list;
     ASSERT_EQ(list.LoadFile(file("oxtprof.dat")), 0);
     ASSERT_EQ(list.Profiles().size(), 2u);
+    EXPECT_EQ(list.Profiles()[0].name, "Administratoren");
+    EXPECT_EQ(list.Profiles()[0].rights, 14u);
+    EXPECT_EQ(list.Profiles()[1].name, "Benutzer");
     std::string size = std::to_string(std::filesystem::file_size(file("oxtprof.dat")));
     EXPECT_EQ(global("OXTSecurity"), file("oxtprof.dat") + " (" + size + " Byte)");
     EXPECT_EQ(EnvGetSecurity(nullptr, 0), std::stoi(size));
