@@ -164,11 +164,13 @@ void CSharedFiles::queueCatalogueChanges(bool pathChanged, const Values& before,
     for (const auto& [number, value] : after) {
         if (!before.contains(number)) added.push_back(number);
     }
+    // Each number ends in "|": numbers from 10000 on have more than four digits, so the list
+    // could not be split again without a separator.
     auto listText = [](const std::vector<long>& numbers) {
         std::string text;
         for (long n : numbers) {
             char digits[16];
-            std::snprintf(digits, sizeof digits, "%.4ld", n);
+            std::snprintf(digits, sizeof digits, "%.4ld|", n);
             text += digits;
         }
         return text;

@@ -98,7 +98,7 @@ TEST_F(SharedFiles, CataloguePublishesEntriesAndAnnouncesEachKindOfChange) {
     EXPECT_EQ(global("OmxConfigFileNet"), file("OMXimg.dat"));
     // The first read finds everything new.
     ASSERT_EQ(codes(), (std::vector<int>{42}));
-    EXPECT_EQ(queued[0].text(), "50125013");
+    EXPECT_EQ(queued[0].text(), "5012|5013|");
     queued.clear();
 
     writeFile(file("OMXimg.dat"),
@@ -107,8 +107,8 @@ TEST_F(SharedFiles, CataloguePublishesEntriesAndAnnouncesEachKindOfChange) {
     ASSERT_TRUE(files.ReadImagesFile());
     // A change of letter case only is no change; removed, added and changed go separately.
     ASSERT_EQ(codes(), (std::vector<int>{41, 42}));
-    EXPECT_EQ(queued[0].text(), "5012");
-    EXPECT_EQ(queued[1].text(), "50145015");
+    EXPECT_EQ(queued[0].text(), "5012|");
+    EXPECT_EQ(queued[1].text(), "5014|5015|");
     EXPECT_EQ(global("OMXImage_5012"), "<missing>");
     EXPECT_EQ(global("OMXImage_5013"), "/img/B.OM4|||");
     queued.clear();
@@ -116,7 +116,7 @@ TEST_F(SharedFiles, CataloguePublishesEntriesAndAnnouncesEachKindOfChange) {
     writeFile(file("OMXimg.dat"), "[Images]\r\nOMXImage_5013=/img/z.om4|||\r\n");
     ASSERT_TRUE(files.ReadImagesFile());
     ASSERT_EQ(codes(), (std::vector<int>{41, 43}));
-    EXPECT_EQ(queued[1].text(), "5013");
+    EXPECT_EQ(queued[1].text(), "5013|");
     EXPECT_EQ(global("OMXIndexHiNet"), "5013");
     EXPECT_EQ(global("OMXImage_5015"), "<missing>");
 }
@@ -147,7 +147,7 @@ TEST_F(SharedFiles, ListsThatDoNotFitTheRecordAreAReload) {
     writeFile(file("OMXimg.dat"), "[Images]\r\n");
     files.ReadImagesFile();
     queued.clear();
-    // 45 six-digit numbers are 270 characters, more than the record's text holds.
+    // 45 six-digit numbers with their separators are 315 characters, more than a record holds.
     std::string text = "[Images]\r\n";
     for (int n = 0; n < 45; ++n)
         text += "OMXImage_" + std::to_string(100000 + n) + "=x\r\n";

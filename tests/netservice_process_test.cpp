@@ -21,7 +21,8 @@
 #include "platform/terminal_sessions.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
-#include "support/processes.h"
+#include "support/echo_pipe.h"
+#include "support/program.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
@@ -155,7 +156,7 @@ TEST_F(NetService, CatalogueEditsBehindTheServicesBacksAreNoticedAndAnnounced) {
     EXPECT_EQ(global("OMXImage_5013"), "/img/c.om4|||");
     ASSERT_TRUE(waitFor([&] { return notices(seen).size() >= 2; }, 3s));
     EXPECT_EQ(notices(seen), (std::vector<int>{42, 43}));
-    EXPECT_EQ(session_->received()[seen].text(), "5013");
+    EXPECT_EQ(session_->received()[seen].text(), "5013|");
 
     // 51 new entries at once: one reload, no lists.
     seen = session_->received().size();

@@ -22,7 +22,8 @@
 #include "platform/terminal_sessions.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
-#include "support/processes.h"
+#include "support/echo_pipe.h"
+#include "support/program.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 

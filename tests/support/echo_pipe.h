@@ -1,13 +1,6 @@
 #pragma once
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,42 +9,8 @@
 
 #include "platform/named_pipe.h"
 #include "service/mountrequest.h"
-#include "support/temp_root.h"
 
-// Programs of the build and stand-in pipe servers for cross-process tests.
 namespace ombrix::test {
-
-// A program of the build in the background; killed at the end.
-class Program {
-  public:
-    Program(const std::string& name, std::vector<std::string> args,
-            const std::filesystem::path& output, const char* session = nullptr) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (std::freopen(output.c_str(), "w", stdout) == nullptr) _exit(126);
-            if (session != nullptr) setenv("OMBRIX_SESSION", session, 1);
-            std::string path = (ombrix::test::systemDir() / name).string();
-            std::vector<char*> argv{path.data()};
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(path.c_str(), argv.data());
-            _exit(127);
-        }
-    }
-    ~Program() { stop(SIGKILL); }
-    int stop(int signal = SIGTERM) {
-        if (pid_ <= 0) return -1;
-        kill(pid_, signal);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-};
 
 // A pipe server in a thread that answers every record unchanged (the network access service's
 // password check, or a session's helper) and keeps what it received.
