@@ -15,6 +15,7 @@
 #include "outside/help/oxthelp.h"
 #include "platform/event_log.h"
 #include "platform/locked_file.h"
+#include "platform/message_bus.h"
 #include "platform/named_pipe.h"
 #include "platform/registry.h"
 #include "platform/service_control.h"
@@ -125,7 +126,7 @@ class NetService : public ::testing::Test {
 
     ombrix::test::TempRoot root;
     std::filesystem::path share = root / "share";
-    Program driver{"oxtmpdrv", {"--port", "3", "--units", "2"}, root / "driver.txt"};
+    Program driver{"oxtmpdrv", {"--port", "3", "--units", "2", "--no-fuse"}, root / "driver.txt"};
     std::unique_ptr<Program> manager_;
     std::unique_ptr<EchoPipe> session_;
     std::unique_ptr<Program> service_;
@@ -174,6 +175,29 @@ TEST_F(NetService, CatalogueEditsBehindTheServicesBacksAreNoticedAndAnnounced) {
     ASSERT_TRUE(waitFor([&] { return !notices(seen).empty(); }, kCheck));
     EXPECT_EQ(notices(seen), (std::vector<int>{40}));
     EXPECT_EQ(global("OmxConfigFileNet"), (root / "moved" / "OMXimg.dat").string());
+}
+
+TEST_F(NetService, ChangesReachTheProgramsOfASessionAsTheirMessages) {
+    ASSERT_EQ(ombrix::wts::logOn(3, "user3"), 0);
+    ombrix::platform::BusListener program(3);
+    ASSERT_TRUE(program.ok());
+    Program helper("OxtHelp", {}, root / "helper3.txt", "3", {{"HOME", (root / "home3").string()}});
+    ASSERT_TRUE(waitFor([] { return call("OMX_TS_SESSION3", record(29)).m_request == 29; }));
+    // Waits for the message; the start-up's own notice may come first.
+    auto next = [&](const std::string& name, int64_t lParam) {
+        auto deadline = std::chrono::steady_clock::now() + kCheck;
+        while (std::chrono::steady_clock::now() < deadline) {
+            auto message = program.receive(200);
+            if (message && message->name == name && message->lParam == lParam) return true;
+        }
+        return false;
+    };
+    writeFile(share / "OMXimg.dat",
+              "[Images]\r\nOMXImage_12=/img/b.om4|||\r\n"
+              "OMXImage_14=/img/d.om4|||\r\n");
+    EXPECT_TRUE(next("MSG_OXTNOTIFY_IMAGEADDED", 5014));
+    writeFile(share / "OMXTree.dat", "Games\r\n");
+    EXPECT_TRUE(next("MSG_OXTTREE_CHANGED", 0));
 }
 
 TEST_F(NetService, HelperLibraryRereadsAndListsWhatIsPublished) {
