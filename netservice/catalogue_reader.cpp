@@ -90,7 +90,6 @@ bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& a
     if (!WriteTimeOf(*path)) CreateEmptyFile(*path);
     pathChanged =
         !cataloguePath_.empty() && !ombrix::ascii::equalsIgnoreCase(cataloguePath_, *path);
-    cataloguePath_ = *path;
 
     CIniFile file(*path);
     if (int rc = file.OpenAndLoad(false, CIniFile::kAttempts); rc != 0) {
@@ -100,6 +99,8 @@ bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& a
         return false;
     }
     file.Close();
+    // Remembered once opened: a move to a file that cannot be read yet is announced when it can.
+    cataloguePath_ = *path;
     storeTime(kCatalogue, *path);
     const CIniMap* images = file.GetSection("Images");
     if (images == nullptr || images->empty()) {

@@ -141,6 +141,16 @@ TEST_F(SharedFiles, MoreThanFiftyChangesOrAMovedCatalogueAreOneReload) {
     ASSERT_TRUE(files.ReadImagesFile());
     EXPECT_EQ(codes(), (std::vector<int>{40}));
     EXPECT_EQ(global("OmxConfigFileNet"), (root / "moved" / "OMXimg.dat").string());
+    queued.clear();
+
+    // Moved to a folder that is not there yet: what was published stays until it can be read.
+    EnvSetGlobalValue("OmxConfigPathNet", ((root / "later").string() + "/").c_str());
+    EXPECT_FALSE(files.ReadImagesFile());
+    EXPECT_EQ(global("OMXImageCount"), "11");
+    writeFile(root / "later" / "OMXimg.dat", catalogue(1, 11));
+    queued.clear();
+    ASSERT_TRUE(files.ReadImagesFile());
+    EXPECT_EQ(codes(), (std::vector<int>{40}));
 }
 
 TEST_F(SharedFiles, ListsThatDoNotFitTheRecordAreAReload) {
