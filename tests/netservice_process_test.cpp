@@ -70,6 +70,13 @@ CMountRequest manager(const CMountRequest& r) {
     return call(ombrix::names::kServicePipe, r);
 }
 
+// Replaces a file in one step, so no change check sees it half written.
+void replaceFile(const std::filesystem::path& path, const std::string& text) {
+    std::filesystem::path temporary = path.string() + ".new";
+    writeFile(temporary, text);
+    std::filesystem::rename(temporary, path);
+}
+
 std::string catalogue(int first, int count) {
     std::string text = "[Images]\r\n";
     for (int n = first; n < first + count; ++n)
@@ -88,9 +95,9 @@ class NetService : public ::testing::Test {
                                 "OMXServerPathNet", "OmxAdmPathNet"}) {
             EnvSetGlobalValue(key, (share.string() + "/").c_str());
         }
-        writeFile(share / "OMXimg.dat",
-                  "[Images]\r\nOMXImage_12=/img/a.om4|||\r\n"
-                  "OMXImage_5012=/img/b.om4|||\r\n");
+        replaceFile(share / "OMXimg.dat",
+                    "[Images]\r\nOMXImage_12=/img/a.om4|||\r\n"
+                    "OMXImage_5012=/img/b.om4|||\r\n");
         ASSERT_TRUE(waitFor([] { return CMiniport::FindPort() == 3; }));
         manager_ = std::make_unique<Program>("Oxtserv", std::vector<std::string>{"-d"},
                                              root / "oxtserv.txt");
@@ -150,9 +157,9 @@ TEST_F(NetService, CatalogueEditsBehindTheServicesBacksAreNoticedAndAnnounced) {
     ASSERT_TRUE(waitFor([&] { return !notices().empty(); }));
     EXPECT_EQ(notices(), (std::vector<int>{42}));
     size_t seen = session_->received().size();
-    writeFile(share / "OMXimg.dat",
-              "[Images]\r\nOMXImage_12=/img/changed.om4|||\r\n"
-              "OMXImage_13=/img/c.om4|||\r\n");
+    replaceFile(share / "OMXimg.dat",
+                "[Images]\r\nOMXImage_12=/img/changed.om4|||\r\n"
+                "OMXImage_13=/img/c.om4|||\r\n");
     ASSERT_TRUE(waitFor([] { return global("OMXImage_5012") == "/img/changed.om4|||"; }, kCheck));
     EXPECT_EQ(global("OMXImage_5013"), "/img/c.om4|||");
     ASSERT_TRUE(waitFor([&] { return notices(seen).size() >= 2; }, 3s));
@@ -161,7 +168,7 @@ TEST_F(NetService, CatalogueEditsBehindTheServicesBacksAreNoticedAndAnnounced) {
 
     // 51 new entries at once: one reload, no lists.
     seen = session_->received().size();
-    writeFile(share / "OMXimg.dat", catalogue(5001, 53));
+    replaceFile(share / "OMXimg.dat", catalogue(5001, 53));
     ASSERT_TRUE(waitFor([] { return global("OMXImageCount") == "53"; }, kCheck));
     ASSERT_TRUE(waitFor([&] { return !notices(seen).empty(); }, 3s));
     std::this_thread::sleep_for(1s);
@@ -170,7 +177,7 @@ TEST_F(NetService, CatalogueEditsBehindTheServicesBacksAreNoticedAndAnnounced) {
     // The same entries in another folder: a reload as well.
     seen = session_->received().size();
     std::filesystem::create_directories(root / "moved");
-    writeFile(root / "moved" / "OMXimg.dat", catalogue(5001, 53));
+    replaceFile(root / "moved" / "OMXimg.dat", catalogue(5001, 53));
     EnvSetGlobalValue("OmxConfigPathNet", ((root / "moved").string() + "/").c_str());
     ASSERT_TRUE(waitFor([&] { return !notices(seen).empty(); }, kCheck));
     EXPECT_EQ(notices(seen), (std::vector<int>{40}));
@@ -192,17 +199,17 @@ TEST_F(NetService, ChangesReachTheProgramsOfASessionAsTheirMessages) {
         }
         return false;
     };
-    writeFile(share / "OMXimg.dat",
-              "[Images]\r\nOMXImage_12=/img/b.om4|||\r\n"
-              "OMXImage_14=/img/d.om4|||\r\n");
+    replaceFile(share / "OMXimg.dat",
+                "[Images]\r\nOMXImage_12=/img/b.om4|||\r\n"
+                "OMXImage_14=/img/d.om4|||\r\n");
     EXPECT_TRUE(next("MSG_OXTNOTIFY_IMAGEADDED", 5014));
-    writeFile(share / "OMXTree.dat", "Games\r\n");
+    replaceFile(share / "OMXTree.dat", "Games\r\n");
     EXPECT_TRUE(next("MSG_OXTTREE_CHANGED", 0));
 }
 
 TEST_F(NetService, HelperLibraryRereadsAndListsWhatIsPublished) {
-    writeFile(share / "OMXimg.dat", catalogue(20, 3));
-    writeFile(share / "OMXTree.dat", "Games\r\n  Tools  \r\n");
+    replaceFile(share / "OMXimg.dat", catalogue(20, 3));
+    replaceFile(share / "OMXTree.dat", "Games\r\n  Tools  \r\n");
     OMXTSReReadImgFile();  // answered once published
     EXPECT_EQ(global("OMXImage_5020"), "/img/20.om4|||");
     OMXTSReReadTreeFile();
@@ -276,7 +283,7 @@ TEST_F(NetService, ServerListRequests) {
 
 TEST_F(NetService, AnEmptyProfileFileFailsAndClearsTheRights) {
     ASSERT_NE(global("OXTSecurity"), "<missing>");
-    writeFile(share / "oxtprof.dat", "");
+    replaceFile(share / "oxtprof.dat", "");
     EXPECT_EQ(net(record(37)).m_request, -8);
     EXPECT_EQ(global("OXTSecurity"), "<missing>");
     EXPECT_EQ(EnvGetSecurity(nullptr, 0), 0);
@@ -284,7 +291,7 @@ TEST_F(NetService, AnEmptyProfileFileFailsAndClearsTheRights) {
 
 TEST_F(NetService, BadAndHeldFilesAreSurvivedLoggedOnceAndRecovered) {
     for (const char* name : {"OMXimg.dat", "OMXTree.dat", "OXTServ.dat", "Oxtadm.dat"})
-        writeFile(share / name, std::string("\x01\x02\xff junk\r\n[unclosed\r\n=x\r\n", 21));
+        replaceFile(share / name, std::string("\x01\x02\xff junk\r\n[unclosed\r\n=x\r\n", 21));
     std::this_thread::sleep_for(kCheck + 5s);  // at least two change checks
     EXPECT_EQ(net(record(0)).m_request, 0);    // still serving
     EXPECT_EQ(logged("Could not get entries for Images"), 1);
@@ -293,12 +300,12 @@ TEST_F(NetService, BadAndHeldFilesAreSurvivedLoggedOnceAndRecovered) {
     EXPECT_EQ(global("OMXServer"), "0");
 
     // Fixed catalogue, then held by another program for a while.
-    writeFile(share / "OMXimg.dat", catalogue(5001, 2));
+    replaceFile(share / "OMXimg.dat", catalogue(5001, 2));
     ASSERT_TRUE(waitFor([] { return global("OMXImageCount") == "2"; }, kCheck));
     int locks = logged("Could not lock");
     {
         ombrix::platform::LockedFile held;
-        writeFile(share / "OMXimg.dat", catalogue(5001, 3));
+        replaceFile(share / "OMXimg.dat", catalogue(5001, 3));
         ASSERT_EQ(held.open((share / "OMXimg.dat").string(), ombrix::platform::FileAccess::Write),
                   0);
         std::this_thread::sleep_for(kCheck + 5s);
