@@ -118,14 +118,18 @@ bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& a
     OXTLog(0, "Found %d entries", static_cast<int>(images->size()));
     size_t skipped = 0;
     for (const auto& [key, value] : *images) {
+        // A value is text up to a zero byte; an entry without one is no entry.
+        std::string_view text = value.substr(0, value.find('\0'));
         auto number = PublishedNumber(key);
-        if (!number) {
+        if (!number || text.empty()) {
             ++skipped;
             continue;
         }
-        after[*number] = std::string(value);
+        after[*number] = std::string(text);
     }
-    if (skipped > 0) OXTLog(0, "Skipped %d entries of another key form", static_cast<int>(skipped));
+    if (skipped > 0)
+        OXTLog(0, "Skipped %d entries of another key form or without a value",
+               static_cast<int>(skipped));
     // Only what differs is written: a large catalogue with a few changes stays quick.
     for (const auto& [number, value] : before) {
         if (!after.contains(number)) DeleteGlobal(keyOf(number));

@@ -75,6 +75,25 @@ std::string_view trimLine(std::string_view line) {
 
 }  // namespace
 
+bool CSharedFiles::IsReservedKey(std::string_view key) {
+    static constexpr std::string_view kPrefixes[] = {"OMXImage_", "OMXTree_", "Server_",
+                                                     "OMX_Drive_"};
+    static constexpr std::string_view kKeys[] = {
+        "OMXIndexHiNet",      "OMXImageCount",    "OmxConfigFileNet", "OMXTreeLines",
+        "OMXTreeFileNet",     "OXTSecurity",      "OMXServer",        "OMXServerFileNet",
+        "Pool_Name",          "ServerChange",     "OmxAdminMode",     "OmxAdminDrives",
+        "NetAccount",         "NetAccountSystem", "OmxConfigPathNet", "OmxTreePathNet",
+        "OMXSecurityPathNet", "OMXServerPathNet", "OmxAdmPathNet",    "OmxServerName",
+        "OmxServerPort",      "OmxHomePath",      "OMXHomePath",      "OXTLogLevel"};
+    for (std::string_view prefix : kPrefixes) {
+        if (ombrix::ascii::startsWithIgnoreCase(key, prefix)) return true;
+    }
+    for (std::string_view name : kKeys) {
+        if (ombrix::ascii::equalsIgnoreCase(key, name)) return true;
+    }
+    return false;
+}
+
 CSharedFiles::CSharedFiles(Push push) : push_(std::move(push)) {}
 
 const char* CSharedFiles::FileName(File file) {
@@ -187,6 +206,7 @@ bool CSharedFiles::ReadTreeFile() {
         size_t end = bytes.find('\n', start);
         if (end == std::string::npos) end = bytes.size();
         std::string_view line(bytes.data() + start, end - start);
+        line = line.substr(0, line.find('\0'));  // a line is text up to a zero byte
         // A line longer than the reader takes is read as several lines.
         for (size_t piece = 0; piece < line.size() || piece == 0; piece += kMaxLine) {
             std::string_view text = trimLine(line.substr(piece, kMaxLine));
@@ -335,8 +355,13 @@ bool CSharedFiles::ReadEnvFile() {
         fail(kSettings, "Could not lock environment");
         return false;
     }
-    for (const CEntry& entry : entries)
+    for (const CEntry& entry : entries) {
+        if (IsReservedKey(entry.key)) {
+            OXTLog(0, "Settings file: %s is not taken over", entry.key.c_str());
+            continue;
+        }
         SetGlobal(entry.key, entry.value);
+    }
     succeeded(kSettings);
     return true;
 }

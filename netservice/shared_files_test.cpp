@@ -326,10 +326,15 @@ TEST_F(SharedFiles, AdministrationFilePublishesOnlyDriveEntries) {
 TEST_F(SharedFiles, SettingsFileIsCreatedAndPublished) {
     ASSERT_TRUE(files.ReadEnvFile());
     EXPECT_NE(readFile(file("Oxtenv.dat")).find("[SETTINGS]"), std::string::npos);
-    writeFile(file("Oxtenv.dat"), "[Settings]\r\nOmxLanguage=deu\r\n[Other]\r\nX=1\r\n");
+    writeFile(file("Oxtenv.dat"),
+              "[Settings]\r\nOmxLanguage=deu\r\nOMXImage_5001=x\r\nOmxConfigPathNet=/elsewhere/\r\n"
+              "[Other]\r\nX=1\r\n");
     ASSERT_TRUE(files.ReadEnvFile());
     EXPECT_EQ(global("OmxLanguage"), "deu");
     EXPECT_EQ(global("X"), "<missing>");
+    // The settings file cannot pose as another file nor move the folders.
+    EXPECT_EQ(global("OMXImage_5001"), "<missing>");
+    EXPECT_EQ(global("OmxConfigPathNet"), share.string() + "/");
 }
 
 TEST_F(SharedFiles, ChangeCheckAsksOnlyForChangedFiles) {
