@@ -32,11 +32,12 @@ std::filesystem::path program() {
            "OXTNet";
 }
 
-std::string catalogue(int changed) {
+// Entry 1 carries the round number; with `all`, every entry does.
+std::string catalogue(int round, bool all = false) {
     std::string text = "[Images]\r\n";
     for (int n = 1; n <= kEntries; ++n) {
         text += "OMXImage_" + std::to_string(5000 + n) + "=/srv/images/disc" + std::to_string(n) +
-                (n == 1 ? "-" + std::to_string(changed) : "") +
+                (n == 1 || all ? "-" + std::to_string(round) : "") +
                 ".om4|/bin/true||A disc of the pool|0|0|0|0\r\n";
     }
     return text;
@@ -99,11 +100,12 @@ void BM_ParseCatalogueInProcess(benchmark::State& state) {
     }
 }
 
+// Argument 0: one entry changed; 1: every entry changed.
 void BM_PublishChangedCatalogue(benchmark::State& state) {
     Service& s = service();
-    int round = 0;
+    static int round = 0;
     for (auto _ : state) {
-        ombrix::test::writeFile(s.file, catalogue(++round));
+        ombrix::test::writeFile(s.file, catalogue(++round, state.range(0) == 1));
         CMountRequest r;
         r.m_request = 35;
         if (!CallPipe(ombrix::names::kNetPipe, r, 30000, 1) || r.m_request != 35) {
@@ -117,7 +119,7 @@ void BM_PublishChangedCatalogue(benchmark::State& state) {
 
 BENCHMARK(BM_EchoRequest)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ParseCatalogueInProcess)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PublishChangedCatalogue)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PublishChangedCatalogue)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
