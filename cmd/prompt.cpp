@@ -6,10 +6,10 @@
 namespace ombrix::cmd {
 
 std::string optionHelp() {
-    return "/I <ombrix>\tinsert an ombrix: an image file or a description\n"
-           "/E <drive>\teject the ombrix from a drive, or /E <ombrix> from its drive\n"
-           "/X <program>\tprogram to run, after an insert or alone\n"
-           "/W <folder>\tworking directory of the program";
+    return "/I <ombrix>  -  insert an ombrix: an image file or a description\n"
+           "/E <drive>  -  eject the ombrix from a drive, or /E <ombrix> from its drive\n"
+           "/X <program>  -  program to run, after an insert or alone\n"
+           "/W <folder>  -  working directory of the program";
 }
 
 void runPrompt(Runner& runner) {
