@@ -8,8 +8,8 @@ extern "C" {
 
 // Checked insert: drive lock (21), right 2 (600), readable file (5), then the insert itself.
 // The last three arguments are accepted for compatibility and change nothing.
-int OMXInsert(char drive, const char* imagePath, const char* password, int reserved1,
-              int reserved2, int reserved3);
+int OMXInsert(char drive, const char* imagePath, const char* password, int reserved1, int reserved2,
+              int reserved3);
 // Inserts the image of a catalogue entry: asks for its password and starts its program.
 int OMXInsertIndex(char drive, int index);
 // Checked eject: drive lock (21), right 2 (600).
