@@ -8,6 +8,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "common/md5_digest.h"
 #include "platform/ascii.h"
 
 namespace ombrix::cmd {
@@ -404,7 +405,13 @@ bool Runner::insertFile(Pending& pending) {
     pending.drive = drive;
 
     std::string password = pending.password;
-    if (password.empty() && !olderFormat && !client_.askPassword(path, password)) {
+    bool refused = false;
+    if (password.empty()) {
+        refused = !olderFormat && !client_.askPassword(path, password);
+    } else if (!olderFormat) {
+        refused = !passwordFits(path, password);
+    }
+    if (refused) {
         messages_.show(kPasswordInvalid, {path});
         return fail();
     }
@@ -430,6 +437,17 @@ bool Runner::insertFile(Pending& pending) {
     bool entryProgram = pending.haveEntry && pending.entry.program[0] != '\0';
     if (!pending.program.empty() || entryProgram) return runProgram(pending);
     return true;
+}
+
+// A password given on the command line must be the image's own: the insert below does not check
+// it, so a wrong one would open a protected image. An image without password takes any.
+bool Runner::passwordFits(const std::string& path, const std::string& password) {
+    OmxImageHeader header{};
+    if (client_.header(path, header) != 0) return true;  // the insert reports the unreadable file
+    std::string digest = field(header.passwordDigest);
+    if (digest.empty()) return true;
+    auto typed = md5Hex(password);
+    return typed && *typed == digest;
 }
 
 bool Runner::eject(Pending& pending) {

@@ -56,6 +56,7 @@ class Runner {
     bool insert(Pending& pending);
     bool insertFromCatalogue(Pending& pending);
     bool insertFile(Pending& pending);
+    bool passwordFits(const std::string& path, const std::string& password);
     bool eject(Pending& pending);
     bool runProgram(Pending& pending);
     void runCommandFile(const std::string& name);

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "cmd/prompt.h"
+#include "common/md5_digest.h"
 #include "platform/ascii.h"
 #include "platform/ui/user_interface.h"
 #include "support/temp_root.h"
@@ -59,6 +60,7 @@ class FakeClient : public Client {
     std::map<std::string, std::string> session;
     std::map<int, OmxImageInfo> catalogue;
     std::map<std::string, std::string> marks;  // image path -> container mark; absent: unreadable
+    std::map<std::string, std::string> passwords;             // image path -> its password
     std::map<std::string, std::optional<std::string>> typed;  // password prompt answers
     std::map<char, std::string> drives;
     int insertResult = 0;
@@ -117,6 +119,9 @@ class FakeClient : public Client {
         if (it == marks.end()) return 2;
         std::memset(&header, 0, sizeof header);
         copy(header.containerMark, sizeof header.containerMark, it->second);
+        if (auto p = passwords.find(path); p != passwords.end()) {
+            copy(header.passwordDigest, sizeof header.passwordDigest, *ombrix::md5Hex(p->second));
+        }
         return 0;
     }
     std::string imageFolder(bool shared) override {
@@ -310,6 +315,24 @@ TEST_F(RunnerTest, RefusedPasswordPromptInsertsNothing) {
     EXPECT_EQ(boxes->boxes, (Strings{"error|The password for CD " + a +
                                      " is invalid; the CD was not inserted.\n"}));
     EXPECT_TRUE(client.drives.empty());
+}
+
+TEST_F(RunnerTest, PasswordOnTheCommandLineMustBeTheImagesOwn) {
+    client.add(5001, a);
+    client.marks[a] = "OMXContainer";
+    client.passwords[a] = "sesame";
+    EXPECT_FALSE(run("/I " + a + " E: /P wrong"));
+    EXPECT_EQ(client.calls, Strings{});
+    EXPECT_EQ(boxes->boxes, (Strings{"error|The password for CD " + a +
+                                     " is invalid; the CD was not inserted.\n"}));
+    EXPECT_TRUE(run("/I " + a + " E: /P sesame"));
+    EXPECT_EQ(client.calls, (Strings{"insert E " + a + " [sesame]"}));
+    // An image without password takes any.
+    client.calls.clear();
+    client.marks[b] = "OMXContainer";
+    client.add(5002, b);
+    EXPECT_TRUE(run("/I " + b + " F: /P anything"));
+    EXPECT_EQ(client.calls, (Strings{"insert F " + b + " [anything]"}));
 }
 
 TEST_F(RunnerTest, EjectByDriveByImagePathAndByDescription) {
