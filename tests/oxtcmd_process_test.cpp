@@ -366,6 +366,26 @@ TEST_F(OxtcmdProcess, CommandFileRunsItsLines) {
     EXPECT_EQ(unitImage(2, 'F'), image("two.om4"));
 }
 
+TEST_F(OxtcmdProcess, LanguageFileTextsAndTheNoticeOfAnotherVersion) {
+    fs::path fixtures = fs::path(::testing::internal::GetArgvs()[0]).parent_path();
+    fs::path res = root / "home" / "Language" / "DEU" / "Res";
+    fs::create_directories(res);
+    fs::copy_file(fixtures / "liblanguage_fixture_v1.so", res / "OXTCMD.DEU");
+    EnvSetGlobalValue("OmxLanguage", "DEU");
+    publishRights(0);
+    Outcome run = oxtcmd(1, {"/I", image("one.om4"), "E:"});
+    EXPECT_EQ(run.boxes, kInsertError + "No permission to insert / eject \n" +
+                             "Ombrix TS\terror\tOmbrix ('" + image("one.om4") +
+                             "') nicht eingelegt.\\n\n");
+
+    fs::copy_file(fixtures / "liblanguage_fixture_v2.so", res / "OXTCMD.DEU",
+                  fs::copy_options::overwrite_existing);
+    run = oxtcmd(1, {"/Q", "/I", image("one.om4"), "E:"});  // told even in quiet mode
+    EXPECT_EQ(run.boxes,
+              "Ombrix TS\tinformation\tThe language file has the wrong version - using build in "
+              "language. Please download the current language files.\\n\n");
+}
+
 TEST(OxtcmdProgram, AnswersHelp) {
     std::string command = "'" + (ombrix::test::systemDir() / "oxtcmd").string() + "' --help";
     FILE* out = popen(command.c_str(), "r");
