@@ -306,6 +306,18 @@ TEST_F(RunnerTest, HeaderChecksOfANewImage) {
     EXPECT_EQ(boxes->boxes, Strings{});
 }
 
+TEST_F(RunnerTest, ARelativeImagePathReachesTheLibraryAbsolute) {
+    auto previous = std::filesystem::current_path();
+    std::filesystem::create_directories(root / "sub");
+    std::filesystem::current_path(root / "sub");
+    client.marks[a] = "OMXContainer";
+    bool ok = run("/I ../a.om4 E:");
+    std::filesystem::current_path(previous);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(client.calls,
+              (Strings{"add 0 " + a, "pause 1000", "password " + a, "insert E " + a + " []"}));
+}
+
 TEST_F(RunnerTest, RefusedPasswordPromptInsertsNothing) {
     client.add(5001, a);
     client.typed[a] = std::nullopt;
