@@ -258,23 +258,6 @@ TEST_F(OxtcmdProcess, RefusedInsertsChangeNothing) {
                              "') not inserted.\\n\n");
     publishRights(4);
 
-    // A file that cannot be opened for reading (a socket: not even root can read it).
-    fs::path unreadable = root / "images" / "socket.om4";
-    {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, unreadable.c_str(), sizeof address.sun_path - 1);
-        ombrix::platform::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
-        ASSERT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    }
-    std::string entry = unreadable.string() + "|||0|0|0|0|Socket";
-    EnvSetGlobalValue("OMXImage_5006", entry.c_str());
-    EnvSetGlobalValue("OMXIndexHiNet", "5006");
-    run = oxtcmd(1, {"/I", unreadable.string(), "E:"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.boxes, kInsertError + "Access denied\n" + "Ombrix TS\terror\tOmbrix ('" +
-                             unreadable.string() + "') not inserted.\\n\n");
-
     // A cancelled password prompt.
     run = oxtcmd(1, {"/I", image("locked.om4"), "E:"}, "cancel\n");
     EXPECT_EQ(run.exitCode, 1);
@@ -311,6 +294,30 @@ TEST_F(OxtcmdProcess, RefusedInsertsChangeNothing) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.boxes, "");
     EXPECT_EQ(link(2, 'E'), link(1, 'E'));
+}
+
+TEST_F(OxtcmdProcess, AnUnreadableFileIsRefusedWithoutAskingTheService) {
+    // With the service gone, any request on its pipe would fail as a communication error (17):
+    // the refusal with 5 shows that none was needed.
+    service->stop(SIGINT);
+    service.reset();
+    // A file that cannot be opened for reading (a socket: not even root can read it).
+    fs::path unreadable = root / "images" / "socket.om4";
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, unreadable.c_str(), sizeof address.sun_path - 1);
+        ombrix::platform::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+        ASSERT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    std::string entry = unreadable.string() + "|||0|0|0|0|Socket";
+    EnvSetGlobalValue("OMXImage_5006", entry.c_str());
+    EnvSetGlobalValue("OMXIndexHiNet", "5006");
+    Outcome run = oxtcmd(1, {"/I", unreadable.string(), "E:"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.boxes, kInsertError + "Access denied\n" + "Ombrix TS\terror\tOmbrix ('" +
+                             unreadable.string() + "') not inserted.\\n\n");
+    EXPECT_EQ(sessionValue(1, "OMX_Drive_E"), "");
 }
 
 TEST_F(OxtcmdProcess, AProgramAloneStartsWithoutTouchingADrive) {
