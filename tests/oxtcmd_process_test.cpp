@@ -23,6 +23,7 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
+#include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
@@ -31,9 +32,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using ombrix::test::call;
+using ombrix::test::callPipe;
 using ombrix::test::EchoPipe;
 using ombrix::test::Program;
 using ombrix::test::readFile;
+using ombrix::test::record;
 using ombrix::test::waitFor;
 using ombrix::test::writeFile;
 
@@ -59,18 +63,6 @@ std::string link(uint32_t session, char letter) {
     std::string target;
     if (ombrix::objmgr::queryDosDevice(std::string{letter, ':'}, target, session) != 0) return "?";
     return target;
-}
-
-CMountRequest callPipe(const std::string& pipe, int32_t code, uint32_t data = 0) {
-    CMountRequest sent;
-    sent.m_request = code;
-    sent.m_dwData = data;
-    CMountRequest reply;
-    size_t read = 0;
-    int rc = ombrix::platform::callNamedPipe(".", pipe, sent.bytes(), sizeof sent, reply.bytes(),
-                                             sizeof reply, read, 3000);
-    if (rc != 0 || read != sizeof reply) reply.m_request = 9999;
-    return reply;
 }
 
 // Publishes profiles in which everybody holds the rights `bits` (4 = insert and eject).
@@ -118,7 +110,7 @@ class OxtcmdProcess : public ::testing::Test {
         service = std::make_unique<Program>("Oxtserv", std::vector<std::string>{"-d"},
                                             root / "service.txt");
         ASSERT_TRUE(waitFor([] {
-            CMountRequest units = callPipe(ombrix::names::kServicePipe, 7);
+            CMountRequest units = call(record(7));
             return units.m_request == 7 && units.m_dwData > 0;
         }));
         for (uint32_t sid : {1u, 2u}) {
@@ -128,7 +120,7 @@ class OxtcmdProcess : public ::testing::Test {
                                           root / ("helper" + std::to_string(sid) + ".txt"), nullptr,
                                           sessionEnvironment(sid)));
             std::string pipe = "OMX_TS_SESSION" + std::to_string(sid);
-            ASSERT_TRUE(waitFor([&] { return callPipe(pipe, 29).m_request == 29; }));
+            ASSERT_TRUE(waitFor([&] { return callPipe(pipe, record(29)).m_request == 29; }));
         }
     }
     void TearDown() override {
@@ -182,8 +174,7 @@ class OxtcmdProcess : public ::testing::Test {
         return unitHolds(std::stoi(device.substr(prefix.size())));
     }
     std::string unitHolds(int unit) {
-        return std::string(
-            callPipe(ombrix::names::kServicePipe, 4, static_cast<uint32_t>(unit)).text());
+        return std::string(call(record(4, 0, "", static_cast<uint32_t>(unit))).text());
     }
 
     ombrix::test::TempRoot root;
