@@ -24,6 +24,7 @@
 #include "service/ip_data.h"
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
+#include "support/free_port.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -37,18 +38,6 @@ std::filesystem::path serviceProgram() {
         return std::filesystem::path(dir) / "Oxtserv";
     return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "system" /
            "Oxtserv";
-}
-
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    ::inet_pton(AF_INET, kAddress, &address.sin_addr);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 std::string pipeName(int session) {
@@ -88,7 +77,7 @@ struct Servers {
     pid_t sessions = -1;
 
     Servers() {
-        g_port = freePort();
+        g_port = ombrix::test::freePort(kAddress);
         const char* key = "HKLM\\SOFTWARE\\Norvane\\Ombrix TS v5\\GlobalSettings";
         ombrix::registry::setString(key, "OmxServerPort", std::to_string(g_port));
         sessions = fork();

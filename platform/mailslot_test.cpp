@@ -5,6 +5,7 @@
 
 #include "platform/network_config.h"
 #include "platform/registry.h"
+#include "support/free_port.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -31,10 +32,11 @@ std::string take(MailslotServer& slot, int timeoutMs = 2000) {
 
 TEST(Mailslot, DomainsMachinesAndSlotNames) {
     ombrix::test::TempRoot root;
-    ombrix::registry::setString(net::kNetworkKey, "MailslotPort", "47331");
+    int port = ombrix::test::freePort("127.0.0.2", SOCK_DGRAM);
+    ombrix::registry::setString(net::kNetworkKey, "MailslotPort", std::to_string(port));
     ombrix::registry::setString(net::kDomainsKey, "POOL", "127.0.0.2, SRV-C");
     ombrix::registry::setString(net::kHostsKey, "SRV-C", "127.0.0.3");
-    EXPECT_EQ(net::mailslotPort(), 47331);
+    EXPECT_EQ(net::mailslotPort(), port);
     EXPECT_EQ(ombrix::platform::enumerateDomains(), (std::vector<std::string>{"POOL"}));
     EXPECT_EQ(ombrix::platform::enumerateServers("pool"),
               (std::vector<std::string>{"127.0.0.2", "SRV-C"}));

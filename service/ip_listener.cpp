@@ -1,9 +1,13 @@
 #include "service/ip_listener.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <list>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "log/oxtlog.h"
@@ -14,7 +18,65 @@ struct CIPListener::State {
     std::shared_mutex handlerLock;  // shared while a handler runs; exclusive to retire it
     std::atomic<int> active{0};
     std::atomic<bool> stopped{false};
+    // Every thread of the listener, and the connections being served, so that the listener
+    // can end them all before the process lets go of what they use.
+    std::mutex threadLock;
+    std::condition_variable threadsChanged;
+    int threads = 0;
+    std::set<int> connections;
+    // The threads themselves: joined once they are done (as new ones start, and at the end),
+    // so none is still ending while the process lets go of what its exit uses.
+    std::list<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> started;
+    void Reap() {
+        started.remove_if([](auto& entry) {
+            if (!*entry.second) return false;
+            entry.first.join();
+            return true;
+        });
+    }
 };
+
+namespace {
+
+// Counts a listener thread while it runs.
+class ThreadCount {
+  public:
+    explicit ThreadCount(CIPListener::State& state);
+    ~ThreadCount();
+
+  private:
+    CIPListener::State& state_;
+};
+
+}  // namespace
+
+ThreadCount::ThreadCount(CIPListener::State& state) : state_(state) {}
+
+ThreadCount::~ThreadCount() {
+    {
+        std::lock_guard guard(state_.threadLock);
+        --state_.threads;
+    }
+    state_.threadsChanged.notify_all();
+}
+
+bool CIPListener::StartThread(const std::shared_ptr<State>& state, size_t index) {
+    std::lock_guard guard(state->threadLock);
+    if (state->stopped) return false;
+    state->Reap();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    try {
+        std::thread thread([state, index, done] {
+            Wait(state, index);
+            *done = true;  // the last step: nothing of the listener is touched after it
+        });
+        state->started.emplace_back(std::move(thread), done);
+    } catch (...) {
+        return false;
+    }
+    ++state->threads;
+    return true;
+}
 
 std::unique_ptr<CIPListener> CIPListener::Start(const std::vector<std::string>& addresses, int port,
                                                 Handler handler) {
@@ -35,9 +97,10 @@ std::unique_ptr<CIPListener> CIPListener::Start(const std::vector<std::string>& 
         socket->Listen(kBacklog);
         state->sockets.push_back(std::move(socket));
     }
+    auto listener = std::unique_ptr<CIPListener>(new CIPListener(state));
     for (size_t i = 0; i < state->sockets.size(); ++i)
-        std::thread(Wait, state, i).detach();
-    return std::unique_ptr<CIPListener>(new CIPListener(std::move(state)));
+        StartThread(state, i);
+    return listener;
 }
 
 void CIPListener::Close() {
@@ -48,6 +111,23 @@ void CIPListener::Close() {
 CIPListener::~CIPListener() {
     state_->stopped = true;
     Close();
+    std::unique_lock guard(state_->threadLock);
+    for (int fd : state_->connections)
+        ::shutdown(fd, SHUT_RDWR);  // a read in progress ends at once
+    state_->threadsChanged.wait_for(guard, std::chrono::milliseconds(kStopWaitMs),
+                                    [this] { return state_->threads == 0; });
+    for (auto& [thread, done] : state_->started) {
+        // Done threads are joined; one still inside a handler past the wait is let go.
+        while (!*done && state_->threads == 0)
+            std::this_thread::yield();
+        if (*done) {
+            thread.join();
+        } else {
+            thread.detach();
+        }
+    }
+    state_->started.clear();
+    guard.unlock();
     std::unique_lock retire(state_->handlerLock);
     state_->handler = nullptr;
 }
@@ -57,6 +137,7 @@ int CIPListener::ActiveConnections() const {
 }
 
 void CIPListener::Wait(std::shared_ptr<State> state, size_t index) {
+    ThreadCount count(*state);
     std::shared_ptr<CBlockingSocket> listening = state->sockets[index];
     CBlockingSocket connection;
     try {
@@ -67,27 +148,31 @@ void CIPListener::Wait(std::shared_ptr<State> state, size_t index) {
         if (state->stopped) return;
         // The listener keeps listening: the next thread waits after a short pause.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        try {
-            std::thread(Wait, state, index).detach();
-        } catch (...) {
-        }
+        StartThread(state, index);
         return;
     }
-    try {
-        std::thread(Wait, state, index).detach();
-    } catch (...) {
+    if (!StartThread(state, index) && !state->stopped) {
         OXTLog(3, "WINSOCK-Error: %s", "no thread for the next connection");
     }
     Serve(state, std::move(connection));
 }
 
 void CIPListener::Serve(const std::shared_ptr<State>& state, CBlockingSocket connection) {
-    struct Count {
-        std::atomic<int>& n;
-        explicit Count(std::atomic<int>& counter) : n(counter) { ++n; }
-        ~Count() { --n; }
-    } count(state->active);
-    if (state->active > kMaxConnections) return;  // closed without a reply
+    struct Served {
+        State& state;
+        int fd;
+        Served(State& s, int handle) : state(s), fd(handle) {
+            ++state.active;
+            std::lock_guard guard(state.threadLock);
+            state.connections.insert(fd);
+        }
+        ~Served() {
+            --state.active;
+            std::lock_guard guard(state.threadLock);
+            state.connections.erase(fd);
+        }
+    } served(*state, connection.Handle());
+    if (state->active > kMaxConnections || state->stopped) return;  // closed without a reply
     try {
         CIPData record;
         if (ReadIPData(connection, record, kReadTimeoutMs) != IPHeaderCheck::kGood) return;
@@ -101,6 +186,6 @@ void CIPListener::Serve(const std::shared_ptr<State>& state, CBlockingSocket con
         }
         if (answer) WriteIPData(connection, reply, kReadTimeoutMs);
     } catch (const CBlockingSocketException& e) {
-        OXTLog(3, "WINSOCK-Error: %s", e.what());
+        if (!state->stopped) OXTLog(3, "WINSOCK-Error: %s", e.what());
     }
 }

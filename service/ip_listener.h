@@ -39,9 +39,13 @@ class CIPListener {
 
     int ActiveConnections() const;
 
-  private:
     struct State;
+
+  private:
+    // How long the listener's end waits for its threads (a handler may be inside pipe calls).
+    static constexpr int kStopWaitMs = 10000;
     explicit CIPListener(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    static bool StartThread(const std::shared_ptr<State>& state, size_t socket);
     static void Wait(std::shared_ptr<State> state, size_t socket);
     static void Serve(const std::shared_ptr<State>& state, CBlockingSocket connection);
 

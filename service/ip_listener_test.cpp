@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "support/free_port.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 using ombrix::test::waitFor;
 
-constexpr int kPort = 47321;
+const int kPort = ombrix::test::freePort("127.0.0.2");
 
 CBlockingSocket connect(int port = kPort) {
     CBlockingSocket socket;

@@ -78,12 +78,16 @@ bool CIPRequests::CallSession(uint32_t session, CMountRequest& request) {
 void CIPRequests::ListLetters(const CIPData& record, CIPData& reply) {
     uint32_t session = record.Data();
     std::vector<std::string> texts;
+    // A session whose pipe did not answer is not asked again for the other letters: a hung
+    // helper would otherwise hold the connection for 26 time-outs.
+    bool reachable = static_cast<bool>(hooks_.callSessionPipe);
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         CMountRequest request;
         request.m_request = kDescribeLetter;
         request.m_sessionId = session;
         request.m_dwData = static_cast<uint32_t>(letter);
-        bool ok = hooks_.callSessionPipe && hooks_.callSessionPipe(session, request);
+        bool ok = reachable && hooks_.callSessionPipe(session, request);
+        reachable = ok;
         std::string text(request.text());
         if (!ok) text.clear();
         if (text.empty()) text = ombrix::platform::format("(%c:)", letter);

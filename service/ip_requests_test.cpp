@@ -97,9 +97,11 @@ TEST_F(AdminRequests, ListLettersDescribesEveryLetter) {
     EXPECT_EQ(calls[4].m_sessionId, 4u);
 
     dead.insert(5);
+    size_t before = calls.size();
     texts = ask(10, 5).Texts();
     ASSERT_EQ(texts.size(), 26u);
     EXPECT_EQ(texts[25], "Z|0|0|(Z:)");
+    EXPECT_EQ(calls.size(), before + 1);  // a session that did not answer is asked once
 }
 
 TEST_F(AdminRequests, SetDrivesAndStandardDrivesReportSessionFailures) {

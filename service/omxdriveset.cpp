@@ -584,7 +584,11 @@ void COmxdriveset::HandleMail(const ServerAnnouncement& mail) {
         answer = announce::Make(announce::kAnswer, m_computerName, m_serverName, m_serverPort,
                                 m_announcePath);
     }
-    ombrix::platform::writeMailslot(sender, announce::kMailslot, &answer, sizeof answer);
+    if (ombrix::platform::writeMailslot(sender, announce::kMailslot, &answer, sizeof answer) != 0) {
+        // A computer name the resolver does not know: the sender's address is in the record.
+        std::string address = announce::Field(mail.serverName, sizeof mail.serverName);
+        ombrix::platform::writeMailslot(address, announce::kMailslot, &answer, sizeof answer);
+    }
 }
 
 // The host name's IPv4 addresses, published as "IP_%d"; the first is the server's name.

@@ -30,7 +30,7 @@ CServer::CServer(std::string name, int flags, int port, Sender sender)
 bool CServer::Start(std::vector<std::string> localAddresses) {
     m_local = std::move(localAddresses);
     try {
-        std::thread(&CServer::Run, shared_from_this()).detach();
+        m_thread = std::thread(&CServer::Run, this);
     } catch (...) {
         std::lock_guard guard(m_stateLock);
         m_ended = true;
@@ -50,7 +50,16 @@ bool CServer::Stop(int waitMs) {
         m_lock.unlock();
     }
     std::unique_lock guard(m_stateLock);
-    return m_changed.wait_for(guard, milliseconds(waitMs), [this] { return m_ended; });
+    if (!m_changed.wait_for(guard, milliseconds(waitMs), [this] { return m_ended; })) return false;
+    guard.unlock();
+    if (m_thread.joinable()) m_thread.join();
+    return true;
+}
+
+CServer::~CServer() {
+    // Reached only after a successful Stop, or when the worker never started; a worker that
+    // still runs here would use a freed object, so it is given up on instead.
+    if (m_thread.joinable()) m_thread.detach();
 }
 
 bool CServer::Queue(const CIPData& record) {
@@ -186,16 +195,23 @@ int CPeerList::FlagForRequest(int32_t request, uint32_t data) {
 
 void CPeerList::StopAll() {
     for (auto& peer : m_peers) {
-        // A worker inside a send keeps its peer alive on its own; it is not waited for long.
-        for (int attempt = 0; attempt < 5 && !peer->Stop(50); ++attempt) {
-        }
+        bool ended = false;
+        for (int attempt = 0; attempt < 5 && !ended; ++attempt)
+            ended = peer->Stop(50);
+        // A worker inside a send is not waited for here; the peer stays alive until it ends.
+        if (!ended) m_lingering.push_back(peer);
     }
     m_peers.clear();
+    std::erase_if(m_lingering, [](const std::shared_ptr<CServer>& peer) { return peer->Stop(0); });
 }
 
 void CPeerList::Clear() {
     std::lock_guard guard(m_lock);
     StopAll();
+    // A send ends within its time-outs (connect, then each send step).
+    for (auto& peer : m_lingering)
+        peer->Stop(2 * static_cast<int>(CIPData::kDefaultTimeout) + 1000);
+    m_lingering.clear();
 }
 
 bool CPeerList::Reload(const std::vector<std::string>& localAddresses) {

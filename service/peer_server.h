@@ -7,15 +7,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "service/ip_data.h"
 
 // One peer server of the pool: its name, the notifications it wants (flag bits), its TCP port,
-// and a worker thread that sends the queued records to it one connection each. The worker
-// shares the object, so a peer dropped from the list while its worker is still inside a send
-// stays valid until that send has ended.
-class CServer : public std::enable_shared_from_this<CServer> {
+// and a worker thread that sends the queued records to it one connection each. A peer whose
+// worker is still inside a send when it is dropped is kept until the worker has ended.
+class CServer {
   public:
     // Flag bits and the record type each selects.
     enum Flag : int {
@@ -36,8 +36,9 @@ class CServer : public std::enable_shared_from_this<CServer> {
     // Starts the worker; `localAddresses` are this server's own addresses.
     bool Start(std::vector<std::string> localAddresses);
     // Asks the worker to end and drops what is queued; true when the worker ended within
-    // `waitMs`.
+    // `waitMs`, and then its thread has been joined.
     bool Stop(int waitMs);
+    ~CServer();
     // Queues a copy of `record` and wakes the worker; false when the peer is stopping or its
     // queue lock was not obtained in time.
     bool Queue(const CIPData& record);
@@ -70,6 +71,7 @@ class CServer : public std::enable_shared_from_this<CServer> {
     bool m_ended = false;
     bool m_resolved = false;
     std::string m_address;
+    std::thread m_thread;
 };
 
 // The peer servers of this server, as the network access service lists them in the global
@@ -86,7 +88,7 @@ class CPeerList {
     bool Reload(const std::vector<std::string>& localAddresses);
     // Queues a header-only record of `type` on every peer whose flags contain `flag`.
     void Notify(int flag, uint32_t type);
-    // Stops every peer (service shutdown).
+    // Stops every peer, also the ones a reload could not wait for (service shutdown).
     void Clear();
 
     std::vector<std::shared_ptr<CServer>> Peers();
@@ -101,4 +103,6 @@ class CPeerList {
     CServer::Sender m_sender;
     std::timed_mutex m_lock;
     std::vector<std::shared_ptr<CServer>> m_peers;
+    // Peers dropped while their worker was still inside a send; waited for at Clear.
+    std::vector<std::shared_ptr<CServer>> m_lingering;
 };

@@ -26,6 +26,7 @@
 #include "service/ip_data.h"
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
+#include "support/free_port.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
@@ -35,22 +36,10 @@ namespace fs = std::filesystem;
 namespace net = ombrix::platform::network;
 using namespace std::chrono_literals;
 using ombrix::platform::NamedPipeServer;
+using ombrix::test::freePort;
 using ombrix::test::waitFor;
 
 constexpr const char* kSettings = "HKLM\\SOFTWARE\\Norvane\\Ombrix TS v5\\GlobalSettings";
-
-// A port nobody uses now on `ip` (stream or datagram).
-int freePort(const char* ip, int type) {
-    int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    ::inet_pton(AF_INET, ip, &address.sin_addr);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // Runs `body` with OMBRIX_ROOT pointing at `root` (this test's thread only touches the stores).
 template <typename F>
@@ -171,7 +160,9 @@ struct Server {
     int port = 0;
     pid_t pid = -1;
 
-    Server(std::string serverName, std::string address, int mailslotPort, const std::string& hosts)
+    // `withHosts`: the root's network configuration names the other servers' addresses.
+    Server(std::string serverName, std::string address, int mailslotPort, const std::string& hosts,
+           bool withHosts = true)
         : root(holder.path()), name(std::move(serverName)), ip(std::move(address)) {
         port = freePort(ip.c_str(), SOCK_STREAM);
         inRoot(root, [&] {
@@ -182,9 +173,11 @@ struct Server {
             reg::setString(kSettings, "OMXServerPathNet", "/pool/first/");
             reg::setString(net::kNetworkKey, "MailslotPort", std::to_string(mailslotPort));
             reg::setString(net::kDomainsKey, "POOL", hosts);
-            reg::setString(net::kHostsKey, "SRVA", "127.0.0.1");
-            reg::setString(net::kHostsKey, "SRVB", "127.0.0.2");
-            reg::setString(net::kHostsKey, "SRVC", "127.0.0.3");
+            if (withHosts) {
+                reg::setString(net::kHostsKey, "SRVA", "127.0.0.1");
+                reg::setString(net::kHostsKey, "SRVB", "127.0.0.2");
+                reg::setString(net::kHostsKey, "SRVC", "127.0.0.3");
+            }
             return 0;
         });
         fs::create_directories(root / "home");
@@ -252,8 +245,11 @@ class Pool : public ::testing::Test {
   protected:
     void SetUp() override {
         int mailslot = freePort("127.0.0.1", SOCK_DGRAM);
+        // A knows its domain by addresses and no other server's name: it answers the others'
+        // announcements at the address their records carry.
+        a = std::make_unique<Server>("SRVA", "127.0.0.1", mailslot, "127.0.0.1,127.0.0.2,127.0.0.3",
+                                     false);
         const char* hosts = "SRVA,SRVB,SRVC";
-        a = std::make_unique<Server>("SRVA", "127.0.0.1", mailslot, hosts);
         b = std::make_unique<Server>("SRVB", "127.0.0.2", mailslot, hosts);
         c = std::make_unique<Server>("SRVC", "127.0.0.3", mailslot, hosts);
         for (Server* s : {a.get(), b.get(), c.get()}) {
@@ -285,8 +281,8 @@ TEST_F(Pool, ServersFindEachOtherAndPassChangesToTheirPeers) {
     // missing and is skipped.
     a->SetGlobal("OMXServer", "4");
     a->SetGlobal("Server_1", "SRVA|62|" + std::to_string(a->port));
-    a->SetGlobal("Server_3", "SRVB|62|" + std::to_string(b->port));
-    a->SetGlobal("Server_4", "SRVC|4|" + std::to_string(c->port));
+    a->SetGlobal("Server_3", "127.0.0.2|62|" + std::to_string(b->port));
+    a->SetGlobal("Server_4", "127.0.0.3|4|" + std::to_string(c->port));
     EXPECT_EQ(a->Call(34).m_request, 34);  // the network access service has started
     EXPECT_TRUE(waitFor(
         [&] { return a->Log().find("Found myself : 127.0.0.1 (SRVA)") != std::string::npos; }));
