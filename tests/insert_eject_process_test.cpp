@@ -26,34 +26,18 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
+#include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
 namespace {
 
+using ombrix::test::callPipe;
 using ombrix::test::EchoPipe;
 using ombrix::test::Program;
+using ombrix::test::record;
 using ombrix::test::waitFor;
-
-CMountRequest callPipe(const std::string& pipe, const CMountRequest& sent) {
-    CMountRequest reply;
-    size_t read = 0;
-    int rc = ombrix::platform::callNamedPipe(".", pipe, sent.bytes(), sizeof sent, reply.bytes(),
-                                             sizeof reply, read, 3000);
-    if (rc != 0 || read != sizeof reply) reply.m_request = 9999;
-    return reply;
-}
-
-CMountRequest record(int32_t code, uint32_t session = 0, const std::string& text = "",
-                     uint32_t data = 0) {
-    CMountRequest r;
-    r.m_request = code;
-    r.m_sessionId = session;
-    r.m_dwData = data;
-    r.setText(text);
-    return r;
-}
 
 std::string sessionPipe(uint32_t session) {
     return "OMX_TS_SESSION" + std::to_string(session);
@@ -96,7 +80,9 @@ class InsertEject : public ::testing::Test {
             helpers.push_back(std::make_unique<Program>(
                 "OxtHelp", std::vector<std::string>{}, root / ("helper" + std::to_string(sid)),
                 sid == 1 ? "1" : "2",
-                std::vector<std::pair<std::string, std::string>>{{"HOME", home}}));
+                std::vector<std::pair<std::string, std::string>>{
+                    {"HOME", home},
+                    {"OMBRIX_UI_RECORD", (root / ("boxes" + std::to_string(sid))).string()}}));
             ASSERT_TRUE(
                 waitFor([sid] { return callPipe(sessionPipe(sid), record(29)).m_request == 29; }));
         }
@@ -306,6 +292,14 @@ TEST_F(InsertEject, SessionPipeServesTheAdministrationRequests) {
     EXPECT_EQ(link(2, 'H'), "\\Device\\CdRom0");
     EXPECT_EQ(unit(1).first, "");
     EXPECT_EQ(callPipe(sessionPipe(2), record(23, 0, "H1", 0)).m_request, -19);
+
+    // The administrator's text reaches the user in a box, and the pipe answers at once.
+    CMountRequest note = record(48, 0, "Server restarts at noon");
+    EXPECT_EQ(callPipe(sessionPipe(2), note).m_request, 48);
+    EXPECT_TRUE(waitFor([&] {
+        return ombrix::test::readFile(root / "boxes2") ==
+               "Ombrix TS\tinformation\tServer restarts at noon\n";
+    }));
 
     ombrix::platform::BusListener second(2);
     CMountRequest added = record(42);
