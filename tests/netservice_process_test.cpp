@@ -148,8 +148,8 @@ TEST_F(NetService, StartsUpPublishesTheSharedFilesAndTellsTheManager) {
     EXPECT_TRUE(std::filesystem::exists(share / "Oxtenv.dat"));
     EXPECT_EQ(global("NetAccountSystem"), geteuid() == 0 ? "1" : "0");
     EXPECT_EQ(logged("Returning true from AttachToDriver"), 1);
-    // Request 34 reached the management service, which now orders its calls by the mutex.
-    EXPECT_TRUE(waitFor([&] { return logged("Peer request 34") == 1; }));
+    // Request 34 reached the management service, which reloaded its peers as for request 31.
+    EXPECT_TRUE(waitFor([&] { return logged("NotifyServer, theRequest.m_dwData = 0") == 1; }));
 }
 
 TEST_F(NetService, CatalogueEditsBehindTheServicesBacksAreNoticedAndAnnounced) {
@@ -269,16 +269,22 @@ TEST_F(NetService, ServerListRequests) {
     EXPECT_EQ(net(record(52)).m_request, 52);  // a local folder: nothing to leave
     EXPECT_EQ(readFile(share / "OXTServ.dat"), before);
 
-    size_t peers = static_cast<size_t>(logged("Peer request 31"));
+    const char* reload = "NotifyServer, theRequest.m_dwData = 46";
+    int peers = logged(reload);
     EXPECT_EQ(net(record(38, 0, "", 46)).m_request, 38);
     EXPECT_EQ(global("OMXServer"), "<missing>");
     EXPECT_EQ(global("Server_1"), "<missing>");
     EXPECT_EQ(global("ServerChange"), "1");
-    EXPECT_TRUE(waitFor([&] { return static_cast<size_t>(logged("Peer request 31")) > peers; }));
+    EXPECT_TRUE(waitFor([&] { return logged(reload) > peers; }));
 
     EXPECT_EQ(net(record(49, 0, "", 4711)).m_request, 49);
     EXPECT_NE(readFile(share / "OXTServ.dat").find("OMXSERVERPORT=4711"), std::string::npos);
-    ASSERT_TRUE(waitFor([] { return global("Server_1") == "ALPHA|30|4711"; }, kCheck));
+    // The management service named this server; the list keeps section names upper case.
+    std::string name = global("OmxServerName");
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    ASSERT_TRUE(waitFor([&] { return global("Server_1") == name + "|30|4711"; }, kCheck))
+        << global("Server_1");
 }
 
 TEST_F(NetService, AnEmptyProfileFileFailsAndClearsTheRights) {
