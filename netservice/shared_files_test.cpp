@@ -293,6 +293,7 @@ TEST_F(SharedFiles, ServerPortAndLeavingAPoolInALocalFolder) {
     ASSERT_TRUE(files.SetServerPort(0x10000 + 99));
     CIniFile list(file("OXTServ.dat"));
     ASSERT_EQ(list.OpenAndLoad(false, 1), 0);
+    list.Close();
     std::string port;
     EXPECT_TRUE(list.GetValue("alpha", "OmxServerPort", port));
     EXPECT_EQ(port, "99");
@@ -300,6 +301,12 @@ TEST_F(SharedFiles, ServerPortAndLeavingAPoolInALocalFolder) {
     std::string before = readFile(file("OXTServ.dat"));
     EXPECT_TRUE(files.RemoveServer());
     EXPECT_EQ(readFile(file("OXTServ.dat")), before);
+    // A list named as a share ("//server/…") is left for real.
+    EnvSetGlobalValue("OMXServerPathNet", ("/" + share.string() + "/").c_str());
+    EXPECT_TRUE(files.RemoveServer());
+    EXPECT_EQ(readFile(file("OXTServ.dat")).find("[ALPHA]"), std::string::npos);
+    EXPECT_NE(readFile(file("OXTServ.dat")).find("[_OXT_SERVER_POOL_NAME_SECTION_]"),
+              std::string::npos);
     EnvSetGlobalValue("OmxServerName", "");
     EXPECT_FALSE(files.SetServerPort(1));
     EXPECT_FALSE(files.RemoveServer());
