@@ -11,9 +11,11 @@ CNetRequests::CNetRequests(CSharedFiles& files, CSharedFiles::Push push)
 
 bool CNetRequests::Handle(CMountRequest& record) {
     using File = CSharedFiles::File;
+    // A failure already reported for this version of the file (the change check retries a file
+    // it could not read) neither logs again nor tells the sessions again.
     auto failed = [&](File file, const char* text) {
-        files_.ReportFailure(file, text);
         record.m_request = kFailed;
+        return files_.ReportFailure(file, text);
     };
     auto queue = [&](int32_t code, uint32_t data) {
         CMountRequest notice;
@@ -30,26 +32,31 @@ bool CNetRequests::Handle(CMountRequest& record) {
                 failed(CSharedFiles::kCatalogue, "ReadImagesFile() failed");
             break;
         case kReadTree:
-            if (!files_.ReadTreeFile()) failed(CSharedFiles::kTree, "ReadTreeFile() failed");
-            queue(kTreeChanged, 0);
+            if (files_.ReadTreeFile() || failed(CSharedFiles::kTree, "ReadTreeFile() failed")) {
+                queue(kTreeChanged, 0);
+            }
             break;
         case kReadProfiles:
             if (!files_.ReadSecurity()) failed(CSharedFiles::kProfile, "ReadSecurity() failed");
             break;
         case kReadServerList: {
             uint32_t sub = record.m_dwData;
+            bool tell = true;
             if (sub == kClearServers) {
                 files_.ClearServerValues();
             } else if (!files_.ReadServerFile()) {
-                failed(CSharedFiles::kServerList, "ReadServerFile() failed");
+                tell = failed(CSharedFiles::kServerList, "ReadServerFile() failed");
             }
-            queue(kReloadPeers, sub);
-            EnvSetGlobalValue("ServerChange", "1");
+            if (tell) {
+                queue(kReloadPeers, sub);
+                EnvSetGlobalValue("ServerChange", "1");
+            }
             break;
         }
         case kReadAdminFile:
-            if (!files_.ReadAdminFile()) failed(CSharedFiles::kAdmin, "ReadAdminFile() failed");
-            queue(kAdminFileChanged, 0);
+            if (files_.ReadAdminFile() || failed(CSharedFiles::kAdmin, "ReadAdminFile() failed")) {
+                queue(kAdminFileChanged, 0);
+            }
             break;
         case kSetServerPort:
             if (!files_.SetServerPort(record.m_dwData)) record.m_request = kWrongPassword;

@@ -3,6 +3,7 @@
 #include "netservice/shared_files.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,41 @@ std::string catalogue(int first, int count, const std::string& tag = "x") {
             "OMXImage_" + std::to_string(n) + "=/img/" + tag + std::to_string(n) + ".om4|||\r\n";
     return text;
 }
+
+// Another process holding a file open for writing while the object lives.
+class HeldFile {
+  public:
+    explicit HeldFile(const std::string& path) {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(release_) != 0) return;
+        child_ = fork();
+        if (child_ == 0) {
+            ombrix::platform::LockedFile held;
+            if (held.open(path, ombrix::platform::FileAccess::Write) != 0) _exit(1);
+            char c = 1;
+            if (write(ready[1], &c, 1) != 1) _exit(1);
+            if (read(release_[0], &c, 1) != 1) _exit(1);
+            _exit(0);
+        }
+        char c = 0;
+        if (read(ready[0], &c, 1) != 1) ADD_FAILURE() << "the holder did not start";
+        close(ready[0]);
+        close(ready[1]);
+    }
+    ~HeldFile() {
+        char c = 0;
+        if (write(release_[1], &c, 1) != 1) kill(child_, SIGKILL);
+        waitpid(child_, nullptr, 0);
+        close(release_[0]);
+        close(release_[1]);
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+  private:
+    pid_t child_ = -1;
+    int release_[2] = {-1, -1};
+};
 
 class SharedFiles : public ::testing::Test {
   protected:
@@ -193,30 +229,34 @@ TEST_F(SharedFiles, AHeldCatalogueKeepsWhatWasPublishedUntilItIsFree) {
     writeFile(file("OMXimg.dat"), catalogue(1, 3));
     ASSERT_TRUE(files.ReadImagesFile());
     queued.clear();
-    int ready[2];
-    int release[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(release), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        ombrix::platform::LockedFile held;
-        if (held.open(file("OMXimg.dat"), ombrix::platform::FileAccess::Write) != 0) _exit(1);
-        char c = 1;
-        if (write(ready[1], &c, 1) != 1) _exit(1);
-        if (read(release[0], &c, 1) != 1) _exit(1);
-        _exit(0);
+    {
+        HeldFile held(file("OMXimg.dat"));
+        EXPECT_FALSE(files.ReadImagesFile());
+        EXPECT_FALSE(files.ReadImagesFile());
+        EXPECT_EQ(global("OMXImageCount"), "3");
+        EXPECT_EQ(codes(), (std::vector<int>{40}));
+        EXPECT_EQ(logged("Could not lock"), 1);
     }
-    char c = 0;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
-    EXPECT_FALSE(files.ReadImagesFile());
-    EXPECT_FALSE(files.ReadImagesFile());
-    EXPECT_EQ(global("OMXImageCount"), "3");
-    EXPECT_EQ(codes(), (std::vector<int>{40}));
-    EXPECT_EQ(logged("Could not lock"), 1);
-    ASSERT_EQ(write(release[1], &c, 1), 1);
-    int status = 0;
-    waitpid(child, &status, 0);
     EXPECT_TRUE(files.ReadImagesFile());
+}
+
+TEST_F(SharedFiles, RetriesOfAHeldFileTellTheSessionsOnce) {
+    CNetRequests requests(files, [this](const CMountRequest& r) { queued.push_back(r); });
+    writeFile(file("OMXTree.dat"), "a\n");
+    writeFile(file("Oxtadm.dat"), "[AdminSetting]\r\nAdminMode=0\r\n");
+    HeldFile tree(file("OMXTree.dat"));
+    HeldFile admin(file("Oxtadm.dat"));
+    for (int round = 0; round < 3; ++round) {
+        for (int32_t code : {36, 39}) {
+            CMountRequest r;
+            r.m_request = code;
+            requests.Handle(r);
+            EXPECT_EQ(r.m_request, -8);
+        }
+    }
+    EXPECT_EQ(codes(), (std::vector<int>{44, 45}));
+    EXPECT_EQ(logged("ReadTreeFile() failed"), 1);
+    EXPECT_EQ(logged("ReadAdminFile() failed"), 1);
 }
 
 TEST_F(SharedFiles, AHundredThousandEntriesArePublishedAndCleared) {
