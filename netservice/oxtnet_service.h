@@ -14,7 +14,7 @@
 #include "platform/named_pipe.h"
 #include "service/mountrequest.h"
 #include "service/ntservice.h"
-#include "service/omxdriveset.h"
+#include "service/stop_event.h"
 
 // The network access service: reads the shared files of the pool, publishes them into the
 // global store, re-reads them when they change and tells the management service; answers the

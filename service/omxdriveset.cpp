@@ -79,29 +79,6 @@ void forwardToSessions(CMountRequest record, std::vector<uint32_t> sessions) {
 
 }  // namespace
 
-void StopEvent::set() {
-    {
-        std::lock_guard guard(lock_);
-        set_ = true;
-    }
-    changed_.notify_all();
-}
-
-void StopEvent::reset() {
-    std::lock_guard guard(lock_);
-    set_ = false;
-}
-
-bool StopEvent::isSet() const {
-    std::lock_guard guard(lock_);
-    return set_;
-}
-
-bool StopEvent::wait(int timeoutMs) const {
-    std::unique_lock guard(lock_);
-    return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [this] { return set_; });
-}
-
 COmxdriveset::COmxdriveset()
     : CNTService("OXTServ", "Ombrix TS Manager", "Provides support for management of Ombrix drives",
                  ids::table()) {

@@ -21,22 +21,8 @@
 #include "service/ntservice.h"
 #include "service/peer_server.h"
 #include "service/request_table.h"
+#include "service/stop_event.h"
 #include "service/unit_setup.h"
-
-// A manual-reset event inside one process.
-class StopEvent {
-  public:
-    void set();
-    void reset();
-    bool isSet() const;
-    // True when the event was set within `timeoutMs`.
-    bool wait(int timeoutMs) const;
-
-  private:
-    mutable std::mutex lock_;
-    mutable std::condition_variable changed_;
-    bool set_ = false;
-};
 
 // The management service: owns the units of the miniport, the sessions that use them, the
 // service pipe and the links to the peer servers.
