@@ -51,7 +51,10 @@ for _ in $(seq 50); do
 done
 "$bin/Oxtserv" -d > "$root/oxtserv.out" &
 service=$!
-trap 'kill -INT $service 2>/dev/null; wait $service 2>/dev/null; kill $driver 2>/dev/null; wait $driver 2>/dev/null' EXIT
+# At the end the sessions log off (their helper programs end with them), then the services stop.
+trap '"$bin/oxtsession" logoff 2 >/dev/null 2>&1; "$bin/oxtsession" logoff 3 >/dev/null 2>&1;
+      kill -INT $service 2>/dev/null; wait $service 2>/dev/null; kill $driver 2>/dev/null;
+      wait $driver 2>/dev/null' EXIT
 for _ in $(seq 50); do "$bin/oxtpipe" 7 >/dev/null 2>&1 && break; sleep 0.1; done
 cat "$root/oxtmpdrv.out"
 "$bin/oxtreg" list 'HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port 2'
@@ -72,11 +75,48 @@ echo "== the units"
 for key in OMXUnits OMXAdapter OMXDeviceMap OXTEmptyDevice; do
   echo "$key = $("$bin/oxtenv" get "$key")"
 done
-image=$(find "$root/pool/images" -name '*.om4' | sort | head -n 1)
-if [ -n "$image" ]; then
-  echo "alice inserts $image:"
-  "$bin/oxtpipe" 1 --session 2 --text "$image" | grep text
-fi
 for unit in 0 1 2 3; do
   echo "unit $unit: $("$bin/oxtpipe" 4 --data $unit | tr '\n' ' ')"
 done
+
+echo
+echo "== the road of one insert: oxtcmd in alice's session, then in bob's"
+# The installation's system folder holds the programs, so the client library finds the session
+# helper program there and starts it once per session.
+ln -sfn "$bin" "$root/home/system"
+in_session() {  # in_session SID USER PROGRAM ARGS...: run as that session's user would
+  local sid=$1 user=$2
+  shift 2
+  mkdir -p "$root/users/$user"
+  OMBRIX_SESSION=$sid HOME="$root/users/$user" OMBRIX_UI_RECORD="$root/boxes-$user.txt" \
+    QT_QPA_PLATFORM=offscreen "$@"
+}
+boxes() {  # the message boxes a user saw, then forget them
+  [ -f "$root/boxes-$1.txt" ] && sed 's/^/   box: /' "$root/boxes-$1.txt" && rm -f "$root/boxes-$1.txt"
+  true
+}
+units() {
+  for unit in 1 2 3; do
+    echo "   unit $unit: $("$bin/oxtpipe" 4 --data $unit | grep -E 'text|data' | tr '\n' ' ')"
+  done
+}
+image=$(find "$root/pool/images" -name '*.om4' | sort | head -n 1)
+echo "alice: oxtcmd /V /I $image E:"
+in_session 2 alice "$bin/oxtcmd" /V /I "$image" E: || echo "   (oxtcmd failed)"
+boxes alice
+echo "   alice's E: -> $(readlink -f "$root/Sessions/2/DosDevices/E:" | sed "s#^$root/##")"
+echo "   alice's folder of drives (~/OmbrixDrives):"
+ls -l "$root/users/alice/OmbrixDrives" | sed -n 's/^.* \([A-Z]\) -> /     \1 -> /p'
+echo "   her session's record: OMX_Drive_E = $("$bin/oxtenv" --session 2 get OMX_Drive_E)"
+echo "bob: oxtcmd /V /I $image F: (the same image: bob shares alice's unit)"
+in_session 3 bob "$bin/oxtcmd" /V /I "$image" F: || echo "   (oxtcmd failed)"
+boxes bob
+echo "   bob's F: -> $(readlink -f "$root/Sessions/3/DosDevices/F:" | sed "s#^$root/##")"
+units
+echo "alice: oxtcmd /V /E E:    bob: oxtcmd /V /E <image>"
+in_session 2 alice "$bin/oxtcmd" /V /E E: || echo "   (oxtcmd failed)"
+boxes alice
+in_session 3 bob "$bin/oxtcmd" /V /E "$image" || echo "   (oxtcmd failed)"
+boxes bob
+echo "   alice's E: -> $(readlink -f "$root/Sessions/2/DosDevices/E:" | sed "s#^$root/##")   bob's F: -> $(readlink -f "$root/Sessions/3/DosDevices/F:" | sed "s#^$root/##")"
+units
