@@ -13,6 +13,11 @@ settings='HKLM\SOFTWARE\Norvane\Ombrix TS v5\GlobalSettings'
 echo "== machine root $root"
 "$bin/oxtreg" set "$settings" OmxHomePath REG_SZ "$root/home/"
 "$bin/oxtreg" set "$settings" OXTLogLevel REG_SZ 0
+# The pool's shared files (catalogue, profiles, tree, server list, administration file) lie in
+# one folder; the network access service publishes them.
+for key in OmxConfigPathNet OMXServerPathNet OmxTreePathNet OmxAdmPathNet OMXSecurityPathNet; do
+  "$bin/oxtreg" set "$settings" "$key" REG_SZ "$root/pool/"
+done
 "$bin/oxtreg" list "$settings"
 
 echo
@@ -41,7 +46,7 @@ echo "== the shared log ($root/home/OXTLog.log)"
 cat "$root/home/OXTLog.log" 2>/dev/null || echo "(empty)"
 
 echo
-echo "== the driver stand-in and the management service"
+echo "== the driver stand-in, the management service and the network access service"
 "$bin/oxtmpdrv" --units 4 --port 2 --no-fuse > "$root/oxtmpdrv.out" &
 driver=$!
 # The service looks for the driver's port once, at start: wait until the driver has registered it.
@@ -51,11 +56,18 @@ for _ in $(seq 50); do
 done
 "$bin/Oxtserv" -d > "$root/oxtserv.out" &
 service=$!
+net=
 # At the end the sessions log off (their helper programs end with them), then the services stop.
 trap '"$bin/oxtsession" logoff 2 >/dev/null 2>&1; "$bin/oxtsession" logoff 3 >/dev/null 2>&1;
+      [ -n "$net" ] && kill -INT $net 2>/dev/null && wait $net 2>/dev/null;
       kill -INT $service 2>/dev/null; wait $service 2>/dev/null; kill $driver 2>/dev/null;
       wait $driver 2>/dev/null' EXIT
 for _ in $(seq 50); do "$bin/oxtpipe" 7 >/dev/null 2>&1 && break; sleep 0.1; done
+"$bin/OXTNet" -d > "$root/oxtnet.out" 2>&1 &
+net=$!
+# Running once it has published the pool's files: the profiles give everybody insert and eject.
+for _ in $(seq 100); do "$bin/oxtenv" get OXTSecurity >/dev/null 2>&1 && break; sleep 0.1; done
+echo "published by the network access service: OMXImageCount = $("$bin/oxtenv" get OMXImageCount)"
 cat "$root/oxtmpdrv.out"
 "$bin/oxtreg" list 'HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port 2'
 
