@@ -24,7 +24,9 @@ DiscFs& discOf() {
     return *static_cast<DiscFs*>(fuse_get_context()->private_data);
 }
 
-void* opInit(fuse_conn_info*, fuse_config* cfg) {
+void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
+    // Listings always carry the attributes: a folder is listed once and every name stat'ed.
+    conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
     // The disc never changes while it is mounted: the kernel may keep data and names.
     cfg->kernel_cache = 1;
     cfg->entry_timeout = 3600;
@@ -57,12 +59,14 @@ int opOpendir(const char* path, fuse_file_info*) {
 }
 
 int opReaddir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, fuse_file_info*,
-              fuse_readdir_flags) {
+              fuse_readdir_flags flags) {
+    // With the attributes handed over in the listing, the kernel needs no lookup per name.
+    const auto fill =
+        static_cast<fuse_fill_dir_flags>((flags & FUSE_READDIR_PLUS) ? FUSE_FILL_DIR_PLUS : 0);
     filler(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
     filler(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-    return discOf().readdir(path, [&](const char* name, const struct stat& st) {
-        filler(buffer, name, &st, 0, static_cast<fuse_fill_dir_flags>(0));
-    });
+    return discOf().readdir(
+        path, [&](const char* name, const struct stat& st) { filler(buffer, name, &st, 0, fill); });
 }
 
 int opStatfs(const char*, struct statvfs* st) {
@@ -110,7 +114,12 @@ std::unique_ptr<DiscMount> DiscMount::start(std::unique_ptr<DiscFs> disc,
         return nullptr;
     }
     m->wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    m->thread_ = std::thread([raw = m.get()] { raw->serve(); });
+    // Several threads take requests; a thread that finds none waiting goes back to poll.
+    const int fd = fuse_session_fd(fuse_get_session(m->fuse_));
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    m->running_ = static_cast<int>(m->threads_.size());
+    for (auto& thread : m->threads_)
+        thread = std::thread([raw = m.get()] { raw->serve(); });
     return m;
 }
 
@@ -124,7 +133,7 @@ void DiscMount::serve() {
             if (errno == EINTR) continue;
             break;
         }
-        if (stop_ || fds[1].revents) break;
+        if (stop_ || fds[1].revents) break;  // the wake-up stays readable for every thread
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) break;
         if (!(fds[0].revents & POLLIN)) continue;
         int n = fuse_session_receive_buf(session, &buffer);
@@ -133,6 +142,33 @@ void DiscMount::serve() {
         fuse_session_process_buf(session, &buffer);
     }
     std::free(buffer.mem);
+    --running_;
+}
+
+namespace {
+
+// Lazy unmount: directly with the right to unmount, else through the FUSE helper, which lets
+// a user unmount what that user mounted.
+void unmountLazily(const std::string& folder) {
+    if (::umount2(folder.c_str(), MNT_DETACH) == 0) return;
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execlp("fusermount3", "fusermount3", "-u", "-z", "-q", folder.c_str(),
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (child > 0) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+    }
+}
+
+}  // namespace
+
+void DiscMount::detach() {
+    if (detached_ || fuse_ == nullptr) return;
+    detached_ = true;
+    unmountLazily(mountPoint_);
 }
 
 DiscMount::~DiscMount() {
@@ -144,7 +180,9 @@ DiscMount::~DiscMount() {
         uint64_t one = 1;
         (void)!::write(wake_.get(), &one, sizeof one);
     }
-    if (thread_.joinable()) thread_.join();
+    for (auto& thread : threads_) {
+        if (thread.joinable()) thread.join();
+    }
     // A lazy unmount frees the folder at once; closing the connection fails whatever is still
     // open instead of leaving it (and anybody waiting on the unit) blocked.
     fuse_unmount(fuse_);
@@ -184,18 +222,7 @@ void clearStaleMount(const std::string& folder) {
         stale = st.st_dev != parent.st_dev;
     }
     if (!stale) return;
-    if (::umount2(folder.c_str(), MNT_DETACH) == 0) return;
-    // Without the right to unmount, the FUSE helper may unmount what this user mounted.
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::execlp("fusermount3", "fusermount3", "-u", "-z", "-q", folder.c_str(),
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    if (child > 0) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-    }
+    unmountLazily(folder);
 }
 
 }  // namespace oxtmpdrv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -10,7 +11,7 @@
 
 struct fuse;
 
-// A disc mounted read-only at a unit's folder through FUSE, served by a thread of its own.
+// A disc mounted read-only at a unit's folder through FUSE, served by threads of its own.
 namespace oxtmpdrv {
 
 struct MountOptions {
@@ -23,13 +24,19 @@ class DiscMount {
     static std::unique_ptr<DiscMount> start(std::unique_ptr<DiscFs> disc,
                                             const std::string& mountPoint,
                                             const MountOptions& options, std::string& error);
-    // Unmounts lazily: the folder is free at once; files still open are cut off with an error
-    // instead of keeping the unit (and anybody waiting on it) busy.
+    // Ends the mount at once: the folder is freed and whatever is still open fails with an
+    // error instead of waiting.
     ~DiscMount();
     DiscMount(const DiscMount&) = delete;
     DiscMount& operator=(const DiscMount&) = delete;
 
     const std::string& mountPoint() const { return mountPoint_; }
+
+    // Unmounts lazily: the folder is free at once (the next disc may mount there), while files
+    // and folders still open keep reading this disc until they are closed.
+    void detach();
+    // Whether the kernel has let go of the disc (after detach(), once nothing is open).
+    bool finished() const { return running_ == 0; }
 
   private:
     DiscMount() = default;
@@ -40,7 +47,10 @@ class DiscMount {
     struct fuse* fuse_ = nullptr;
     ombrix::platform::UniqueFd wake_;
     std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::atomic<int> running_{0};
+    bool detached_ = false;
+    // Two threads, so one decodes while the other answers the kernel's read-ahead.
+    std::array<std::thread, 2> threads_;
 };
 
 // Whether this process can mount through FUSE: /dev/fuse opens for reading and writing.

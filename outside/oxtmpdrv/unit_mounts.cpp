@@ -28,7 +28,12 @@ void UnitMounts::noteAccess(pid_t pid) {
 
 void UnitMounts::mediaChanged(const Unit& unit, const std::string& folder) {
     if (!enabled_) return;
-    mounts_.erase(unit.number);  // unmounts the previous disc
+    std::erase_if(retired_, [](const auto& m) { return m->finished(); });
+    if (auto it = mounts_.find(unit.number); it != mounts_.end()) {
+        it->second->detach();
+        retired_.push_back(std::move(it->second));
+        mounts_.erase(it);
+    }
     if (unit.imagePath.empty()) return;
     auto disc = std::make_unique<DiscFs>([this](pid_t pid) { noteAccess(pid); });
     if (int err = disc->load(unit.imagePath)) {
@@ -48,6 +53,12 @@ void UnitMounts::mediaChanged(const Unit& unit, const std::string& folder) {
 
 void UnitMounts::clear() {
     mounts_.clear();
+    retired_.clear();
+}
+
+size_t UnitMounts::retiredCount() {
+    std::erase_if(retired_, [](const auto& m) { return m->finished(); });
+    return retired_.size();
 }
 
 }  // namespace oxtmpdrv

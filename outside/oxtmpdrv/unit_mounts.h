@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "outside/oxtmpdrv/disc_mount.h"
 #include "outside/oxtmpdrv/miniport_sim.h"
@@ -26,10 +27,13 @@ class UnitMounts {
     ~UnitMounts() { clear(); }
 
     bool enabled() const { return enabled_; }
-    // Mounts or unmounts `folder` for the unit's new image.
+    // Mounts or unmounts `folder` for the unit's new image. The previous disc is unmounted
+    // lazily: files open on it keep reading it until they are closed.
     void mediaChanged(const Unit& unit, const std::string& folder);
-    // Unmounts every unit.
+    // Unmounts every unit; files still open fail from now on.
     void clear();
+    // Discs unmounted from their units that still serve open files.
+    size_t retiredCount();
 
   private:
     void noteAccess(pid_t pid);
@@ -39,6 +43,8 @@ class UnitMounts {
     std::function<void(const std::string&)> log_;
     std::function<void(pid_t)> onAccess_;
     std::map<int, std::unique_ptr<DiscMount>> mounts_;  // by unit number
+    // Discs taken out of their units that still serve files opened before.
+    std::vector<std::unique_ptr<DiscMount>> retired_;
     std::mutex accessLock_;
     std::unordered_map<pid_t, std::chrono::steady_clock::time_point> lastAccess_;
 };
