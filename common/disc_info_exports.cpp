@@ -1,6 +1,7 @@
 // Disc information exports: volume label and date, comment, track table and sessions.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,11 +9,14 @@
 #include "common/image_container.h"
 #include "common/image_header.h"
 #include "common/md5_digest.h"
+#include "common/oxtcomm_admin.h"
 #include "common/oxtcomm_disc.h"
+#include "common/oxtcomm_drives.h"
 #include "common/raw_sector.h"
 #include "platform/ascii.h"
 #include "platform/export.h"
 #include "platform/locked_file.h"
+#include "platform/shell_execute.h"
 #include "platform/win_error.h"
 
 namespace img = ombrix::image;
@@ -329,4 +333,25 @@ OMX_EXPORT int OMXGetSessions(const char* imagePath, OmxSessionInfo* sessions, i
         copyText(info.date, out.date, sizeof out.date);
     }
     return count;
+}
+
+OMX_EXPORT int OMXIsAnalogAudio(char drive) {
+    char path[300] = "";
+    if (!OMXGetMountedFileFromDrive(drive, path, sizeof path) || path[0] == '\0') return 0;
+    img::Container c;
+    if (img::readContainer(path, c, false) != 0) return 0;
+    return img::hasAudioTrack(c) ? 1 : 0;
+}
+
+OMX_EXPORT long OMXBuildOMX(const char* imagePath) {
+    if (imagePath == nullptr) return ombrix::platform::kShellFileNotFound;
+    char install[4096] = "";
+    OMXGetInstallPath(install, sizeof install);
+    // The image editor is an outside tool in the installation's system folder, under any case
+    // of its name.
+    std::string folder = std::string(install) + "system";
+    std::filesystem::path editor = ombrix::platform::findProgramFile(folder, "Omxedit.exe");
+    if (editor.empty()) editor = std::filesystem::path(folder) / "Omxedit";
+    std::string line = "\"" + editor.string() + "\" /COMX:\"" + imagePath + "\"";
+    return OMXExecute(line.c_str(), "");
 }

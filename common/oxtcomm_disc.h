@@ -27,6 +27,10 @@ int OMXSetComment(const char* imagePath, const char* text);
 int OMXGetTrkTable(const char* imagePath, void* buffer, int size);
 int OMXIsAnyTrackCompressed(const char* imagePath);
 int OMXGetSessions(const char* imagePath, OmxSessionInfo* sessions, int size);
+// 1 when the image in the session's drive has an audio track.
+int OMXIsAnalogAudio(char drive);
+// Opens the image in the image editor; the shell's result (above 32 on success).
+long OMXBuildOMX(const char* imagePath);
 
 #ifdef __cplusplus
 }

@@ -30,6 +30,11 @@ inline bool startsWithIgnoreCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && equalsIgnoreCase(s.substr(0, prefix.size()), prefix);
 }
 
+inline bool endsWithIgnoreCase(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() &&
+           equalsIgnoreCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
 inline bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }

@@ -13,6 +13,9 @@ constexpr uint32_t kIoctlGetAddress = 0x41018;
 constexpr uint32_t kIoctlMiniport = 0x4D008;
 constexpr uint32_t kIoctlCheckVerify = 0x2D4800;   // a program looks at the medium
 constexpr uint32_t kIoctlMediaRemoval = 0x2D4804;  // data byte 0: 1 prevent, 0 allow
+constexpr uint32_t kIoctlEjectMedia = 0x2D4808;    // the medium leaves the drive
+constexpr uint32_t kFsctlLockVolume = 0x90018;
+constexpr uint32_t kFsctlDismountVolume = 0x90020;
 
 // SCSI address reply: length, port, path id, target id, logical unit number.
 struct Address {

@@ -17,6 +17,19 @@ int OMXTSVerifyPWD(const char* imagePath, char* buffer, int size);
 // The session's virtual drive letters, e.g. "EFG"; returns their number.
 int OMXTSGetOMXDriveLetters(char* buffer, int size);
 
+// Puts the image into the session's drive "%C:" through the management service: 0 when it is
+// there, else a result code of the client library.
+int OMXTSMountToDrive(const char* drive, const char* imagePath, const char* password);
+// Empties the session's drive "%C:": 0 when it is empty, else a result code.
+int OMXTSDisMountDrive(const char* drive);
+// The image path in the drive (empty for an empty drive); non-zero on success.
+int OMXTSGetMountedFileFromDrive(char letter, char* buffer, int size);
+// The machine's standard drive letters for sessions; the first three arguments are unused.
+int OMXTSGetStdDriveLetters(int reserved1, int reserved2, int reserved3, char* buffer, int size);
+// The session uses these drive letters from now on (and every session, with allSessions set);
+// non-zero on success.
+int OMXTSSetDriveLetters(const char* letters, int allSessions);
+
 // Ask the network access service to re-read one shared file and publish it anew.
 void OMXTSReReadAdmFile(void);
 void OMXTSReReadImgFile(void);

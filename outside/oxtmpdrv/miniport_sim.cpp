@@ -25,6 +25,7 @@ using ombrix::platform::DeviceRequest;
 constexpr uint32_t kInvalidFunction = 1;
 constexpr uint32_t kInsufficientBuffer = 122;
 constexpr uint32_t kNotReady = 21;
+constexpr uint32_t kMediaLocked = 170;  // busy: removal is prevented
 constexpr uint32_t kTokenOfBuffer = 1;
 
 std::vector<unsigned char> failure(uint32_t code) {
@@ -112,6 +113,13 @@ std::vector<unsigned char> Miniport::handleUnit(size_t index, const unsigned cha
         case scsi::kIoctlMediaRemoval:
             if (request.input.empty()) return failure(win::kInvalidParameter);
             unit.removalPrevented = request.input[0] != 0;
+            return failure(0);
+        case scsi::kFsctlLockVolume:
+        case scsi::kFsctlDismountVolume: return failure(0);
+        case scsi::kIoctlEjectMedia:
+            if (unit.imagePath.empty()) return failure(kNotReady);
+            if (unit.removalPrevented) return failure(kMediaLocked);
+            unit.imagePath.clear();
             return failure(0);
         default: return failure(kInvalidFunction);
     }

@@ -65,7 +65,13 @@ std::string readFile(const std::filesystem::path& path) {
 
 std::filesystem::path systemDir() {
     const char* dir = std::getenv("OMBRIX_SYSTEM_DIR");
-    return dir != nullptr ? std::filesystem::path(dir) : std::filesystem::path("system");
+    if (dir != nullptr) return dir;
+    // Test and benchmark programs live beside the build tree's system/ folder.
+    std::error_code error;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    auto beside = self.parent_path().parent_path() / "system";
+    return !error && std::filesystem::is_directory(beside, error) ? beside
+                                                                  : std::filesystem::path("system");
 }
 
 }  // namespace ombrix::test

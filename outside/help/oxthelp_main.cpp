@@ -1,0 +1,113 @@
+// OxtHelp: the helper program of one login session. It logs the session on at the management
+// service, keeps the session's drive letters linked, and serves the session pipe until the
+// session ends or it is told to stop.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "common/names.h"
+#include "oxtlog.h"
+#include "platform/named_mutex.h"
+#include "platform/named_pipe.h"
+#include "platform/session_id.h"
+#include "platform/terminal_sessions.h"
+#include "platform/ui/user_interface.h"
+#include "session_drives.h"
+#include "session_pipe.h"
+#include "session_service.h"
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void onSignal(int) {
+    stopRequested = true;
+}
+
+constexpr const char* kUsage =
+    "Usage: OxtHelp [--help]\n"
+    "The session helper program: started once per login session (by the client library when\n"
+    "a program needs it), it logs the session on at the management service, links the session's\n"
+    "virtual drive letters and serves the session pipe OMX_TS_SESSION<sid>. It ends when the\n"
+    "session is logged off or on SIGTERM. A second start in the same session ends at once.\n";
+
+bool sessionLoggedOn(uint32_t session) {
+    if (session == 0) return true;  // the services' session has no log-off
+    ombrix::wts::SessionInfo info;
+    return ombrix::wts::querySession(session, info) == 0;
+}
+
+// The administrator's texts are shown in their own thread, so the pipe keeps answering.
+void showMessage(const std::string& text) {
+    std::thread([text] {
+        ombrix::ui::userInterface().messageBox("Ombrix TS", text, ombrix::ui::Icon::Information,
+                                               ombrix::ui::Buttons::Ok, {.topMost = true});
+    }).detach();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "OxtHelp: unknown argument '%s'\n%s", argv[i], kUsage);
+        return 2;
+    }
+    const uint32_t session = ombrix::platform::currentSessionId();
+    ombrix::platform::NamedMutex mutex(ombrix::names::kHelperMutex);
+    if (mutex.openError() != 0) {
+        std::fprintf(stderr, "OxtHelp: cannot create the helper mutex (error %d)\n",
+                     mutex.openError());
+        return 1;
+    }
+    using Wait = ombrix::platform::NamedMutex::WaitResult;
+    Wait wait = mutex.lock(0);
+    if (wait != Wait::Acquired && wait != Wait::Abandoned) return 0;  // the session has a helper
+
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    char pipeName[64];
+    std::snprintf(pipeName, sizeof pipeName, ombrix::names::kSessionPipe, session);
+    int error = 0;
+    auto pipe = ombrix::platform::NamedPipeServer::create(pipeName, 5, error);
+    if (!pipe) {
+        OXTLog(3, "OxtHelp: cannot create %s, error %d", pipeName, error);
+        std::fprintf(stderr, "OxtHelp: cannot create the pipe %s (error %d)\n", pipeName, error);
+        return 1;
+    }
+    if (!ombrix::helper::logOnSession(session)) {
+        OXTLog(3, "OxtHelp: session %u could not be logged on at the service", session);
+    }
+    ombrix::helper::prepareDrives(session);
+    OXTLog(0, "OxtHelp: serving %s", pipeName);
+
+    ombrix::helper::SessionPipeHandler handler(session, showMessage);
+    while (!stopRequested && sessionLoggedOn(session)) {
+        auto connection = pipe->accept(500, error);
+        if (!connection) continue;
+        CMountRequest record;
+        size_t size = 0;
+        if (connection->read(record.bytes(), sizeof record, size, 1000) != 0 ||
+            size != sizeof record) {
+            continue;  // a record of the wrong size gets no reply
+        }
+        handler.handle(record);
+        connection->write(record.bytes(), sizeof record);
+    }
+    OXTLog(0, "OxtHelp: session %u ends", session);
+    mutex.unlock();
+    return 0;
+}

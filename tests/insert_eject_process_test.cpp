@@ -1,0 +1,372 @@
+// Inserts and ejects through the whole chain: the client library in this process (acting for one
+// session or another), the session helper programs, the management service and the driver
+// stand-in, each a process of its own in a temporary machine root.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "common/image_writer.h"
+#include "common/names.h"
+#include "common/oxtcomm.h"
+#include "common/oxtcomm_disc.h"
+#include "common/oxtcomm_drives.h"
+#include "common/sample_images.h"
+#include "outside/env/oxtenv.h"
+#include "oxthelp.h"
+#include "platform/message_bus.h"
+#include "platform/named_pipe.h"
+#include "platform/object_manager.h"
+#include "platform/terminal_sessions.h"
+#include "platform/ui/user_interface.h"
+#include "profiles/profile.h"
+#include "service/miniport_client.h"
+#include "service/mountrequest.h"
+#include "support/echo_pipe.h"
+#include "support/program.h"
+#include "support/temp_root.h"
+#include "support/wait_for.h"
+
+namespace {
+
+using ombrix::test::EchoPipe;
+using ombrix::test::Program;
+using ombrix::test::waitFor;
+
+CMountRequest callPipe(const std::string& pipe, const CMountRequest& sent) {
+    CMountRequest reply;
+    size_t read = 0;
+    int rc = ombrix::platform::callNamedPipe(".", pipe, sent.bytes(), sizeof sent, reply.bytes(),
+                                             sizeof reply, read, 3000);
+    if (rc != 0 || read != sizeof reply) reply.m_request = 9999;
+    return reply;
+}
+
+CMountRequest record(int32_t code, uint32_t session = 0, const std::string& text = "",
+                     uint32_t data = 0) {
+    CMountRequest r;
+    r.m_request = code;
+    r.m_sessionId = session;
+    r.m_dwData = data;
+    r.setText(text);
+    return r;
+}
+
+std::string sessionPipe(uint32_t session) {
+    return "OMX_TS_SESSION" + std::to_string(session);
+}
+
+// Everybody may insert, eject and choose drive letters.
+void grantEveryone(uint32_t rights) {
+    CProfileList list;
+    CProfile profile;
+    profile.name = "all";
+    profile.rights = rights;
+    ASSERT_TRUE(profile.security.BuildFromMembers({{ombrix::profiles::Sid::Everyone(), false}}));
+    list.Profiles().push_back(std::move(profile));
+    std::string bytes;
+    ASSERT_EQ(list.Save(bytes), 0);
+    ASSERT_TRUE(EnvLoadSecurity(bytes.data(), static_cast<int>(bytes.size())));
+}
+
+class InsertEject : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : {"a.om4", "b.om4"}) {
+            ombrix::samples::writeImage(root / name, ombrix::samples::makeHeader(name));
+        }
+        ombrix::samples::writeImage(root / "secret.om4",
+                                    ombrix::samples::makeHeader("Secret disc", "sesame"));
+        grantEveryone(4 | 8);
+        driver = std::make_unique<Program>(
+            "oxtmpdrv", std::vector<std::string>{"--units", "4", "--no-fuse"}, root / "driver.txt");
+        ASSERT_TRUE(waitFor([] { return CMiniport::FindPort() >= 0; }));
+        service = std::make_unique<Program>("Oxtserv", std::vector<std::string>{"-d"},
+                                            root / "service.txt");
+        ASSERT_TRUE(waitFor([] {
+            CMountRequest units = callPipe(ombrix::names::kServicePipe, record(7));
+            return units.m_request == 7 && units.m_dwData > 0;
+        }));
+        for (uint32_t sid : {1u, 2u}) {
+            ASSERT_EQ(ombrix::wts::logOn(sid, "user" + std::to_string(sid)), 0);
+            std::string home = (root / ("home" + std::to_string(sid))).string();
+            helpers.push_back(std::make_unique<Program>(
+                "OxtHelp", std::vector<std::string>{}, root / ("helper" + std::to_string(sid)),
+                sid == 1 ? "1" : "2",
+                std::vector<std::pair<std::string, std::string>>{{"HOME", home}}));
+            ASSERT_TRUE(
+                waitFor([sid] { return callPipe(sessionPipe(sid), record(29)).m_request == 29; }));
+        }
+        actAs(1);
+    }
+    void TearDown() override {
+        helpers.clear();
+        if (service) service->stop(SIGINT);
+        unsetenv("OMBRIX_SESSION");
+        unsetenv("OMBRIX_UI_RECORD");
+        unsetenv("OMBRIX_UI_ANSWERS");
+    }
+
+    void actAs(uint32_t session) { setenv("OMBRIX_SESSION", std::to_string(session).c_str(), 1); }
+    std::string image(const char* name) { return (root / name).string(); }
+
+    // Where the session's letter points, as the session sees it.
+    std::string link(uint32_t session, char letter) {
+        std::string target;
+        ombrix::objmgr::queryDosDevice(std::string(1, letter) + ":", target, session);
+        return target;
+    }
+    // The image the service's unit holds and how many sessions use it.
+    std::pair<std::string, uint32_t> unit(int number) {
+        CMountRequest r = callPipe(ombrix::names::kServicePipe, record(4, 0, "", number));
+        return {std::string(r.text()), r.m_dwData};
+    }
+    // How many units hold the image (each with one session).
+    int unitsHolding(const std::string& path) {
+        int count = 0;
+        for (int n = 1; n <= 4; ++n)
+            count += unit(n) == std::make_pair(path, 1u) ? 1 : 0;
+        return count;
+    }
+    std::string recorded(char letter) {
+        char value[512] = "";
+        EnvGetUserValue((std::string("OMX_Drive_") + letter).c_str(), value, sizeof value);
+        return value;
+    }
+
+    ombrix::test::TempRoot root;
+    EchoPipe net{ombrix::names::kNetPipe};  // confirms every shared insert's password
+    std::unique_ptr<Program> driver;
+    std::unique_ptr<Program> service;
+    std::vector<std::unique_ptr<Program>> helpers;
+};
+
+TEST_F(InsertEject, InsertSharesUnitsAcrossSessionsAndEjectFreesThem) {
+    ASSERT_EQ(OMXInsert('E', image("a.om4").c_str(), "", 1, 5, 0), 0);
+    EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom1");
+    EXPECT_EQ(recorded('E'), image("a.om4"));
+    EXPECT_EQ(unit(1), std::make_pair(image("a.om4"), 1u));
+    char mounted[300] = "";
+    ASSERT_TRUE(OMXGetMountedFileFromDrive('E', mounted, sizeof mounted));
+    EXPECT_EQ(std::string(mounted), image("a.om4"));
+    EXPECT_EQ(OMXGetMountDrive(image("a.om4").c_str()), 'E');
+
+    actAs(2);
+    ASSERT_EQ(OMXInsert('F', image("a.om4").c_str(), "", 1, 5, 0), 0);
+    EXPECT_EQ(link(2, 'F'), "\\Device\\CdRom1");
+    EXPECT_EQ(unit(1).second, 2u);
+    EXPECT_EQ(OMXGetMountDrive(image("a.om4").c_str()), 'F');  // each session its own record
+
+    // The user's folder of drive links reaches the session's drive.
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink(root / "home2" / "OmbrixDrives" / "F", error),
+              ombrix::objmgr::dosDevicesFolder(2) / "F:");
+
+    actAs(1);
+    ASSERT_EQ(OMXEject('E'), 0);
+    EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom0");  // the empty device
+    EXPECT_EQ(recorded('E'), "");
+    EXPECT_EQ(unit(1), std::make_pair(image("a.om4"), 1u));  // session 2 still uses it
+    ASSERT_TRUE(OMXGetMountedFileFromDrive('E', mounted, sizeof mounted));
+    EXPECT_EQ(std::string(mounted), "");
+
+    actAs(2);
+    ASSERT_EQ(OMXEject('F'), 0);
+    EXPECT_EQ(unit(1), std::make_pair(std::string(), 0u));
+}
+
+TEST_F(InsertEject, ADriveIsEmptiedFirstAndAnImageMovesBetweenDrives) {
+    ASSERT_EQ(OMXInsert('E', image("a.om4").c_str(), "", 1, 5, 0), 0);
+    ASSERT_EQ(OMXInsert('E', image("b.om4").c_str(), "", 1, 5, 0), 0);
+    EXPECT_EQ(recorded('E'), image("b.om4"));
+    EXPECT_EQ(unitsHolding(image("a.om4")), 0);  // a.om4 left its unit first
+    EXPECT_EQ(unitsHolding(image("b.om4")), 1);
+
+    // The same image into F: leaves E: first.
+    ASSERT_EQ(OMXInsert('F', image("b.om4").c_str(), "", 1, 5, 0), 0);
+    EXPECT_EQ(recorded('E'), "");
+    EXPECT_EQ(recorded('F'), image("b.om4"));
+    EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom0");
+    EXPECT_EQ(unitsHolding(image("b.om4")), 1);
+}
+
+TEST_F(InsertEject, RefusalsChangeNothing) {
+    ASSERT_EQ(OMXInsert('E', image("a.om4").c_str(), "", 1, 5, 0), 0);
+
+    EXPECT_EQ(OMXInsert('E', image("missing.om4").c_str(), "", 1, 5, 0), 5);
+    EXPECT_EQ(OMXInsert('E', nullptr, "", 1, 5, 0), 18);
+    EXPECT_EQ(OMXInsert('Q', image("b.om4").c_str(), "", 1, 5, 0), 14);  // not a session drive
+    EXPECT_EQ(recorded('E'), image("a.om4"));
+
+    grantEveryone(8);  // no right to insert and eject
+    EXPECT_EQ(OMXInsert('F', image("b.om4").c_str(), "", 1, 5, 0), 600);
+    EXPECT_EQ(OMXEject('E'), 600);
+    EXPECT_EQ(unit(1), std::make_pair(image("a.om4"), 1u));
+    EXPECT_EQ(unit(2).first, "");
+    // The administration tool's player needs no right.
+    EXPECT_EQ(OMXEjectPlayer('E'), 0);
+    EXPECT_EQ(unit(1).first, "");
+}
+
+TEST_F(InsertEject, CatalogueInsertAsksForThePasswordAndRunsTheProgram) {
+    auto answers = root / "answers.txt";
+    auto boxes = root / "boxes.txt";
+    ombrix::test::writeFile(answers, "cancel\npassword:wrong\nok\npassword:sesame\n");
+    setenv("OMBRIX_UI_RECORD", boxes.c_str(), 1);
+    setenv("OMBRIX_UI_ANSWERS", answers.c_str(), 1);
+
+    // A program that writes its arguments where the test can see them.
+    auto script = root / "program.sh";
+    ombrix::test::writeFile(script,
+                            "#!/bin/sh\necho \"$@\" > \"" + (root / "ran.txt").string() + "\"\n");
+    ::chmod(script.c_str(), 0755);
+    EnvSetGlobalValue("OMXIndexHi", "3");
+    std::string entry = image("secret.om4") + "|" + script.string() + "||0|0|0|0|Secret disc";
+    EnvSetGlobalValue("OMXImage_0003", entry.c_str());
+
+    EXPECT_EQ(OMXInsertIndex('e', 3), 8);  // cancelled
+    EXPECT_EQ(recorded('E'), "");
+    EXPECT_EQ(unit(1).first, "");
+
+    EXPECT_EQ(OMXInsertIndex('e', 3), 0);
+    EXPECT_EQ(recorded('E'), image("secret.om4"));
+    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(root / "ran.txt"); }));
+    EXPECT_EQ(OMXGetDriveIndex('E'), 3);
+    // Three prompts for the disc's description, and the wrong password told in between.
+    EXPECT_EQ(ombrix::test::readFile(boxes),
+              "Ombrix TS\tpassword\tSecret disc\n"
+              "Ombrix TS\tpassword\tSecret disc\n"
+              "Ombrix TS\twarning\tThe password for 'Secret disc' is invalid!\n"
+              "Ombrix TS\tpassword\tSecret disc\n");
+
+    EXPECT_EQ(OMXInsertIndex('F', 42), 515);  // no such entry: nothing is inserted
+    EXPECT_EQ(recorded('F'), "");
+}
+
+TEST_F(InsertEject, LostSessionRecordIsRebuiltFromTheDrives) {
+    ASSERT_EQ(OMXInsert('G', image("b.om4").c_str(), "", 1, 5, 0), 0);
+    EnvSetUserValue("OMX_Drive_G", "");
+    EXPECT_EQ(OMXGetDriveIndex('G'), 0);  // an image the session did not record
+    OMXCheckMountedDrives();
+    EXPECT_EQ(recorded('G'), image("b.om4"));
+    EXPECT_EQ(OMXGetDriveIndex('G'), -1);  // not catalogued
+}
+
+TEST_F(InsertEject, AnalogAudioIsToldByTheImageInTheDrive) {
+    // A disc of one audio track and one data track, laid out by hand.
+    ombrix::image::ContainerSpec spec;
+    spec.description = "Mixed disc";
+    spec.tracks.push_back({ombrix::image::kAudioTrack, 0, 0, 1000, (root / "t1.wav").string()});
+    spec.tracks.push_back({ombrix::image::kDataTrack, 0, 1000, 1100, ""});
+    spec.trackList = {{0x10, 1, 0}, {0x14, 2, 1000}};
+    spec.leadOut = 1100;
+    ASSERT_EQ(ombrix::image::writeContainer(image("mixed.om4"), spec), 0);
+
+    EXPECT_EQ(OMXIsAnalogAudio('E'), 0);  // empty drive
+    ASSERT_EQ(OMXInsert('E', image("mixed.om4").c_str(), "", 1, 5, 0), 0);
+    ASSERT_EQ(OMXInsert('F', image("a.om4").c_str(), "", 1, 5, 0), 0);
+    EXPECT_EQ(OMXIsAnalogAudio('E'), 1);
+    EXPECT_EQ(OMXIsAnalogAudio('F'), 0);
+}
+
+TEST_F(InsertEject, SessionPipeServesTheAdministrationRequests) {
+    ombrix::platform::BusListener listener(2);
+    CMountRequest insert = record(1, 2, image("a.om4"), 'F');
+    CMountRequest reply = callPipe(sessionPipe(2), insert);
+    EXPECT_EQ(reply.m_request, 1);
+    EXPECT_EQ(reply.m_dwData, 0u);
+    EXPECT_EQ(reply.text(), "\\Device\\CdRom1");
+    auto message = listener.receive(2000);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->name, "MSG_OXTNOTIFY_INSERT");
+    EXPECT_EQ(message->lParam, 'F');
+
+    EXPECT_EQ(callPipe(sessionPipe(2), record(16)).text(), "F|1|");
+    reply = callPipe(sessionPipe(2), record(22, 0, "", 'F'));
+    EXPECT_EQ(reply.m_sessionId, 2u);
+    EXPECT_EQ(reply.m_dwData, 1u);
+    EXPECT_EQ(reply.text(), image("a.om4"));
+    reply = callPipe(sessionPipe(2), record(22, 0, "", 'X'));
+    EXPECT_EQ(reply.m_dwData, 0u);
+    EXPECT_EQ(reply.text(), "");
+    EXPECT_EQ(callPipe(sessionPipe(2), record(29)).text(), "EFG");
+
+    // A refused insert answers -19 with the code.
+    reply = callPipe(sessionPipe(2), record(1, 2, image("missing.om4"), 'E'));
+    EXPECT_EQ(reply.m_request, -19);
+    EXPECT_EQ(reply.m_dwData, 4u);
+
+    // New letters: the dropped drive is emptied and its link goes.
+    reply = callPipe(sessionPipe(2), record(23, 0, "hi", 0));
+    EXPECT_EQ(reply.m_request, 23);
+    EXPECT_EQ(link(2, 'F'), "");
+    EXPECT_EQ(link(2, 'H'), "\\Device\\CdRom0");
+    EXPECT_EQ(unit(1).first, "");
+    EXPECT_EQ(callPipe(sessionPipe(2), record(23, 0, "H1", 0)).m_request, -19);
+
+    ombrix::platform::BusListener second(2);
+    CMountRequest added = record(42);
+    added.setText("5001|5007|");
+    EXPECT_EQ(callPipe(sessionPipe(2), added).m_request, 42);
+    for (int64_t index : {5001, 5007}) {
+        std::optional<ombrix::platform::BusMessage> m;
+        do {
+            m = second.receive(2000);
+        } while (m && m->name != "MSG_OXTNOTIFY_IMAGEADDED");
+        ASSERT_TRUE(m);
+        EXPECT_EQ(m->lParam, index);
+    }
+}
+
+TEST_F(InsertEject, HelperStartsOnDemandAndOnlyOncePerSession) {
+    EnvSetGlobalValue("OMXHomePath",
+                      (ombrix::test::systemDir().parent_path().string() + "/").c_str());
+    actAs(1);
+    EXPECT_EQ(OMXCheckOMXPlay(), 1);  // already running
+    ASSERT_EQ(ombrix::wts::logOn(5, "user5"), 0);
+    actAs(5);
+    EXPECT_EQ(OMXCheckOMXPlay(), 1);  // started from the installation's system folder
+    EXPECT_TRUE(waitFor([] { return callPipe(sessionPipe(5), record(29)).m_request == 29; }));
+    EXPECT_EQ(OMXInsert('E', image("b.om4").c_str(), "", 1, 5, 0), 0);
+    // Logging the session off ends its helper.
+    ASSERT_EQ(ombrix::wts::logOff(5), 0);
+    EXPECT_TRUE(waitFor([] { return callPipe(sessionPipe(5), record(29)).m_request == 9999; }));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PhysicalDrive, EjectTakesTheMediumOutOnce) {
+    ombrix::test::TempRoot root;
+    Program physical{
+        "oxtmpdrv",
+        {"--port", "1", "--units", "1", "--first-device", "6", "--driver", "atapi", "--no-fuse"},
+        root / "physical.txt"};
+    CMiniport port;
+    ASSERT_TRUE(waitFor([&] { return port.Open(1); }));
+    ombrix::samples::writeImage(root / "disc.om4", ombrix::samples::makeHeader("disc"));
+    CDriveInfo unit;
+    unit.number = 6;
+    ASSERT_TRUE(waitFor([&] { return port.Insert(unit, (root / "disc.om4").string(), "") == 0; }));
+    ASSERT_EQ(ombrix::objmgr::defineDosDevice(ombrix::objmgr::kRawTargetPath,
+                                              "D:", "\\Device\\CdRom6", 0),
+              0);
+    ombrix::platform::BusListener listener;
+    EXPECT_EQ(OMXEjectPhysicalDrive('D'), 1);
+    std::string held = "?";
+    ASSERT_TRUE(port.QueryImage(unit, held));
+    EXPECT_EQ(held, "");
+    auto message = listener.receive(2000);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->name, "SHCNE_MEDIAREMOVED");
+    EXPECT_EQ(message->lParam, 'D');
+
+    EXPECT_EQ(OMXEjectPhysicalDrive('D'), 0);  // no medium left
+    EXPECT_EQ(OMXEjectPhysicalDrive('Y'), 0);  // no such drive
+}
+
+}  // namespace
