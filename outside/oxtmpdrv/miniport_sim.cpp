@@ -120,6 +120,7 @@ std::vector<unsigned char> Miniport::handleUnit(size_t index, const unsigned cha
             if (unit.imagePath.empty()) return failure(kNotReady);
             if (unit.removalPrevented) return failure(kMediaLocked);
             unit.imagePath.clear();
+            if (mediaChanged_) mediaChanged_(unit);
             return failure(0);
         default: return failure(kInvalidFunction);
     }
