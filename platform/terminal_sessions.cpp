@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -11,7 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/machine_root.h"
 #include "platform/session_id.h"
@@ -83,6 +86,25 @@ bool parseId(const std::string& text, uint32_t& out) {
 
 }  // namespace
 
+namespace {
+
+// Creates `folder` and, when root logs a session on, gives it to the session's account.
+void handToUser(const fs::path& folder, std::string_view user) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec || ::geteuid() != 0) return;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* account = nullptr;
+    std::string name(user);
+    if (::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &account) == 0 &&
+        account != nullptr) {
+        (void)!::chown(folder.c_str(), account->pw_uid, account->pw_gid);
+    }
+}
+
+}  // namespace
+
 int logOn(uint32_t session, std::string_view user) {
     if (user.empty() || user.size() > kMaxUserName || user.find('\n') != std::string_view::npos ||
         user.find('\0') != std::string_view::npos) {
@@ -94,7 +116,12 @@ int logOn(uint32_t session, std::string_view user) {
     if (ec) return win::kAccessDenied;
     int rc = writeAtomically(folder / "user", std::string(user) + "\n");
     if (rc == 0) rc = writeAtomically(folder / "state", std::to_string(kActive) + "\n");
-    if (rc == 0) announce(".logon-", session);
+    if (rc == 0) {
+        // The session's user links its drive letters and listens for messages in these folders.
+        for (const char* own : {"DosDevices", "windows"})
+            handToUser(folder / own, user);
+        announce(".logon-", session);
+    }
     return rc;
 }
 

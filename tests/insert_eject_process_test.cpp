@@ -96,7 +96,9 @@ class InsertEject : public ::testing::Test {
             helpers.push_back(std::make_unique<Program>(
                 "OxtHelp", std::vector<std::string>{}, root / ("helper" + std::to_string(sid)),
                 sid == 1 ? "1" : "2",
-                std::vector<std::pair<std::string, std::string>>{{"HOME", home}}));
+                std::vector<std::pair<std::string, std::string>>{
+                    {"HOME", home},
+                    {"OMBRIX_UI_RECORD", (root / ("boxes" + std::to_string(sid))).string()}}));
             ASSERT_TRUE(
                 waitFor([sid] { return callPipe(sessionPipe(sid), record(29)).m_request == 29; }));
         }
@@ -306,6 +308,14 @@ TEST_F(InsertEject, SessionPipeServesTheAdministrationRequests) {
     EXPECT_EQ(link(2, 'H'), "\\Device\\CdRom0");
     EXPECT_EQ(unit(1).first, "");
     EXPECT_EQ(callPipe(sessionPipe(2), record(23, 0, "H1", 0)).m_request, -19);
+
+    // The administrator's text reaches the user in a box, and the pipe answers at once.
+    CMountRequest note = record(48, 0, "Server restarts at noon");
+    EXPECT_EQ(callPipe(sessionPipe(2), note).m_request, 48);
+    EXPECT_TRUE(waitFor([&] {
+        return ombrix::test::readFile(root / "boxes2") ==
+               "Ombrix TS\tinformation\tServer restarts at noon\n";
+    }));
 
     ombrix::platform::BusListener second(2);
     CMountRequest added = record(42);

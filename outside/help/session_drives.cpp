@@ -50,8 +50,18 @@ void unlink(uint32_t session, char letter) {
     objmgr::defineDosDevice(objmgr::kRemoveDefinition, linkName(letter), "", session);
 }
 
+// The empty device the service published at its start.
+std::string publishedEmptyDevice() {
+    char device[64] = "";
+    EnvGetGlobalValue("OXTEmptyDevice", device, sizeof device);
+    return device;
+}
+
 // The service's empty device, or empty when it has none or cannot be asked.
 std::string emptyDevice(uint32_t session) {
+    if (std::string published = publishedEmptyDevice(); deviceNumber(published) >= 0) {
+        return published;
+    }
     CMountRequest record = sessionRecord(CMountRequest::kEmptyDevice, session);
     if (!callService(record) || record.m_request != CMountRequest::kEmptyDevice) return "";
     return std::string(record.text());
@@ -151,8 +161,11 @@ int unitOfLetter(uint32_t session, char letter) {
 
 bool mountedFile(uint32_t session, char letter, std::string& imagePath) {
     imagePath.clear();
-    int unit = unitOfLetter(session, letter);
-    if (unit < 0) return true;
+    std::string target;
+    if (objmgr::queryDosDevice(linkName(letter), target, session) != 0) return true;
+    int unit = deviceNumber(target);
+    // The empty device never holds an image: no need to ask the service.
+    if (unit < 0 || ombrix::ascii::equalsIgnoreCase(target, publishedEmptyDevice())) return true;
     CMountRequest record = sessionRecord(CMountRequest::kUnitInfo, session);
     record.m_dwData = static_cast<uint32_t>(unit);
     if (!callService(record)) return false;
@@ -165,7 +178,10 @@ bool mountedFile(uint32_t session, char letter, std::string& imagePath) {
 }
 
 int dismountDrive(uint32_t session, char letter) {
-    int unit = unitOfLetter(session, letter);
+    std::string target;
+    objmgr::queryDosDevice(linkName(letter), target, session);
+    int unit = deviceNumber(target);
+    if (unit >= 0 && ombrix::ascii::equalsIgnoreCase(target, publishedEmptyDevice())) return kOk;
     if (unit >= 0) {
         std::string image;
         if (!mountedFile(session, letter, image)) return kCommunicationFailed;
