@@ -77,6 +77,7 @@ class Walker {
     int run();
 
   private:
+    int walk(const uint8_t* descriptor);
     bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
     bool chooseDescriptor(uint8_t* taken);
     void readPathTable(const uint8_t* descriptor);
@@ -220,13 +221,11 @@ void Walker::readDirectory(uint32_t index) {
     }
 }
 
-int Walker::run() {
+int Walker::walk(const uint8_t* descriptor) {
     out_ = FileSystem{};
-    uint8_t descriptor[kSectorBytes];
-    if (!chooseDescriptor(descriptor)) return kWalkNoDescriptor;
+    names_.clear();
     out_.joliet = joliet_;
-    out_.label =
-        joliet_ ? discName(descriptor + 40, 32, true) : discName(descriptor + 40, 32, false);
+    out_.label = discName(descriptor + 40, 32, joliet_);
     while (!out_.label.empty() && out_.label.back() == ' ')
         out_.label.pop_back();
     Node root;
@@ -243,6 +242,24 @@ int Walker::run() {
         if (out_.nodes[i].directory) readDirectory(static_cast<uint32_t>(i));
     }
     return stopped() ? kWalkStopped : kWalkDone;
+}
+
+int Walker::run() {
+    out_ = FileSystem{};
+    uint8_t descriptor[kSectorBytes];
+    if (!chooseDescriptor(descriptor)) return kWalkNoDescriptor;
+    int result = walk(descriptor);
+    if (result == kWalkDone && joliet_ && out_.empty()) {
+        // A Joliet tree that shows nothing: the disc's ISO names may still be readable.
+        uint8_t primary[kSectorBytes];
+        const uint32_t first = source_.firstSector();
+        if (source_.readSector(first < 16 ? 16 : first + 16, primary) == 0 &&
+            std::memcmp(primary + 1, "CD001", 5) == 0 && le16(primary + 128) == kSectorBytes) {
+            joliet_ = false;
+            result = walk(primary);
+        }
+    }
+    return result;
 }
 
 }  // namespace

@@ -83,6 +83,18 @@ TEST(IsoWalk, FoldersFromPathTableFilesFromRecordsAndJolietPreferred) {
     EXPECT_EQ(paths(fs), (std::set<std::string>{"DOCS/", "DOCS/SUB/", "NOEXT", "README.TXT"}));
 }
 
+TEST(IsoWalk, UnreadableJolietTreeFallsBackToIsoNames) {
+    std::string records;
+    dirRecord(records, "FILE.TXT;1", 40, 3);
+    MemoryDisc disc = makeDisc(rootOnlyTable(), records);
+    // The Joliet descriptor's path table and root lie past the end of the disc.
+    descriptor(disc.at(kPvd + 1), 2, 9000, 10, 9001, true);
+    oc::FileSystem fs;
+    ASSERT_EQ(oc::walkFileSystem(disc, fs), oc::kWalkDone);
+    EXPECT_FALSE(fs.joliet);
+    EXPECT_EQ(paths(fs), (std::set<std::string>{"FILE.TXT"}));
+}
+
 TEST(IsoWalk, NoVolumeDescriptorOrWrongBlockSizeShowsNothing) {
     MemoryDisc disc = makeDisc(rootOnlyTable(), "");
     disc.at(kPvd)[1] = 'X';
