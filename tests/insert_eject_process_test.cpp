@@ -26,34 +26,18 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
+#include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
 namespace {
 
+using ombrix::test::callPipe;
 using ombrix::test::EchoPipe;
 using ombrix::test::Program;
+using ombrix::test::record;
 using ombrix::test::waitFor;
-
-CMountRequest callPipe(const std::string& pipe, const CMountRequest& sent) {
-    CMountRequest reply;
-    size_t read = 0;
-    int rc = ombrix::platform::callNamedPipe(".", pipe, sent.bytes(), sizeof sent, reply.bytes(),
-                                             sizeof reply, read, 3000);
-    if (rc != 0 || read != sizeof reply) reply.m_request = 9999;
-    return reply;
-}
-
-CMountRequest record(int32_t code, uint32_t session = 0, const std::string& text = "",
-                     uint32_t data = 0) {
-    CMountRequest r;
-    r.m_request = code;
-    r.m_sessionId = session;
-    r.m_dwData = data;
-    r.setText(text);
-    return r;
-}
 
 std::string sessionPipe(uint32_t session) {
     return "OMX_TS_SESSION" + std::to_string(session);

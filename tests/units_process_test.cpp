@@ -23,6 +23,7 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
+#include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
@@ -30,8 +31,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using ombrix::test::call;
 using ombrix::test::EchoPipe;
 using ombrix::test::Program;
+using ombrix::test::record;
 using ombrix::test::waitFor;
 namespace scsi = ombrix::scsi;
 const char* kEventSource = "Ombrix TS Management";
@@ -40,25 +43,6 @@ std::string global(const std::string& key) {
     char buffer[1024] = {};
     EnvGetGlobalValue(key.c_str(), buffer, sizeof buffer);
     return buffer;
-}
-
-CMountRequest record(int32_t code, uint32_t session, const std::string& text = "",
-                     uint32_t data = 0) {
-    CMountRequest r;
-    r.m_request = code;
-    r.m_sessionId = session;
-    r.m_dwData = data;
-    r.setText(text);
-    return r;
-}
-
-CMountRequest call(const CMountRequest& sent) {
-    CMountRequest reply;
-    size_t read = 0;
-    int rc = ombrix::platform::callNamedPipe(".", ombrix::names::kServicePipe, sent.bytes(),
-                                             sizeof sent, reply.bytes(), sizeof reply, read, 3000);
-    if (rc != 0 || read != sizeof reply) reply.m_request = 9999;
-    return reply;
 }
 
 bool serviceAnswers() {
