@@ -14,17 +14,17 @@
 #include "common/names.h"
 #include "common/oxtcomm_drives.h"
 #include "omxcvt.h"
-#include "outside/env/oxtenv.h"
 #include "outside/oxtmpdrv/disc_mount.h"
 #include "platform/named_pipe.h"
 #include "platform/object_manager.h"
 #include "platform/terminal_sessions.h"
 #include "platform/unique_fd.h"
-#include "profiles/profile.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/disc_fixtures.h"
 #include "support/echo_pipe.h"
+#include "support/grant_rights.h"
+#include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
@@ -34,27 +34,9 @@ namespace t = ombrix::test;
 
 namespace {
 
-CMountRequest callPipe(const std::string& pipe, int32_t code) {
-    CMountRequest sent, reply;
-    sent.m_request = code;
-    size_t read = 0;
-    int rc = ombrix::platform::callNamedPipe(".", pipe, sent.bytes(), sizeof sent, reply.bytes(),
-                                             sizeof reply, read, 3000);
-    if (rc != 0 || read != sizeof reply) reply.m_request = 9999;
-    return reply;
-}
-
-void grantEveryone(uint32_t rights) {
-    CProfileList list;
-    CProfile profile;
-    profile.name = "all";
-    profile.rights = rights;
-    ASSERT_TRUE(profile.security.BuildFromMembers({{ombrix::profiles::Sid::Everyone(), false}}));
-    list.Profiles().push_back(std::move(profile));
-    std::string bytes;
-    ASSERT_EQ(list.Save(bytes), 0);
-    ASSERT_TRUE(EnvLoadSecurity(bytes.data(), static_cast<int>(bytes.size())));
-}
+using t::callPipe;
+using t::grantEveryone;
+using t::record;
 
 // Reads `path` in a child process running as an unprivileged account (another user than the
 // driver's); "<denied>" when that fails.
@@ -110,7 +92,7 @@ class SessionDisc : public ::testing::Test {
         service = std::make_unique<t::Program>("Oxtserv", std::vector<std::string>{"-d"},
                                                root / "service.txt");
         ASSERT_TRUE(t::waitFor([] {
-            CMountRequest units = callPipe(ombrix::names::kServicePipe, 7);
+            CMountRequest units = callPipe(ombrix::names::kServicePipe, record(7));
             return units.m_request == 7 && units.m_dwData > 0;
         }));
         for (uint32_t sid : {1u, 2u}) {
@@ -121,7 +103,7 @@ class SessionDisc : public ::testing::Test {
                 sid == 1 ? "1" : "2",
                 std::vector<std::pair<std::string, std::string>>{{"HOME", home}}));
             ASSERT_TRUE(t::waitFor([sid] {
-                return callPipe("OMX_TS_SESSION" + std::to_string(sid), 29).m_request == 29;
+                return callPipe("OMX_TS_SESSION" + std::to_string(sid), record(29)).m_request == 29;
             }));
         }
         actAs(1);
