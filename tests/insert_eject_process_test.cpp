@@ -34,10 +34,9 @@
 
 namespace {
 
-using ombrix::test::grantEveryone;
-
 using ombrix::test::callPipe;
 using ombrix::test::EchoPipe;
+using ombrix::test::grantEveryone;
 using ombrix::test::Program;
 using ombrix::test::record;
 using ombrix::test::waitFor;
