@@ -42,7 +42,8 @@ cat "$root/home/OXTLog.log" 2>/dev/null || echo "(empty)"
 
 echo
 echo "== the driver stand-in and the management service"
-"$bin/oxtmpdrv" --units 4 --port 2 --no-fuse > "$root/oxtmpdrv.out" &
+# The units show the discs' files through FUSE where this machine allows it.
+"$bin/oxtmpdrv" --units 4 --port 2 > "$root/oxtmpdrv.out" 2> "$root/oxtmpdrv.err" &
 driver=$!
 # The service looks for the driver's port once, at start: wait until the driver has registered it.
 for _ in $(seq 50); do
@@ -80,3 +81,25 @@ fi
 for unit in 0 1 2 3; do
   echo "unit $unit: $("$bin/oxtpipe" 4 --data $unit | tr '\n' ' ')"
 done
+
+echo
+echo "== a disc's files: made with xorriso and omxcvt, listed with omxcontents, read in its unit"
+if command -v xorriso >/dev/null 2>&1; then
+  mkdir -p "$root/disc/docs"
+  echo "Welcome to the demo disc." > "$root/disc/README.txt"
+  seq 1 5 | sed 's/^/line /' > "$root/disc/docs/lines.txt"
+  xorriso -as mkisofs -J -V DEMO_DISC -o "$root/pool/demo.iso" "$root/disc" >/dev/null 2>&1
+  "$bin/omxcvt" --quiet --storage deflate --output "$root/pool/images/demo.om4" "$root/pool/demo.iso"
+  disc="$root/pool/images/demo.om4"
+  "$bin/omxcontents" list "$disc"
+  device=$("$bin/oxtpipe" 1 --session 3 --text "$disc" | sed -n 's/^text .*CdRom//p')
+  folder="$root/Device/CdRom$device"
+  if mountpoint -q "$folder" 2>/dev/null; then
+    echo "bob inserted it into unit $device; ls -R $folder:"
+    ls -R "$folder"
+    echo "cat README.txt: $(cat "$folder/README.txt")"
+  else
+    echo "unit $device holds the disc; this machine shows no disc files:"
+    cat "$root/oxtmpdrv.err"
+  fi
+fi
