@@ -172,3 +172,26 @@ TEST_F(SessionDisc, InsertedDiscIsReadThroughTheSessionsDrives) {
 }
 
 }  // namespace
+
+namespace {
+
+// The command-line program inserts for its session; the session's user then reads the disc.
+TEST_F(SessionDisc, CommandLineInsertThenTheSessionsUserReadsThroughE) {
+    if (!fs::exists(t::systemDir() / "oxtcmd")) GTEST_SKIP() << "oxtcmd is not built";
+    const std::vector<std::pair<std::string, std::string>> environment = {
+        {"HOME", (root / "home1").string()},
+        {"OMBRIX_UI_RECORD", (root / "boxes.txt").string()},
+        {"QT_QPA_PLATFORM", "offscreen"}};
+    t::Program insert("oxtcmd", {"/Q", "/I", image, "E:"}, root / "oxtcmd.txt", "1", environment);
+    insert.wait();
+    EXPECT_EQ(t::readFile(drive(1, 'E') / "readme.txt"), "hello\n");
+    EXPECT_EQ(readAsOtherUser(drive(1, 'E') / "one/exact.bin"), std::string(4 * 2048, 'e'));
+    EXPECT_EQ(t::readFile(root / "home1/OmbrixDrives/E/one/mixed.bin"),
+              t::readFile(root / "src/one/mixed.bin"));
+
+    t::Program eject("oxtcmd", {"/Q", "/E", "E:"}, root / "oxtcmd2.txt", "1", environment);
+    eject.wait();
+    EXPECT_FALSE(fs::exists(drive(1, 'E') / "readme.txt"));
+}
+
+}  // namespace
