@@ -71,8 +71,8 @@ std::vector<uint8_t> readBytes(SectorSource& source, uint32_t sector, uint32_t l
 
 class Walker {
   public:
-    Walker(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop)
-        : source_(source), out_(out), stop_(stop) {}
+    Walker(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop, uint64_t budget)
+        : source_(source), out_(out), stop_(stop), budget_(budget), initialBudget_(budget) {}
 
     int run();
 
@@ -90,6 +90,8 @@ class Walker {
     // Names already used in each folder, so a lookup by name finds one node.
     std::vector<std::unordered_set<std::string>> names_;
     bool joliet_ = false;
+    uint64_t budget_;  // bytes the walk may still read
+    uint64_t initialBudget_;
 };
 
 bool Walker::chooseDescriptor(uint8_t* taken) {
@@ -125,8 +127,10 @@ bool Walker::addChild(uint32_t parent, Node&& child) {
 // Folders in path-table order. A record's parent must come before it, which makes the tree free
 // of loops; records naming another parent, and their descendants, are left out.
 void Walker::readPathTable(const uint8_t* d) {
-    uint32_t size = std::min(le32(d + 132), kMaxPathTableBytes);
+    uint32_t size = static_cast<uint32_t>(
+        std::min<uint64_t>(std::min(le32(d + 132), kMaxPathTableBytes), budget_));
     std::vector<uint8_t> table = readBytes(source_, le32(d + 140), size);
+    budget_ -= table.size();
     std::vector<long> nodeOfNumber;  // path-table number - 1 -> node, -1 when left out
     size_t at = 0;
     while (at < table.size() && !stopped()) {
@@ -164,13 +168,21 @@ void Walker::readPathTable(const uint8_t* d) {
 // length of the records; its subfolders come from the path table.
 void Walker::readDirectory(uint32_t index) {
     const uint32_t extent = out_.nodes[index].data.front().sector;
+    if (budget_ < kSectorBytes) return;
     std::vector<uint8_t> head = readBytes(source_, extent, kSectorBytes);
+    budget_ -= head.size();
     if (head.size() < kRecordHead + 1 || head[0] < kRecordHead + 1) return;
     const uint32_t length = std::min(le32(head.data() + 10), kMaxDirectoryBytes);
     out_.nodes[index].size = length;
     out_.nodes[index].modified = recordTime(head.data() + 18);
-    std::vector<uint8_t> records =
-        length <= kSectorBytes ? std::move(head) : readBytes(source_, extent, length);
+    std::vector<uint8_t> records;
+    if (length <= kSectorBytes) {
+        records = std::move(head);
+    } else {
+        const uint64_t more = std::min<uint64_t>(length - kSectorBytes, budget_);
+        records = readBytes(source_, extent, static_cast<uint32_t>(kSectorBytes + more));
+        budget_ -= records.size() - std::min<size_t>(records.size(), kSectorBytes);
+    }
     records.resize(std::min<size_t>(records.size(), length));
 
     size_t at = 0;
@@ -223,6 +235,7 @@ void Walker::readDirectory(uint32_t index) {
 
 int Walker::walk(const uint8_t* descriptor) {
     out_ = FileSystem{};
+    budget_ = initialBudget_;
     names_.clear();
     out_.joliet = joliet_;
     out_.label = discName(descriptor + 40, 32, joliet_);
@@ -264,8 +277,9 @@ int Walker::run() {
 
 }  // namespace
 
-int walkFileSystem(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop) {
-    return Walker(source, out, stop).run();
+int walkFileSystem(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop,
+                   uint64_t readBudget) {
+    return Walker(source, out, stop, readBudget).run();
 }
 
 std::string discName(const uint8_t* bytes, size_t length, bool joliet) {

@@ -67,6 +67,8 @@ int readFileBytes(SectorSource& track, const std::vector<Extent>& extents, uint6
 constexpr size_t kMaxNodes = 1u << 21;
 constexpr uint32_t kMaxPathTableBytes = 64u << 20;
 constexpr uint32_t kMaxDirectoryBytes = 64u << 20;
+// Bytes of path table and directory records one walk reads at most; folders beyond show no files.
+constexpr uint64_t kMaxWalkBytes = 512ull << 20;
 
 // Results of the walk.
 enum WalkResult : int {
@@ -78,7 +80,8 @@ enum WalkResult : int {
 // Walks the file system of the track behind `source`. `stop` (may be null) is looked at between
 // folders. Folders come from the path table, their files from their directory records; folders
 // whose records cannot be read show without files.
-int walkFileSystem(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop = nullptr);
+int walkFileSystem(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop = nullptr,
+                   uint64_t readBudget = kMaxWalkBytes);
 
 // Names as stored on disc, made fit for a folder listing: Joliet names from UCS-2 (UTF-16), ISO
 // names as they are; the version suffix ";n" and a trailing "." of a name without extension are

@@ -196,6 +196,27 @@ TEST(IsoWalk, ExtentsPastTheTrackAndBrokenRecordsShowWhatIsReadable) {
               (std::set<std::string>{"GOOD", "GONE/", "HUGE/", "HUGE/INHUGE", "BROKEN/"}));
 }
 
+TEST(IsoWalk, ManyFoldersSharingOneHugeExtentCannotMakeTheWalkReadWithoutEnd) {
+    std::string table;
+    pathRecord(table, std::string(1, '\0'), kRoot, 1);
+    for (int i = 0; i < 200; ++i)
+        pathRecord(table, "D" + std::to_string(i), 23, 1);
+    std::string records;
+    dirRecord(records, "FIRST;1", 40, 1);
+    MemoryDisc disc = makeDisc(table, records);
+    std::string huge = folderStart(23, 0xFFFFFFFF);  // 41 sectors up to the end of the disc
+    dirRecord(huge, "F;1", 40, 1);
+    put(disc, 23, huge);
+    oc::FileSystem fs;
+    ASSERT_EQ(oc::walkFileSystem(disc, fs, nullptr, 1u << 20), oc::kWalkDone);
+    // About a megabyte was read: a dozen folders show their file, the others none.
+    EXPECT_LT(disc.reads, 600u);
+    EXPECT_EQ(fs.nodes[fs.find("FIRST")].size, 1u);
+    EXPECT_GT(fs.find("D0/F"), 0);
+    EXPECT_LT(fs.find("D199/F"), 0);
+    EXPECT_GT(fs.find("D199"), 0);
+}
+
 TEST(IsoWalk, FileInSeveralExtentsReadsWhole) {
     std::string records;
     dirRecord(records, "BIG;1", 40, 2 * kSectorBytes, 0x80);
