@@ -25,8 +25,11 @@ std::string languageCode() {
 
 }  // namespace
 
-LanguageResources::LanguageResources(std::string module, int expectedVersion)
-    : module_(std::move(module)), expectedVersion_(expectedVersion) {}
+LanguageResources::LanguageResources(std::string module, int expectedVersion,
+                                     std::function<void()> wrongVersionNotice)
+    : module_(std::move(module)),
+      expectedVersion_(expectedVersion),
+      wrongVersionNotice_(std::move(wrongVersionNotice)) {}
 
 LanguageResources::~LanguageResources() {
     if (library_ != nullptr) ::dlclose(library_);
@@ -48,6 +51,10 @@ void LanguageResources::load() {
     auto getString = reinterpret_cast<int (*)(int, char*, int)>(::dlsym(library, "GetLGString"));
     if (version == nullptr || getString == nullptr || version() != expectedVersion_) {
         ::dlclose(library);
+        if (wrongVersionNotice_) {
+            wrongVersionNotice_();
+            return;
+        }
         ui::userInterface().messageBox("Ombrix TS", kWrongVersion, ui::Icon::Information,
                                        ui::Buttons::Ok, {});
         return;

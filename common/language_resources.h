@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,10 +13,11 @@ namespace ombrix::strings {
 //   int GetLGVersion(void);
 //   int GetLGString(int id, char* buffer, int size);   // length, 0 when it has no such text
 // and is used only when its version is the one the program expects; otherwise a notice is shown
-// once and the built-in texts stay. Loaded on first use.
+// once (the program's own, when it gives one) and the built-in texts stay. Loaded on first use.
 class LanguageResources {
   public:
-    LanguageResources(std::string module, int expectedVersion);
+    LanguageResources(std::string module, int expectedVersion,
+                      std::function<void()> wrongVersionNotice = {});
     ~LanguageResources();
     LanguageResources(const LanguageResources&) = delete;
     LanguageResources& operator=(const LanguageResources&) = delete;
@@ -29,6 +31,7 @@ class LanguageResources {
 
     std::string module_;
     int expectedVersion_;
+    std::function<void()> wrongVersionNotice_;
     std::once_flag loaded_;
     void* library_ = nullptr;
     int (*getString_)(int, char*, int) = nullptr;

@@ -42,6 +42,9 @@ constexpr int32_t kNetPeerNotice = 38;
 constexpr int32_t kAccessNotice = 10;
 constexpr int kAccessNoticeTimeoutMs = 500;
 constexpr int kNotifyTickMs = 150;
+constexpr int kMailslotSliceMs = 100;
+constexpr uint32_t kServerListChanged = 47;
+constexpr int kPeerNoticeDelayMs = 500;
 
 std::string globalValue(const char* key, int size) {
     std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
@@ -112,6 +115,12 @@ COmxdriveset::~COmxdriveset() {
     }
     m_stopEvent.set();
     JoinWorkers();
+    {
+        std::lock_guard guard(m_listenerLock);
+        m_listener.reset();
+        m_closedListeners.clear();
+    }
+    m_peers->Clear();
     SetResourceModule(nullptr, nullptr);
     if (m_languageModule != nullptr) dlclose(m_languageModule);
 }
@@ -162,6 +171,29 @@ void COmxdriveset::Run(int, char**) {
     hooks.peerRequest = [this](const CMountRequest& record) { PeerRequest(record); };
     m_requests = std::make_unique<ServiceRequests>(*m_logons, std::move(hooks));
 
+    CIPRequests::Hooks ipHooks;
+    ipHooks.callNetPipe = [this](CMountRequest& record) { return CallNetPipe(record); };
+    ipHooks.callServicePipe = [this](CMountRequest& record) { return CallServicePipe(record); };
+    ipHooks.callSessionPipe = [](uint32_t session, CMountRequest& record) {
+        char pipe[48];
+        std::snprintf(pipe, sizeof pipe, ombrix::names::kSessionPipe, static_cast<int>(session));
+        return CallPipe(pipe, record, CIPRequests::kSessionPipeTimeoutMs,
+                        CIPRequests::kSessionPipeAttempts);
+    };
+    ipHooks.sessions = [this] { return m_logons->sessions(); };
+    ipHooks.notifySessions = [](const CMountRequest& record, std::vector<uint32_t> sessions) {
+        CMountRequest copy(record);
+        std::thread(forwardToSessions, copy, std::move(sessions)).detach();
+    };
+    ipHooks.announcePath = [this](const std::string& path) {
+        {
+            std::lock_guard guard(m_announceLock);
+            m_announcePath = path;
+        }
+        Announce(announce::kAnswer);
+    };
+    m_ipRequests = std::make_unique<CIPRequests>(std::move(ipHooks), kSettingsKey);
+
     try {
         ApplyDriveSecurityPolicy();
         DiscoverUnits();
@@ -176,14 +208,20 @@ void COmxdriveset::Run(int, char**) {
             m_pipeMutex.reset();
         }
         StartPipeServer();
+        StartMailslot();
     } catch (...) {
         LogEventById(ids::kUnknownException, kEventError, kEventIdFromType);
     }
 
-    m_serverName = ombrix::platform::hostName();
-    if (m_serverName.empty()) LogEventById(ids::kNoServerName, kEventError, kEventIdFromType);
+    if (!DetermineServerIdentity()) LogEventById(ids::kNoServerName, kEventError, kEventIdFromType);
     std::string port = globalValue("OmxServerPort", 13);
-    m_serverPort = port.empty() ? kDefaultServerPort : std::atoi(port.c_str());
+    {
+        std::lock_guard guard(m_announceLock);
+        m_serverPort = port.empty() ? kDefaultServerPort : std::atoi(port.c_str());
+        m_announcePath = globalValue("OMXServerPathNet", 259);
+    }
+    if (m_serverPort > 0 && m_serverPort < kDefaultServerPort) StartListener();
+    Announce(announce::kAnnouncement);
     SetStatus(svc::kRunning, 3000);
     StartSessionMonitor();
 
@@ -397,13 +435,22 @@ void COmxdriveset::PipeServerThread() {
 }
 
 void COmxdriveset::PeerRequest(const CMountRequest& record) {
-    if (record.m_request == CMountRequest::kNetServiceStarted) {
+    int32_t code = record.m_request;
+    if (code == CMountRequest::kNetServiceStarted) {
         std::lock_guard guard(m_netPipeMutexLock);
         auto mutex = std::make_unique<NamedMutex>(ombrix::names::kNetPipeMutex);
         if (mutex->openError() == 0) m_netPipeMutex = std::move(mutex);
     }
-    OXTLog(0, "Peer request %d: no peer servers known", record.m_request);
-    if (record.m_request == kNotifyPeersAndNet) {
+    if (code == CMountRequest::kReloadPeers || code == CMountRequest::kNetServiceStarted) {
+        ReloadPeers(record.m_dwData);
+        return;
+    }
+    if (code == CMountRequest::kServerPortChanged) {
+        RestartListener();
+        return;
+    }
+    if (int flag = CPeerList::FlagForRequest(code, record.m_dwData)) NotifyOtherServers(code, flag);
+    if (code == kNotifyPeersAndNet) {
         // The network access service hears of it as well.
         CMountRequest net(record);
         net.m_request = kNetPeerNotice;
@@ -438,6 +485,8 @@ void COmxdriveset::CheckConsistency() {
 // flushed first).
 void COmxdriveset::JoinWorkers() {
     if (m_notifyThread.joinable()) m_notifyThread.join();
+    if (m_mailslotThread.joinable()) m_mailslotThread.join();
+    m_mailslot.reset();
     if (m_sessionThread.joinable()) {
         uint32_t unused = 0;
         m_sessionEvents.waitSystemEvent(ombrix::wts::kEventFlush, unused);
@@ -466,6 +515,13 @@ bool COmxdriveset::CallNetPipe(CMountRequest& record) {
 }
 
 void COmxdriveset::ShutDownService() {
+    {
+        // Handlers still running finish first; they may call the service's own pipe.
+        std::lock_guard guard(m_listenerLock);
+        m_listener.reset();
+        m_closedListeners.clear();
+    }
+    m_peers->Clear();
     uint32_t unused = 0;
     m_sessionEvents.waitSystemEvent(ombrix::wts::kEventFlush, unused);
     CMountRequest end;
@@ -488,4 +544,133 @@ void COmxdriveset::ShutDownService() {
         m_netPipeMutex.reset();
     }
     m_requests->clearUnits();
+}
+
+// Peer servers and remote administration.
+
+void COmxdriveset::StartMailslot() {
+    int error = 0;
+    m_mailslot = ombrix::platform::MailslotServer::create(announce::kMailslot, error);
+    if (!m_mailslot) {
+        OXTLog(3, "Cannot create the mailslot %s (%d)", announce::kMailslot, error);
+        return;
+    }
+    m_mailslotThread = std::thread(&COmxdriveset::MailslotThread, this);
+}
+
+void COmxdriveset::MailslotThread() {
+    ServerAnnouncement mail;
+    while (!m_stopEvent.isSet()) {
+        size_t size = 0;
+        if (m_mailslot->read(&mail, sizeof mail, size, kMailslotSliceMs) != 0) continue;
+        if (size != sizeof mail) {
+            OXTLog(0, "Received Mail does not fit");
+            continue;
+        }
+        HandleMail(mail);
+    }
+}
+
+void COmxdriveset::HandleMail(const ServerAnnouncement& mail) {
+    std::string sender = announce::Field(mail.computerName, sizeof mail.computerName);
+    OXTLog(0, "Got Mail from %s, size is %d", sender.c_str(), static_cast<int>(sizeof mail));
+    if (mail.type != announce::kAnnouncement && mail.type != announce::kAnswer) return;
+    m_serverMap.Store(mail);
+    if (mail.type != announce::kAnnouncement) return;
+    ServerAnnouncement answer;
+    {
+        std::lock_guard guard(m_announceLock);
+        if (sender == m_computerName) return;  // our own announcement came back
+        answer = announce::Make(announce::kAnswer, m_computerName, m_serverName, m_serverPort,
+                                m_announcePath);
+    }
+    if (ombrix::platform::writeMailslot(sender, announce::kMailslot, &answer, sizeof answer) != 0) {
+        // A computer name the resolver does not know: the sender's address is in the record.
+        std::string address = announce::Field(mail.serverName, sizeof mail.serverName);
+        ombrix::platform::writeMailslot(address, announce::kMailslot, &answer, sizeof answer);
+    }
+}
+
+// The host name's IPv4 addresses, published as "IP_%d"; the first is the server's name.
+bool COmxdriveset::DetermineServerIdentity() {
+    std::string host = ombrix::platform::hostName();
+    std::vector<std::string> addresses;
+    bool found = ombrix::platform::hostAddresses(addresses);
+    std::lock_guard guard(m_announceLock);
+    m_computerName = host.substr(0, 34);
+    if (!found) return false;
+    m_localAddresses = addresses;
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        EnvSetGlobalValue(ombrix::platform::format("IP_%d", static_cast<int>(i + 1)).c_str(),
+                          addresses[i].c_str());
+    }
+    m_serverName = addresses.front();
+    EnvSetGlobalValue("OmxServerName", m_serverName.c_str());
+    return true;
+}
+
+void COmxdriveset::StartListener() {
+    try {
+        auto listener = CIPListener::Start(ombrix::platform::bindAddresses(), m_serverPort,
+                                           [this](const CIPData& record, CIPData& reply) {
+                                               return m_ipRequests->Handle(record, reply);
+                                           });
+        std::lock_guard guard(m_listenerLock);
+        m_listener = std::move(listener);
+    } catch (const CBlockingSocketException& e) {
+        OXTLog(3, "WINSOCK-Error: %s", e.what());
+    }
+}
+
+// Request 49: the port changed. Runs on the pipe thread, so the old listener is only closed
+// here; its handlers still running end on their own.
+void COmxdriveset::RestartListener() {
+    {
+        std::lock_guard guard(m_listenerLock);
+        if (m_listener) {
+            m_listener->Close();
+            m_closedListeners.push_back(std::move(m_listener));
+        }
+    }
+    std::string port = globalValue("OmxServerPort", 13);
+    {
+        std::lock_guard guard(m_announceLock);
+        m_serverPort = port.empty() ? kDefaultServerPort : std::atoi(port.c_str());
+    }
+    reg::setString(kSettingsKey, "OmxServerPort", std::to_string(m_serverPort));
+    if (m_serverPort > 0 && m_serverPort < kDefaultServerPort) StartListener();
+    Announce(announce::kAnswer);
+}
+
+void COmxdriveset::ReloadPeers(uint32_t data) {
+    std::vector<std::string> local;
+    {
+        std::lock_guard guard(m_announceLock);
+        local = m_localAddresses;
+    }
+    if (!m_peers->Reload(local)) OXTLog(3, "NotifyServer: the server list is busy");
+    OXTLog(0, "NotifyServer, theRequest.m_dwData = %d", static_cast<int>(data));
+    if (data == kServerListChanged) {
+        // The peers hear of it a little later, off the pipe thread.
+        std::shared_ptr<CPeerList> peers = m_peers;
+        std::thread([peers] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPeerNoticeDelayMs));
+            OXTLog(0, "NotifyOtherServers, Request: %d", CMountRequest::kReloadPeers);
+            peers->Notify(CServer::kServers, CPeerList::TypeForFlag(CServer::kServers));
+        }).detach();
+    }
+}
+
+void COmxdriveset::NotifyOtherServers(int32_t request, int flag) {
+    OXTLog(0, "NotifyOtherServers, Request: %d", request);
+    m_peers->Notify(flag, CPeerList::TypeForFlag(flag));
+}
+
+void COmxdriveset::Announce(uint32_t type) {
+    ServerAnnouncement record;
+    {
+        std::lock_guard guard(m_announceLock);
+        record = announce::Make(type, m_computerName, m_serverName, m_serverPort, m_announcePath);
+    }
+    announce::SendInBackground(record);
 }

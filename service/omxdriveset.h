@@ -8,13 +8,18 @@
 #include <thread>
 #include <vector>
 
+#include "platform/mailslot.h"
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
 #include "platform/terminal_sessions.h"
+#include "service/announcement.h"
+#include "service/ip_listener.h"
+#include "service/ip_requests.h"
 #include "service/logon_map.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "service/ntservice.h"
+#include "service/peer_server.h"
 #include "service/request_table.h"
 #include "service/unit_setup.h"
 
@@ -69,6 +74,16 @@ class COmxdriveset : public CNTService {
     void StartPipeServer();
     void PipeServerThread();
     void PeerRequest(const CMountRequest& record);
+    // Peer servers and remote administration.
+    void StartMailslot();
+    void MailslotThread();
+    void HandleMail(const ServerAnnouncement& mail);
+    bool DetermineServerIdentity();
+    void StartListener();
+    void RestartListener();
+    void ReloadPeers(uint32_t data);
+    void NotifyOtherServers(int32_t request, int flag);
+    void Announce(uint32_t type);
     void CheckConsistency();
     void ShutDownService();
     void JoinWorkers();
@@ -94,5 +109,18 @@ class COmxdriveset : public CNTService {
     int m_scsiPort = -1;
     std::string m_serverName;
     int m_serverPort = -1;
+    std::string m_computerName;
+    std::vector<std::string> m_localAddresses;
+    std::unique_ptr<ombrix::platform::MailslotServer> m_mailslot;
+    std::thread m_mailslotThread;
+    CServerMap m_serverMap;
+    std::shared_ptr<CPeerList> m_peers = std::make_shared<CPeerList>();
+    std::unique_ptr<CIPRequests> m_ipRequests;
+    // The listener and the ones a port change closed (their last handlers may still run).
+    std::mutex m_listenerLock;
+    std::unique_ptr<CIPListener> m_listener;
+    std::vector<std::unique_ptr<CIPListener>> m_closedListeners;
+    std::mutex m_announceLock;  // the announced port and shared data path
+    std::string m_announcePath;
     void* m_languageModule = nullptr;
 };

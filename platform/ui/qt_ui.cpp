@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -84,6 +85,40 @@ class QtInterface : public UserInterface {
         return field->text().toStdString();
     }
 
+    std::optional<std::string> askText(const TextPrompt& prompt) override {
+        if (!ensureApplication()) return std::nullopt;
+        auto dialog = makeTextDialog(prompt);
+        if (dialog->exec() != QDialog::Accepted) return std::nullopt;
+        return dialog->findChild<QLineEdit*>("text")->text().toStdString();
+    }
+
+    static std::unique_ptr<QDialog> makeTextDialog(const TextPrompt& prompt) {
+        auto dialog = std::make_unique<QDialog>();
+        dialog->setWindowTitle(QString::fromStdString(prompt.title));
+        auto* layout = new QVBoxLayout(dialog.get());
+        auto* label = new QLabel(QString::fromStdString(prompt.label), dialog.get());
+        auto* field = new QLineEdit(QString::fromStdString(prompt.text), dialog.get());
+        field->setObjectName("text");
+        field->setMinimumWidth(420);
+        label->setBuddy(field);
+        auto* help = new QLabel(QString::fromStdString(prompt.help), dialog.get());
+        help->setObjectName("help");
+        auto* buttons = new QDialogButtonBox(dialog.get());
+        auto* accept = buttons->addButton(QString::fromStdString(prompt.acceptButton),
+                                          QDialogButtonBox::AcceptRole);
+        accept->setDefault(true);
+        buttons->addButton(QString::fromStdString(prompt.rejectButton),
+                           QDialogButtonBox::RejectRole);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, dialog.get(), &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, dialog.get(), &QDialog::reject);
+        layout->addWidget(label);
+        layout->addWidget(field);
+        layout->addWidget(help);
+        layout->addWidget(buttons);
+        dialog->adjustSize();
+        return dialog;
+    }
+
     static std::unique_ptr<QDialog> makePasswordDialog(const PasswordPrompt& prompt) {
         auto dialog = std::make_unique<QDialog>();
         dialog->setWindowTitle(QString::fromStdString(prompt.title));
@@ -121,6 +156,12 @@ std::unique_ptr<UserInterface> makeWindows() {
 std::unique_ptr<QDialog> makePasswordDialogForTest(const PasswordPrompt& prompt) {
     ensureApplication();
     return QtInterface::makePasswordDialog(prompt);
+}
+
+// For screenshots in tests: the text dialog as it would be shown, not yet run.
+std::unique_ptr<QDialog> makeTextDialogForTest(const TextPrompt& prompt) {
+    ensureApplication();
+    return QtInterface::makeTextDialog(prompt);
 }
 
 }  // namespace ombrix::ui

@@ -1,6 +1,7 @@
 // Boxes and dialogs that are not shown: each appends "caption<TAB>icon<TAB>text" to the record
 // file (line breaks written as \n) and takes the next line of the answers file as its answer
 // ("ok", "cancel", "yes", "no", "password:<text>", "text:<text>"); with none left it is cancelled.
+// A text prompt is recorded as "title<TAB>text<TAB>what the field held"; "ok" accepts that text.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -49,6 +50,15 @@ class Recorder : public UserInterface {
                 return answer.substr(p.size(), static_cast<size_t>(prompt.maxLength));
             }
         }
+        return std::nullopt;
+    }
+
+    std::optional<std::string> askText(const TextPrompt& prompt) override {
+        record(prompt.title, "text", prompt.text);
+        std::string answer = nextAnswer();
+        const std::string typed = "text:";
+        if (answer.compare(0, typed.size(), typed) == 0) return answer.substr(typed.size());
+        if (answer == "ok") return prompt.text;
         return std::nullopt;
     }
 

@@ -24,6 +24,16 @@ struct PasswordPrompt {
     bool centred = true;  // on the desktop
 };
 
+// A one-line text field with a label, help lines and two buttons; the text as typed is the result.
+struct TextPrompt {
+    std::string title;  // window title
+    std::string label;  // label of the field ("&" marks the mnemonic)
+    std::string help;   // lines shown below the field
+    std::string text;   // what the field holds when the dialog opens
+    std::string acceptButton = "&OK";
+    std::string rejectButton = "&Cancel";
+};
+
 class UserInterface {
   public:
     virtual ~UserInterface() = default;
@@ -31,6 +41,8 @@ class UserInterface {
                               Buttons buttons, const BoxOptions& options) = 0;
     // The typed password, or nothing when the user cancels.
     virtual std::optional<std::string> askPassword(const PasswordPrompt& prompt) = 0;
+    // The text the user accepted, or nothing when the user cancels.
+    virtual std::optional<std::string> askText(const TextPrompt& prompt) = 0;
 };
 
 // The interface in use: the recorder when $OMBRIX_UI_RECORD names a file, else windows.

@@ -14,7 +14,8 @@
 
 namespace ombrix::ui {
 std::unique_ptr<QDialog> makePasswordDialogForTest(const PasswordPrompt& prompt);
-}
+std::unique_ptr<QDialog> makeTextDialogForTest(const TextPrompt& prompt);
+}  // namespace ombrix::ui
 
 using namespace ombrix::ui;
 
@@ -42,6 +43,22 @@ TEST(Recorder, RecordsEveryBoxAndAnswersFromTheScriptInOrder) {
               "C\tinformation\tT\n"
               "C\terror\tT\n"
               "T\tpassword\ti\n");
+}
+
+TEST(Recorder, TextPromptRecordsThePrefilledTextAndAnswersTypedOkOrCancel) {
+    ombrix::test::TempRoot root;
+    auto record = root / "record.txt";
+    auto answers = root / "answers.txt";
+    ombrix::test::writeFile(answers, "text:/I disc.om4 E:\nok\ncancel\n");
+    auto ui = makeRecorder(record.string(), answers.string());
+    TextPrompt prompt{"Prompt", "&Enter", "help", ""};
+    EXPECT_EQ(ui->askText(prompt), "/I disc.om4 E:");
+    prompt.text = "/E E:";
+    EXPECT_EQ(ui->askText(prompt), "/E E:");  // "ok" takes the field as it is
+    EXPECT_FALSE(ui->askText(prompt).has_value());
+    EXPECT_FALSE(ui->askText(prompt).has_value());  // nothing left: cancelled
+    EXPECT_EQ(ombrix::test::readFile(record),
+              "Prompt\ttext\t\nPrompt\ttext\t/E E:\nPrompt\ttext\t/E E:\nPrompt\ttext\t/E E:\n");
 }
 
 TEST(Recorder, TheEnvironmentChoosesIt) {
@@ -75,6 +92,15 @@ TEST(QtWindows, PasswordDialogAndMessageBoxRenderOffscreen) {
     box.show();
     EXPECT_TRUE(dialog->grab().save(QString::fromStdString((shots / "password.png").string())));
     EXPECT_TRUE(box.grab().save(QString::fromStdString((shots / "messagebox.png").string())));
+
+    auto text = makeTextDialogForTest(
+        TextPrompt{"Command", "&Enter argument(s)", "/I image\n/E drive", "/E E:", "&Run"});
+    auto* line = text->findChild<QLineEdit*>("text");
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->text(), "/E E:");
+    EXPECT_EQ(text->findChild<QLabel*>("help")->text(), "/I image\n/E drive");
+    text->show();
+    EXPECT_TRUE(text->grab().save(QString::fromStdString((shots / "textprompt.png").string())));
 }
 
 }  // namespace

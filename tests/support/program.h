@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -53,6 +54,23 @@ class Program {
         if (pid_ <= 0) return -1;
         int status = 0;
         waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // Waits at most `limit` for the program to end by itself: its exit code, or -1 when it did
+    // not exit normally or had to be killed.
+    int wait(std::chrono::milliseconds limit) {
+        if (pid_ <= 0) return -1;
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                stop(SIGKILL);
+                return -1;
+            }
+            usleep(10 * 1000);
+        }
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

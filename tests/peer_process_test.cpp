@@ -1,0 +1,408 @@
+// Three management services, each in its own machine root with its own loopback address, find
+// each other through mailslot announcements, pass change notices to their peers, and answer
+// the administration records of a raw TCP client. The network access service and the session
+// helpers are played by small pipe servers of this test.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "common/names.h"
+#include "outside/env/oxtenv.h"
+#include "platform/blocking_socket.h"
+#include "platform/named_pipe.h"
+#include "platform/network_config.h"
+#include "platform/registry.h"
+#include "service/ip_data.h"
+#include "service/mountrequest.h"
+#include "service/pipe_call.h"
+#include "support/free_port.h"
+#include "support/temp_root.h"
+#include "support/wait_for.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace net = ombrix::platform::network;
+using namespace std::chrono_literals;
+using ombrix::platform::NamedPipeServer;
+using ombrix::test::freePort;
+using ombrix::test::waitFor;
+
+constexpr const char* kSettings = "HKLM\\SOFTWARE\\Norvane\\Ombrix TS v5\\GlobalSettings";
+
+// Runs `body` with OMBRIX_ROOT pointing at `root` (this test's thread only touches the stores).
+template <typename F>
+auto inRoot(const fs::path& root, F body) {
+    std::string previous = std::getenv("OMBRIX_ROOT") ? std::getenv("OMBRIX_ROOT") : "";
+    ::setenv("OMBRIX_ROOT", root.c_str(), 1);
+    struct Restore {
+        std::string previous;
+        ~Restore() { ::setenv("OMBRIX_ROOT", previous.c_str(), 1); }
+    } restore{previous};
+    return body();
+}
+
+std::string global(const char* key) {
+    char buffer[1024] = {};
+    EnvGetGlobalValue(key, buffer, sizeof buffer);
+    return buffer;
+}
+
+// A pipe server in the test process answering each record with `answer`.
+class FakePipe {
+  public:
+    using Answer = std::function<void(CMountRequest&)>;
+    FakePipe(const fs::path& root, const std::string& name, Answer answer)
+        : answer_(std::move(answer)) {
+        int error = 0;
+        server_ = inRoot(root, [&] { return NamedPipeServer::create(name, 5, error); });
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~FakePipe() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<CMountRequest> Received() {
+        std::lock_guard guard(lock_);
+        return received_;
+    }
+    bool Got(int32_t request) {
+        for (const auto& r : Received()) {
+            if (r.m_request == request) return true;
+        }
+        return false;
+    }
+
+  private:
+    void Serve() {
+        while (!stop_) {
+            int error = 0;
+            auto connection = server_->accept(100, error);
+            if (!connection) continue;
+            CMountRequest record;
+            size_t size = 0;
+            if (connection->read(record.bytes(), sizeof record, size, 1000) != 0) continue;
+            {
+                std::lock_guard guard(lock_);
+                received_.push_back(record);
+            }
+            if (answer_) answer_(record);
+            connection->write(record.bytes(), sizeof record);
+        }
+    }
+
+    Answer answer_;
+    std::unique_ptr<NamedPipeServer> server_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::vector<CMountRequest> received_;
+};
+
+// The session helper's side as far as remote administration needs it: drives and images.
+struct FakeSession {
+    std::mutex lock;
+    std::map<char, std::string> drives;  // letter -> image path
+    std::string letters = "EF";
+    void Answer(uint32_t session, CMountRequest& r) {
+        std::lock_guard guard(lock);
+        auto letter = static_cast<char>(r.m_dwData);
+        switch (r.m_request) {
+            case 1:
+                if (r.text().find("locked") != std::string_view::npos && r.password() != "pw") {
+                    r.m_request = -19;
+                    r.m_dwData = 8;
+                    return;
+                }
+                drives[letter] = std::string(r.text());
+                r.m_dwData = 0;
+                r.setText("\\Device\\CdRom1");
+                return;
+            case 2:
+                drives.erase(letter);
+                r.m_dwData = 0;
+                return;
+            case 16: {
+                std::string pairs;
+                for (const auto& [l, path] : drives)
+                    pairs += std::string(1, l) + "|1|";
+                r.setText(pairs);
+                return;
+            }
+            case 22:
+                r.m_sessionId = session;
+                r.m_dwData = letters.find(letter) != std::string::npos ? 1 : 0;
+                r.setText(drives.count(letter) ? drives[letter] : "");
+                return;
+            case 23: letters = std::string(r.text()); return;
+            case 29: r.setText("DE"); return;
+            default: return;
+        }
+    }
+};
+
+// One server: machine root, name, address, ports, and its `Oxtserv -d` process.
+struct Server {
+    ombrix::test::TempRoot holder;  // removes the folder at the end
+    fs::path root;
+    std::string name, ip;
+    int port = 0;
+    pid_t pid = -1;
+
+    // `withHosts`: the root's network configuration names the other servers' addresses.
+    Server(std::string serverName, std::string address, int mailslotPort, const std::string& hosts,
+           bool withHosts = true)
+        : root(holder.path()), name(std::move(serverName)), ip(std::move(address)) {
+        port = freePort(ip.c_str(), SOCK_STREAM);
+        inRoot(root, [&] {
+            namespace reg = ombrix::registry;
+            reg::setString(kSettings, "OmxServerPort", std::to_string(port));
+            reg::setString(kSettings, "OXTLogLevel", "0");
+            reg::setString(kSettings, "OMXHomePath", (root / "home").string() + "/");
+            reg::setString(kSettings, "OMXServerPathNet", "/pool/first/");
+            reg::setString(net::kNetworkKey, "MailslotPort", std::to_string(mailslotPort));
+            reg::setString(net::kDomainsKey, "POOL", hosts);
+            if (withHosts) {
+                reg::setString(net::kHostsKey, "SRVA", "127.0.0.1");
+                reg::setString(net::kHostsKey, "SRVB", "127.0.0.2");
+                reg::setString(net::kHostsKey, "SRVC", "127.0.0.3");
+            }
+            return 0;
+        });
+        fs::create_directories(root / "home");
+    }
+    void Start() {
+        pid = fork();
+        if (pid == 0) {
+            ::setenv("OMBRIX_ROOT", root.c_str(), 1);
+            ::setenv("OMBRIX_HOST", name.c_str(), 1);
+            ::setenv("OMBRIX_IP", ip.c_str(), 1);
+            std::string program = (ombrix::test::systemDir() / "Oxtserv").string();
+            FILE* out = std::freopen((root / "console.txt").c_str(), "w", stdout);
+            (void)out;
+            execl(program.c_str(), program.c_str(), "-d", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        EXPECT_TRUE(waitFor([&] { return Call(7).m_request == 7; }));
+    }
+    ~Server() {
+        if (pid > 0) {
+            kill(pid, SIGINT);
+            bool ended = waitFor([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 15s);
+            if (!ended) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+            EXPECT_TRUE(ended) << name << " did not stop";
+        }
+    }
+    CMountRequest Call(int32_t code, uint32_t data = 0, const char* text = "",
+                       uint32_t session = 0xFFFFFFFFu) {
+        CMountRequest r;
+        r.m_request = code;
+        r.m_dwData = data;
+        r.m_sessionId = session;
+        r.setText(text);
+        if (!inRoot(root, [&] { return CallPipe(ombrix::names::kServicePipe, r, 1500, 1); })) {
+            r.m_request = -1000;
+        }
+        return r;
+    }
+    std::string Global(const char* key) {
+        return inRoot(root, [&] { return global(key); });
+    }
+    void SetGlobal(const char* key, const std::string& value) {
+        inRoot(root, [&] { return EnvSetGlobalValue(key, value.c_str()); });
+    }
+    std::string Log() { return ombrix::test::readFile(root / "home" / "OXTLog.log"); }
+
+    // One administration record over TCP; false when the connection closed without a reply.
+    bool Send(const CIPData& record, CIPData& reply, int toPort = 0) {
+        CBlockingSocket socket;
+        socket.Create();
+        socket.Connect(CBlockingSocket::GetHostByName(ip, toPort ? toPort : port), 2000);
+        WriteIPData(socket, record, 2000);
+        try {
+            return ReadIPData(socket, reply, 5000) == IPHeaderCheck::kGood;
+        } catch (const CBlockingSocketException&) {
+            return false;
+        }
+    }
+};
+
+class Pool : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int mailslot = freePort("127.0.0.1", SOCK_DGRAM);
+        // A knows its domain by addresses and no other server's name: it answers the others'
+        // announcements at the address their records carry.
+        a = std::make_unique<Server>("SRVA", "127.0.0.1", mailslot, "127.0.0.1,127.0.0.2,127.0.0.3",
+                                     false);
+        const char* hosts = "SRVA,SRVB,SRVC";
+        b = std::make_unique<Server>("SRVB", "127.0.0.2", mailslot, hosts);
+        c = std::make_unique<Server>("SRVC", "127.0.0.3", mailslot, hosts);
+        for (Server* s : {a.get(), b.get(), c.get()}) {
+            nets.push_back(std::make_unique<FakePipe>(s->root, ombrix::names::kNetPipe, nullptr));
+        }
+    }
+    void TearDown() override {
+        a.reset();
+        b.reset();
+        c.reset();
+    }
+
+    std::unique_ptr<Server> a, b, c;
+    std::vector<std::unique_ptr<FakePipe>> nets;
+};
+
+TEST_F(Pool, ServersFindEachOtherAndPassChangesToTheirPeers) {
+    a->Start();
+    b->Start();
+    c->Start();
+    EXPECT_EQ(a->Global("OmxServerName"), "127.0.0.1");
+    EXPECT_EQ(b->Global("IP_1"), "127.0.0.2");
+    for (Server* s : {a.get(), b.get(), c.get()}) {
+        EXPECT_TRUE(waitFor([&] { return s->Global("KSCount") == "3"; })) << s->name;
+    }
+    EXPECT_EQ(a->Global("KS_2"), "127.0.0.2|" + std::to_string(b->port) + "|/POOL/FIRST/");
+
+    // A's server list names itself (it must not notify itself), B and C; entry 2 of 4 is
+    // missing and is skipped.
+    a->SetGlobal("OMXServer", "4");
+    a->SetGlobal("Server_1", "SRVA|62|" + std::to_string(a->port));
+    a->SetGlobal("Server_3", "127.0.0.2|62|" + std::to_string(b->port));
+    a->SetGlobal("Server_4", "127.0.0.3|4|" + std::to_string(c->port));
+    EXPECT_EQ(a->Call(34).m_request, 34);  // the network access service has started
+    EXPECT_TRUE(waitFor(
+        [&] { return a->Log().find("Found myself : 127.0.0.1 (SRVA)") != std::string::npos; }));
+
+    // A changed shared tree file: type 2 to B and C, which pass it to their network services.
+    EXPECT_EQ(a->Call(35).m_request, 35);
+    EXPECT_TRUE(waitFor([&] { return nets[1]->Got(35) && nets[2]->Got(35); }));
+    // A catalogue change goes only to B (flag 2); the server list change (31/47) to B only.
+    EXPECT_EQ(a->Call(36).m_request, 36);
+    EXPECT_EQ(a->Call(31, 47).m_request, 31);
+    EXPECT_TRUE(waitFor([&] { return nets[1]->Got(36) && nets[1]->Got(38); }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(nets[2]->Got(36));
+    EXPECT_FALSE(nets[2]->Got(38));
+    for (int32_t code : {35, 36, 38})
+        EXPECT_FALSE(nets[0]->Got(code)) << code;
+
+    // A port change: B listens on the new port, stores it and tells the others.
+    int moved = freePort("127.0.0.2", SOCK_STREAM);
+    b->SetGlobal("OmxServerPort", std::to_string(moved));
+    EXPECT_EQ(b->Call(49).m_request, 49);
+    CIPData reply;
+    EXPECT_TRUE(waitFor([&] {
+        try {
+            return b->Send(CIPData(12, 99), reply, moved);
+        } catch (const CBlockingSocketException&) {
+            return false;
+        }
+    }));
+    EXPECT_THROW(b->Send(CIPData(12, 99), reply), CBlockingSocketException);
+    std::string stored;
+    inRoot(b->root,
+           [&] { return ombrix::registry::getString(kSettings, "OmxServerPort", stored); });
+    EXPECT_EQ(stored, std::to_string(moved));
+    EXPECT_TRUE(waitFor([&] {
+        return a->Global("KS_2") == "127.0.0.2|" + std::to_string(moved) + "|/POOL/FIRST/";
+    }));
+}
+
+TEST_F(Pool, RemoteAdministrationOfSessionsAndDrives) {
+    b->Start();
+    FakeSession one, two;
+    FakePipe pipe1(b->root, "OMX_TS_SESSION1", [&](CMountRequest& r) { one.Answer(1, r); });
+    FakePipe pipe2(b->root, "OMX_TS_SESSION2", [&](CMountRequest& r) { two.Answer(2, r); });
+    EXPECT_EQ(b->Call(17, 0, "alice", 1).m_request, 17);
+    EXPECT_EQ(b->Call(17, 0, "bob", 2).m_request, 17);
+    EXPECT_EQ(b->Call(17, 0, "carol", 3).m_request, 17);  // no helper runs there
+    b->SetGlobal("Device_1", "/img/one.om4");
+
+    CIPData reply;
+    CIPData insert(15, 1);
+    insert.SetText("E:/img/one.om4");
+    ASSERT_TRUE(b->Send(insert, reply));
+    EXPECT_EQ(reply.Type(), 15u);
+    EXPECT_EQ(reply.Data(), 0u);
+    insert.SetText("F:/img/locked.om4");  // no password: refused with the session's code
+    ASSERT_TRUE(b->Send(insert, reply));
+    EXPECT_EQ(reply.Type(), 10015u);
+    EXPECT_EQ(reply.Data(), 8u);
+    insert.SetText("F:/img/locked.om4|pw");
+    ASSERT_TRUE(b->Send(insert, reply));
+    EXPECT_EQ(reply.Type(), 15u);
+
+    ASSERT_TRUE(b->Send(CIPData(13, 0), reply));
+    EXPECT_EQ(reply.Texts(), (std::vector<std::string>{"1|alice|E|/img/one.om4",
+                                                       "1|alice|F|/img/one.om4", "2|bob"}));
+
+    CIPData eject(16, 1);
+    eject.SetText("F");
+    ASSERT_TRUE(b->Send(eject, reply));
+    EXPECT_EQ(reply.Type(), 16u);
+    eject.SetData(3);  // session 3 has no helper
+    ASSERT_TRUE(b->Send(eject, reply));
+    EXPECT_EQ(reply.Type(), 10016u);
+    EXPECT_EQ(reply.Data(), 77u);
+
+    ASSERT_TRUE(b->Send(CIPData(10, 1), reply));
+    auto letters = reply.Texts();
+    ASSERT_EQ(letters.size(), 26u);
+    EXPECT_EQ(letters[4], "E|1|1|/img/one.om4");
+    EXPECT_EQ(letters[5], "F|1|1|(F:)");
+    EXPECT_EQ(letters[6], "G|1|0|(G:)");
+
+    CIPData set(11, 1);
+    set.SetText("1|EFGH");
+    ASSERT_TRUE(b->Send(set, reply));
+    EXPECT_EQ(reply.Data(), 0u);
+    EXPECT_EQ(one.letters, "EFGH");
+    set.SetData(3);
+    ASSERT_TRUE(b->Send(set, reply));
+    EXPECT_EQ(reply.Data(), 77u);
+
+    ASSERT_TRUE(b->Send(CIPData(12, 2), reply));
+    std::string text;
+    EXPECT_TRUE(reply.Text(text));
+    EXPECT_EQ(text, "DE");
+
+    CIPData message(14, 0);
+    message.SetText("Maintenance at noon");
+    ASSERT_TRUE(b->Send(message, reply));
+    EXPECT_EQ(reply.Type(), 14u);
+    EXPECT_TRUE(waitFor([&] { return pipe1.Got(48) && pipe2.Got(48); }));
+
+    // Into a pool folder and back home; the sessions hear of it (request 50).
+    CIPData move(17, 0);
+    move.SetText("/pool/second/");
+    ASSERT_TRUE(b->Send(move, reply));
+    EXPECT_EQ(reply.Type(), 17u);
+    EXPECT_EQ(b->Global("OMXServerPathNet"), "/pool/second/");
+    EXPECT_EQ(b->Global("OmxConfigFileNet"), "/pool/second/OMXimg.dat");
+    EXPECT_TRUE(waitFor([&] { return pipe1.Got(50); }));
+    ASSERT_TRUE(b->Send(CIPData(17, 1), reply));
+    EXPECT_EQ(b->Global("OMXServerPathNet"), (b->root / "home").string() + "/system/config/");
+
+    // A record with a wrong magic is closed without a reply; the server still answers.
+    CIPData forged(13, 0);
+    forged.m_header.magic = 0xDEADBEEF;
+    EXPECT_FALSE(b->Send(forged, reply));
+    EXPECT_TRUE(b->Send(CIPData(13, 0), reply));
+    EXPECT_EQ(b->Call(7).m_request, 7);
+}
+
+}  // namespace
