@@ -141,6 +141,11 @@ void Runner::walk(const std::vector<Token>& arguments, const std::string& line) 
             }
             continue;
         }
+        if (std::strchr("IEPWXD", option) == nullptr) {
+            messages_.show(kNotRecognized, {token.text});
+            fail();
+            continue;
+        }
         const Token* value = nullptr;
         if (i + 1 < arguments.size() && optionLetter(arguments[i + 1]) == 0)
             value = &arguments[++i];
@@ -169,10 +174,9 @@ void Runner::walk(const std::vector<Token>& arguments, const std::string& line) 
                 std::string& slot = option == 'P'   ? pending.password
                                     : option == 'W' ? pending.directory
                                                     : pending.program;
+                // A second value of the same option starts the next command.
                 if (!slot.empty()) run(pending, line);
-                if (value == nullptr) break;
-                if (!slot.empty()) slot += ' ';
-                slot += value->text;
+                if (value != nullptr) slot = value->text;
                 break;
             }
             case 'D': {
@@ -187,10 +191,6 @@ void Runner::walk(const std::vector<Token>& arguments, const std::string& line) 
                 }
                 break;
             }
-            default:
-                messages_.show(kNotRecognized, {token.text});
-                fail();
-                break;
         }
     }
     if (!pending.empty() && !pending.broken) run(pending, line);

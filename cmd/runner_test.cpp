@@ -463,7 +463,8 @@ TEST_F(RunnerTest, CatalogueCodesUnknownOptionsAndLeftoverValues) {
     // The drive ran as an eject before the code; the codes read a folder or nothing.
     EXPECT_EQ(client.calls, (Strings{"eject E", "folder shared"}));
     boxes->boxes.clear();
-    EXPECT_FALSE(run("/Z"));
+    EXPECT_FALSE(run("/Z " + a));  // an unknown option takes no value: the image is inserted
+    EXPECT_EQ(client.calls.back(), "insertIndex E 5001");
     EXPECT_FALSE(run("/P secret"));
     EXPECT_EQ(boxes->boxes, (Strings{"error|'/Z' argument not recognized.\n",
                                      "error|'/P secret' argument not recognized.\n"}));

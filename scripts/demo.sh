@@ -52,7 +52,10 @@ for _ in $(seq 50); do
 done
 "$bin/Oxtserv" -d > "$root/oxtserv.out" &
 service=$!
-trap 'kill -INT $service 2>/dev/null; wait $service 2>/dev/null; kill $driver 2>/dev/null; wait $driver 2>/dev/null' EXIT
+# At the end the sessions log off (their helper programs end with them), then the services stop.
+trap '"$bin/oxtsession" logoff 2 >/dev/null 2>&1; "$bin/oxtsession" logoff 3 >/dev/null 2>&1;
+      kill -INT $service 2>/dev/null; wait $service 2>/dev/null; kill $driver 2>/dev/null;
+      wait $driver 2>/dev/null' EXIT
 for _ in $(seq 50); do "$bin/oxtpipe" 7 >/dev/null 2>&1 && break; sleep 0.1; done
 cat "$root/oxtmpdrv.out"
 "$bin/oxtreg" list 'HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port 2'
@@ -73,33 +76,75 @@ echo "== the units"
 for key in OMXUnits OMXAdapter OMXDeviceMap OXTEmptyDevice; do
   echo "$key = $("$bin/oxtenv" get "$key")"
 done
-image=$(find "$root/pool/images" -name '*.om4' | sort | head -n 1)
-if [ -n "$image" ]; then
-  echo "alice inserts $image:"
-  "$bin/oxtpipe" 1 --session 2 --text "$image" | grep text
-fi
 for unit in 0 1 2 3; do
   echo "unit $unit: $("$bin/oxtpipe" 4 --data $unit | tr '\n' ' ')"
 done
 
 echo
-echo "== a disc's files: made with xorriso and omxcvt, listed with omxcontents, read in its unit"
+echo "== the road of one insert: oxtcmd in alice's session, then in bob's"
+# The installation's system folder holds the programs, so the client library finds the session
+# helper program there and starts it once per session.
+ln -sfn "$bin" "$root/home/system"
+in_session() {  # in_session SID USER PROGRAM ARGS...: run as that session's user would
+  local sid=$1 user=$2
+  shift 2
+  mkdir -p "$root/users/$user"
+  OMBRIX_SESSION=$sid HOME="$root/users/$user" OMBRIX_UI_RECORD="$root/boxes-$user.txt" \
+    QT_QPA_PLATFORM=offscreen "$@"
+}
+boxes() {  # the message boxes a user saw, then forget them
+  [ -f "$root/boxes-$1.txt" ] && sed 's/^/   box: /' "$root/boxes-$1.txt" && rm -f "$root/boxes-$1.txt"
+  true
+}
+units() {
+  for unit in 1 2 3; do
+    echo "   unit $unit: $("$bin/oxtpipe" 4 --data $unit | grep -E 'text|data' | tr '\n' ' ')"
+  done
+}
+image=$(find "$root/pool/images" -name '*.om4' | sort | head -n 1)
+echo "alice: oxtcmd /V /I $image E:"
+in_session 2 alice "$bin/oxtcmd" /V /I "$image" E: || echo "   (oxtcmd failed)"
+boxes alice
+echo "   alice's E: -> $(readlink -f "$root/Sessions/2/DosDevices/E:" | sed "s#^$root/##")"
+echo "   alice's folder of drives (~/OmbrixDrives):"
+ls -l "$root/users/alice/OmbrixDrives" | sed -n 's/^.* \([A-Z]\) -> /     \1 -> /p'
+echo "   her session's record: OMX_Drive_E = $("$bin/oxtenv" --session 2 get OMX_Drive_E)"
+echo "bob: oxtcmd /V /I $image F: (the same image: bob shares alice's unit)"
+in_session 3 bob "$bin/oxtcmd" /V /I "$image" F: || echo "   (oxtcmd failed)"
+boxes bob
+echo "   bob's F: -> $(readlink -f "$root/Sessions/3/DosDevices/F:" | sed "s#^$root/##")"
+units
+echo "alice: oxtcmd /V /E E:    bob: oxtcmd /V /E <image>"
+in_session 2 alice "$bin/oxtcmd" /V /E E: || echo "   (oxtcmd failed)"
+boxes alice
+in_session 3 bob "$bin/oxtcmd" /V /E "$image" || echo "   (oxtcmd failed)"
+boxes bob
+echo "   alice's E: -> $(readlink -f "$root/Sessions/2/DosDevices/E:" | sed "s#^$root/##")   bob's F: -> $(readlink -f "$root/Sessions/3/DosDevices/F:" | sed "s#^$root/##")"
+units
+
+echo
+echo "== a disc's files: made with xorriso and omxcvt, listed with omxcontents, read through a drive"
 if command -v xorriso >/dev/null 2>&1; then
   mkdir -p "$root/disc/docs"
   echo "Welcome to the demo disc." > "$root/disc/README.txt"
   seq 1 5 | sed 's/^/line /' > "$root/disc/docs/lines.txt"
   xorriso -as mkisofs -J -V DEMO_DISC -o "$root/pool/demo.iso" "$root/disc" >/dev/null 2>&1
-  "$bin/omxcvt" --quiet --storage deflate --output "$root/pool/images/demo.om4" "$root/pool/demo.iso"
   disc="$root/pool/images/demo.om4"
-  "$bin/omxcontents" list "$disc"
-  device=$("$bin/oxtpipe" 1 --session 3 --text "$disc" | sed -n 's/^text .*CdRom//p')
-  folder="$root/Device/CdRom$device"
-  if mountpoint -q "$folder" 2>/dev/null; then
-    echo "bob inserted it into unit $device; ls -R $folder:"
-    ls -R "$folder"
-    echo "cat README.txt: $(cat "$folder/README.txt")"
+  "$bin/omxcvt" --quiet --storage deflate --output "$disc" "$root/pool/demo.iso"
+  echo "omxcontents list $disc:"
+  "$bin/omxcontents" list "$disc" | sed 's/^/   /'
+  echo "bob: oxtcmd /I $disc G:"
+  in_session 3 bob "$bin/oxtcmd" /I "$disc" G: || echo "   (oxtcmd failed)"
+  boxes bob
+  drive="$root/users/bob/OmbrixDrives/G"
+  if [ -f "$drive/README.txt" ]; then
+    echo "   ls -R ~/OmbrixDrives/G:"
+    (cd "$drive" && ls -R . | sed 's/^/     /')
+    echo "   cat ~/OmbrixDrives/G/README.txt: $(cat "$drive/README.txt")"
   else
-    echo "unit $device holds the disc; this machine shows no disc files:"
-    cat "$root/oxtmpdrv.err"
+    echo "   this machine shows no disc files in the units:"
+    sed 's/^/     /' "$root/oxtmpdrv.err"
   fi
+  in_session 3 bob "$bin/oxtcmd" /E G: || echo "   (oxtcmd failed)"
+  boxes bob
 fi

@@ -384,6 +384,22 @@ TEST_F(OxtcmdProcess, LanguageFileTextsAndTheNoticeOfAnotherVersion) {
               "language. Please download the current language files.\\n\n");
 }
 
+TEST_F(OxtcmdProcess, StartsTheSessionHelperWhenItIsNotRunning) {
+    ASSERT_EQ(ombrix::wts::logOn(3, "user3"), 0);
+    Outcome run = oxtcmd(3, {"/I", image("two.om4"), "G:"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.boxes, "");
+    EXPECT_EQ(unitImage(3, 'G'), image("two.om4"));
+    // Logging the session off ends the helper oxtcmd started and empties its drive.
+    ASSERT_EQ(ombrix::wts::logOff(3), 0);
+    EXPECT_TRUE(waitFor([] { return callPipe("OMX_TS_SESSION3", record(29)).m_request == 9999; }));
+    EXPECT_TRUE(waitFor([&] {
+        for (int unit = 1; unit <= 4; ++unit)
+            if (unitHolds(unit) == image("two.om4")) return false;
+        return true;
+    }));
+}
+
 TEST(OxtcmdProgram, AnswersHelp) {
     std::string command = "'" + (ombrix::test::systemDir() / "oxtcmd").string() + "' --help";
     FILE* out = popen(command.c_str(), "r");

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <system_error>
 #include <vector>
 
@@ -54,9 +56,22 @@ thread_local ThreadReaders threadReaders;
 
 }  // namespace
 
+// The open stores of the process. Never destroyed: threads still running while the process
+// exits go on finding their stores (see ~EnvStore).
+struct OpenStores {
+    std::mutex guard;
+    std::map<std::string, std::unique_ptr<EnvStore>> stores;
+};
+
+OpenStores& openStores() {
+    alignas(OpenStores) static unsigned char storage[sizeof(OpenStores)];
+    static OpenStores* stores = ::new (storage) OpenStores();
+    return *stores;
+}
+
 EnvStore* EnvStore::open(const std::filesystem::path& folder) {
-    static std::mutex guard;
-    static std::map<std::string, std::unique_ptr<EnvStore>> stores;
+    std::mutex& guard = openStores().guard;
+    auto& stores = openStores().stores;
     std::error_code ec;
     std::filesystem::path canonical = std::filesystem::weakly_canonical(folder, ec);
     std::string name = (ec ? folder : canonical).string();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/registry.h"
@@ -121,6 +122,29 @@ TEST(EnvStores, ForkedChildrenUseTheStoresSafely) {
         EXPECT_EQ(waitChild(pid), 0);
     for (int c = 0; c < 4; ++c) {
         EXPECT_EQ(global(("Child" + std::to_string(c)).c_str()), "199");
+    }
+}
+
+TEST(EnvStores, ThreadsStillReadingWhenTheProcessExitsDoNotCrashIt) {
+    ombrix::test::TempRoot root;
+    ASSERT_TRUE(EnvSetGlobalValue("Busy", "1"));
+    for (int round = 0; round < 20; ++round) {
+        pid_t child = fork();
+        if (child == 0) {
+            for (int t = 0; t < 4; ++t) {
+                std::thread([] {
+                    char value[16];
+                    for (;;)
+                        EnvGetGlobalValue("Busy", value, sizeof value);
+                }).detach();
+            }
+            usleep(2000);
+            std::exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status))
+            << "round " << round << " ended by signal " << WTERMSIG(status);
     }
 }
 
