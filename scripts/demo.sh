@@ -123,7 +123,7 @@ echo "   alice's E: -> $(readlink -f "$root/Sessions/2/DosDevices/E:" | sed "s#^
 units
 
 echo
-echo "== a disc's files: made with xorriso and omxcvt, listed with omxcontents, read through a drive"
+echo "== a disc's files: made with xorriso and omxcvt, listed with omxcontents, read in its unit"
 if command -v xorriso >/dev/null 2>&1; then
   mkdir -p "$root/disc/docs"
   echo "Welcome to the demo disc." > "$root/disc/README.txt"
@@ -133,18 +133,15 @@ if command -v xorriso >/dev/null 2>&1; then
   "$bin/omxcvt" --quiet --storage deflate --output "$disc" "$root/pool/demo.iso"
   echo "omxcontents list $disc:"
   "$bin/omxcontents" list "$disc" | sed 's/^/   /'
-  echo "bob: oxtcmd /I $disc G:"
-  in_session 3 bob "$bin/oxtcmd" /I "$disc" G: || echo "   (oxtcmd failed)"
-  boxes bob
-  drive="$root/users/bob/OmbrixDrives/G"
-  if [ -f "$drive/README.txt" ]; then
-    echo "   ls -R ~/OmbrixDrives/G:"
-    (cd "$drive" && ls -R . | sed 's/^/     /')
-    echo "   cat ~/OmbrixDrives/G/README.txt: $(cat "$drive/README.txt")"
+  device=$("$bin/oxtpipe" 1 --session 3 --text "$disc" | sed -n 's/^text .*CdRom//p')
+  folder="$root/Device/CdRom$device"
+  echo "the service puts it into unit $device for bob's session (request 1)"
+  if mountpoint -q "$folder" 2>/dev/null; then
+    echo "   ls -R Device/CdRom$device:"
+    (cd "$folder" && ls -R . | sed 's/^/     /')
+    echo "   cat README.txt: $(cat "$folder/README.txt")"
   else
     echo "   this machine shows no disc files in the units:"
     sed 's/^/     /' "$root/oxtmpdrv.err"
   fi
-  in_session 3 bob "$bin/oxtcmd" /E G: || echo "   (oxtcmd failed)"
-  boxes bob
 fi
