@@ -3,6 +3,7 @@
 // a temporary machine root, driven as a user's insert and eject drive them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "omxcvt.h"
 #include "outside/env/oxtenv.h"
 #include "outside/oxtmpdrv/disc_mount.h"
+#include "platform/message_bus.h"
 #include "platform/named_pipe.h"
 #include "platform/object_manager.h"
 #include "platform/terminal_sessions.h"
@@ -200,6 +202,31 @@ TEST_F(SessionDisc, CommandLineInsertThenTheSessionsUserReadsThroughE) {
     t::Program eject("oxtcmd", {"/E", "E:"}, root / "oxtcmd2.txt", "1", environment);
     eject.wait();
     EXPECT_FALSE(fs::exists(drive(1, 'E') / "readme.txt"));
+}
+
+// A process of a session that opens a file of the disc is reported by the driver; the service
+// tells that session, whose helper passes it on to the session's programs.
+TEST_F(SessionDisc, OpeningAFileTellsTheSession) {
+    ASSERT_EQ(OMXInsert('E', image.c_str(), "", 1, 5, 0), 0);
+    ombrix::platform::BusListener listener(1);
+    ASSERT_TRUE(listener.ok());
+    // A program of session 1 holds a file of the disc open for a moment.
+    const std::string file = (drive(1, 'E') / "readme.txt").string();
+    pid_t reader = ::fork();
+    if (reader == 0) {
+        ::setenv("OMBRIX_SESSION", "1", 1);
+        ::execl("/bin/sh", "sh", "-c", "exec 3<\"$0\"; sleep 3", file.c_str(),
+                static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool told = false;
+    for (int i = 0; i < 50 && !told; ++i) {
+        auto message = listener.receive(100);
+        told = message && message->name == "MSG_OXTNOTIFY_DRIVEACCESS";
+    }
+    ::kill(reader, SIGTERM);
+    ::waitpid(reader, nullptr, 0);
+    EXPECT_TRUE(told);
 }
 
 }  // namespace
