@@ -47,7 +47,8 @@ cat "$root/home/OXTLog.log" 2>/dev/null || echo "(empty)"
 
 echo
 echo "== the driver stand-in, the management service and the network access service"
-"$bin/oxtmpdrv" --units 4 --port 2 --no-fuse > "$root/oxtmpdrv.out" &
+# The units show the discs' files through FUSE where this machine allows it.
+"$bin/oxtmpdrv" --units 4 --port 2 > "$root/oxtmpdrv.out" 2> "$root/oxtmpdrv.err" &
 driver=$!
 # The service looks for the driver's port once, at start: wait until the driver has registered it.
 for _ in $(seq 50); do
@@ -132,3 +133,30 @@ in_session 3 bob "$bin/oxtcmd" /V /E "$image" || echo "   (oxtcmd failed)"
 boxes bob
 echo "   alice's E: -> $(readlink -f "$root/Sessions/2/DosDevices/E:" | sed "s#^$root/##")   bob's F: -> $(readlink -f "$root/Sessions/3/DosDevices/F:" | sed "s#^$root/##")"
 units
+
+echo
+echo "== a disc's files: made with xorriso and omxcvt, listed with omxcontents, read in its unit"
+if command -v xorriso >/dev/null 2>&1; then
+  mkdir -p "$root/disc/docs"
+  echo "Welcome to the demo disc." > "$root/disc/README.txt"
+  seq 1 5 | sed 's/^/line /' > "$root/disc/docs/lines.txt"
+  xorriso -as mkisofs -J -V DEMO_DISC -o "$root/pool/demo.iso" "$root/disc" >/dev/null 2>&1
+  disc="$root/pool/images/demo.om4"
+  "$bin/omxcvt" --quiet --storage deflate --output "$disc" "$root/pool/demo.iso"
+  echo "omxcontents list $disc:"
+  "$bin/omxcontents" list "$disc" | sed 's/^/   /'
+  echo "bob: oxtcmd /Q /I $disc F:, then he reads the disc through his drive ~/OmbrixDrives/F"
+  in_session 3 bob "$bin/oxtcmd" /Q /I "$disc" F: || echo "   (oxtcmd failed)"
+  drive="$root/users/bob/OmbrixDrives/F"
+  if mountpoint -q "$(readlink -f "$drive")" 2>/dev/null; then
+    echo "   F: -> $(readlink -f "$drive" | sed "s#^$root/##")"
+    echo "   ls -R ~/OmbrixDrives/F:"
+    (cd "$drive/" && ls -R . | sed 's/^/     /')
+    echo "   cat ~/OmbrixDrives/F/README.txt: $(cat "$drive/README.txt")"
+  else
+    echo "   this machine shows no disc files in the units:"
+    sed 's/^/     /' "$root/oxtmpdrv.err"
+  fi
+  in_session 3 bob "$bin/oxtcmd" /Q /E F: || echo "   (oxtcmd failed)"
+  echo "   after bob's eject, F: -> $(readlink -f "$drive" | sed "s#^$root/##")"
+fi

@@ -26,6 +26,7 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
+#include "support/grant_rights.h"
 #include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
@@ -35,25 +36,13 @@ namespace {
 
 using ombrix::test::callPipe;
 using ombrix::test::EchoPipe;
+using ombrix::test::grantEveryone;
 using ombrix::test::Program;
 using ombrix::test::record;
 using ombrix::test::waitFor;
 
 std::string sessionPipe(uint32_t session) {
     return "OMX_TS_SESSION" + std::to_string(session);
-}
-
-// Everybody may insert, eject and choose drive letters.
-void grantEveryone(uint32_t rights) {
-    CProfileList list;
-    CProfile profile;
-    profile.name = "all";
-    profile.rights = rights;
-    ASSERT_TRUE(profile.security.BuildFromMembers({{ombrix::profiles::Sid::Everyone(), false}}));
-    list.Profiles().push_back(std::move(profile));
-    std::string bytes;
-    ASSERT_EQ(list.Save(bytes), 0);
-    ASSERT_TRUE(EnvLoadSecurity(bytes.data(), static_cast<int>(bytes.size())));
 }
 
 class InsertEject : public ::testing::Test {

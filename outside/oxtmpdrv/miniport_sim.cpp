@@ -120,6 +120,7 @@ std::vector<unsigned char> Miniport::handleUnit(size_t index, const unsigned cha
             if (unit.imagePath.empty()) return failure(kNotReady);
             if (unit.removalPrevented) return failure(kMediaLocked);
             unit.imagePath.clear();
+            if (mediaChanged_) mediaChanged_(unit);
             return failure(0);
         default: return failure(kInvalidFunction);
     }
@@ -187,8 +188,9 @@ uint32_t Miniport::insert(unsigned char* data) {
         status = kStatusBusy;
     } else if (!path.empty() && ::access(path.c_str(), R_OK) != 0) {
         status = static_cast<uint32_t>(win::fromErrno(errno, path.c_str()));
-    } else {
+    } else if (unit->imagePath != path) {
         unit->imagePath = path;
+        if (mediaChanged_) mediaChanged_(*unit);
     }
     scsi::writeU32(data + scsi::kInsertStatus, status);
     return 0;
@@ -207,6 +209,7 @@ uint32_t Miniport::queryImage(unsigned char* data) {
 // cleared beforehand, so a reader walking the slots stops there until it is written.
 void Miniport::recordAccess(pid_t pid) {
     if (notify_ == nullptr || pid <= 0) return;
+    std::lock_guard<std::mutex> guard(notifyLock_);
     unsigned char* slot = notify_ + scsi::kNotifyHead + nextSlot_ * scsi::kNotifySlotSize;
     size_t following = (nextSlot_ + 1) % scsi::kNotifySlots;
     unsigned char* next = notify_ + scsi::kNotifyHead + following * scsi::kNotifySlotSize;

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,10 @@ struct Config {
     int firstDevice = 0;                  // device number of the first unit
     std::string driverName = "OXTMPDRV";  // the port's "Driver" value
 };
+
+struct Unit;
+// Called when a unit receives another image or is emptied (imagePath empty).
+using MediaHook = std::function<void(const Unit&)>;
 
 struct Unit {
     int number = 0;  // n of Device/CdRom<n>
@@ -58,6 +64,11 @@ class Miniport {
 
     const std::vector<Unit>& units() const { return units_; }
     const Config& config() const { return config_; }
+    void onMediaChanged(MediaHook hook) { mediaChanged_ = std::move(hook); }
+
+    // Records in the notification buffer that process `pid` accessed a unit. May be called from
+    // any thread.
+    void recordAccess(pid_t pid);
     pid_t attachedProcess() const { return attached_; }
 
   private:
@@ -66,12 +77,13 @@ class Miniport {
     uint32_t insert(unsigned char* data);
     uint32_t queryImage(unsigned char* data);
     Unit* unitAt(const unsigned char* address);
-    void recordAccess(pid_t pid);
 
     Config config_;
     std::vector<Unit> units_;
     unsigned char* notify_ = nullptr;
     size_t nextSlot_ = 0;
+    std::mutex notifyLock_;
+    MediaHook mediaChanged_;
     pid_t attached_ = 0;
 };
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "outside/oxtmpdrv/miniport_sim.h"
+#include "outside/oxtmpdrv/unit_mounts.h"
 #include "platform/device_io.h"
 #include "platform/machine_root.h"
 #include "platform/object_manager.h"
@@ -34,9 +35,10 @@ const char* kUsage =
     "       oxtmpdrv --touch N [--hold SECONDS]\n"
     "Serves N units (default 8) as Device/CdRom<n> on SCSI port N (default 2) of the machine\n"
     "root $OMBRIX_ROOT. --first-device sets the first n (default 0); --driver the port's driver\n"
-    "name (default OXTMPDRV; another name presents the units as physical drives). --no-fuse:\n"
-    "no disc contents at the mount points (this build never shows them). Stops on SIGINT or\n"
-    "SIGTERM.\n"
+    "name (default OXTMPDRV; another name presents the units as physical drives).\n"
+    "A unit that holds an image shows the disc's files read-only at Device/CdRom<n> (FUSE);\n"
+    "--no-fuse, or a /dev/fuse this process cannot open, leaves the folders empty and the\n"
+    "units only record their images. Stops on SIGINT or SIGTERM.\n"
     "--touch looks at the medium of Device/CdRom<N> once, as a program reading the drive does,\n"
     "then waits SECONDS (default 0) before it ends.\n";
 
@@ -58,6 +60,10 @@ bool parseNumber(const char* text, int low, int high, int& out) {
     if (errno != 0 || *end != '\0' || value < low || value > high) return false;
     out = static_cast<int>(value);
     return true;
+}
+
+void logLine(const std::string& what) {
+    std::fprintf(stderr, "oxtmpdrv: %s\n", what.c_str());
 }
 
 int fail(const std::string& what) {
@@ -135,6 +141,7 @@ int main(int argc, char** argv) {
     oxtmpdrv::Config config;
     int touchUnit = -1;
     int holdSeconds = 0;
+    bool useFuse = true;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -142,6 +149,7 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (arg == "--no-fuse") {
+            useFuse = false;
             continue;
         } else if (arg == "--units" && parseNumber(value, 1, kMaxUnits, config.units)) {
         } else if (arg == "--port" && parseNumber(value, 0, 255, config.port)) {
@@ -172,6 +180,19 @@ int main(int argc, char** argv) {
         return fail("cannot create the notification buffer");
     }
 
+    std::string why;
+    if (useFuse && !oxtmpdrv::fuseUsable(why)) {
+        logLine("no usable FUSE device (" + why + "): the units record their images only");
+        useFuse = false;
+    }
+    oxtmpdrv::UnitMounts mounts(useFuse, logLine,
+                                [&driver](pid_t pid) { driver.recordAccess(pid); });
+    driver.onMediaChanged([&mounts](const oxtmpdrv::Unit& unit) {
+        mounts.mediaChanged(
+            unit,
+            ombrix::platform::rootPath("Device/CdRom" + std::to_string(unit.number)).string());
+    });
+
     std::vector<Listener> listeners;
     int error = 0;
     listeners.push_back({ombrix::platform::listenDevice(portFile, error), -1});
@@ -180,6 +201,7 @@ int main(int argc, char** argv) {
         const auto& unit = driver.units()[k];
         fs::path file = ombrix::platform::rootPath("Device/CdRom" + std::to_string(unit.number));
         std::error_code ec;
+        oxtmpdrv::clearStaleMount(file.string());
         fs::create_directories(file, ec);
         listeners.push_back(
             {ombrix::platform::listenDevice(ombrix::platform::deviceControlSocket(file), error),
@@ -230,6 +252,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    mounts.clear();
     ombrix::registry::deleteKey(portKey(config.port));
     om::defineDosDevice(om::kRemoveDefinition, portName + ":", "", 0);
     for (const auto& unit : driver.units()) {

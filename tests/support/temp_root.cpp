@@ -1,5 +1,6 @@
 #include "support/temp_root.h"
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,12 +21,31 @@ TempRoot::TempRoot() {
     ::setenv("OMBRIX_ROOT", path_.c_str(), 1);
 }
 
+namespace {
+
+// Detaches mounts below `folder` (discs a driver stand-in left behind when it was killed), so the
+// folder can be removed.
+void detachMountsBelow(const std::filesystem::path& folder) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    const std::string prefix = folder.string() + "/";
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        fields >> id >> parent >> device >> root >> point;
+        if (point.compare(0, prefix.size(), prefix) == 0) ::umount2(point.c_str(), MNT_DETACH);
+    }
+}
+
+}  // namespace
+
 TempRoot::~TempRoot() {
     if (hadPrevious_) {
         ::setenv("OMBRIX_ROOT", previous_.c_str(), 1);
     } else {
         ::unsetenv("OMBRIX_ROOT");
     }
+    detachMountsBelow(path_);
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }

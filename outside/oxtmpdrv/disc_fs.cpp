@@ -1,0 +1,129 @@
+#include "outside/oxtmpdrv/disc_fs.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace oxtmpdrv {
+
+namespace oc = ombrix::contents;
+
+int DiscFs::load(const std::string& imagePath) {
+    track_ = nullptr;
+    paths_.clear();
+    if (int err = image_.open(imagePath)) return err;
+    image_.wait();
+    for (const auto& t : image_.tracks()) {
+        if (t->data && t->walkResult == oc::kWalkDone && !t->files.nodes.empty()) track_ = t.get();
+    }
+    if (track_ == nullptr) return 0;
+    const oc::FileSystem& files = track_->files;
+    paths_.reserve(files.nodes.size());
+    paths_["/"] = 0;
+    // Parents come before their children in the node list, so their paths are known.
+    std::vector<std::string> full(files.nodes.size());
+    for (uint32_t i = 1; i < files.nodes.size(); ++i) {
+        const uint32_t parent = files.nodes[i].parent;
+        full[i] = (parent == 0 ? std::string() : full[parent]) + "/" + files.nodes[i].name;
+        paths_.emplace(full[i], i);
+    }
+    return 0;
+}
+
+const std::string& DiscFs::label() const {
+    return track_ ? track_->files.label : emptyLabel_;
+}
+
+long DiscFs::lookup(const char* path) const {
+    if (track_ == nullptr) return std::strcmp(path, "/") == 0 ? 0 : -1;
+    auto it = paths_.find(path);
+    return it == paths_.end() ? -1 : long(it->second);
+}
+
+void DiscFs::fill(uint32_t node, struct stat* st) const {
+    std::memset(st, 0, sizeof *st);
+    st->st_ino = node + 1;
+    if (track_ == nullptr) {
+        st->st_mode = S_IFDIR | 0555;
+        st->st_nlink = 2;
+        return;
+    }
+    const oc::Node& n = track_->files.nodes[node];
+    st->st_mode = n.directory ? (S_IFDIR | 0555) : (S_IFREG | 0444);
+    st->st_nlink = n.directory ? 2 : 1;
+    st->st_size = n.directory ? oc::kSectorBytes : static_cast<off_t>(n.size);
+    st->st_blksize = oc::kSectorBytes;
+    st->st_blocks = (st->st_size + 511) / 512;
+    st->st_mtim.tv_sec = st->st_atim.tv_sec = st->st_ctim.tv_sec = n.modified;
+}
+
+void DiscFs::noteAccess(pid_t caller) const {
+    if (onAccess_ && caller > 0) onAccess_(caller);
+}
+
+int DiscFs::getattr(const char* path, struct stat* st) const {
+    long node = lookup(path);
+    if (node < 0) return -ENOENT;
+    fill(static_cast<uint32_t>(node), st);
+    return 0;
+}
+
+int DiscFs::readdir(const char* path,
+                    const std::function<void(const char*, const struct stat&)>& add) const {
+    long node = lookup(path);
+    if (node < 0) return -ENOENT;
+    if (track_ == nullptr) return 0;
+    const oc::Node& dir = track_->files.nodes[static_cast<size_t>(node)];
+    if (!dir.directory) return -ENOTDIR;
+    struct stat st;
+    for (uint32_t child : dir.children) {
+        fill(child, &st);
+        add(track_->files.nodes[child].name.c_str(), st);
+    }
+    return 0;
+}
+
+int DiscFs::open(const char* path, int flags, pid_t caller, uint64_t& handle) const {
+    long node = lookup(path);
+    if (node < 0) return -ENOENT;
+    if ((flags & O_ACCMODE) != O_RDONLY || (flags & O_TRUNC)) return -EROFS;
+    if (track_ == nullptr || track_->files.nodes[static_cast<size_t>(node)].directory)
+        return -EISDIR;
+    handle = static_cast<uint64_t>(node);
+    noteAccess(caller);
+    return 0;
+}
+
+int DiscFs::opendir(const char* path, pid_t caller) const {
+    long node = lookup(path);
+    if (node < 0) return -ENOENT;
+    if (track_ != nullptr && !track_->files.nodes[static_cast<size_t>(node)].directory)
+        return -ENOTDIR;
+    noteAccess(caller);
+    return 0;
+}
+
+long DiscFs::read(uint64_t handle, char* buffer, size_t size, off_t offset) const {
+    if (track_ == nullptr || offset < 0 || handle >= track_->files.nodes.size()) return -EBADF;
+    size_t got = 0;
+    int err = image_.read(track_->index, static_cast<uint32_t>(handle), uint64_t(offset), size,
+                          reinterpret_cast<uint8_t*>(buffer), got);
+    // What was read before a damaged sector is given; the damaged sector itself is an error.
+    if (err != 0 && got == 0) return -EIO;
+    return static_cast<long>(got);
+}
+
+int DiscFs::statfs(struct statvfs* st) const {
+    std::memset(st, 0, sizeof *st);
+    st->f_bsize = st->f_frsize = oc::kSectorBytes;
+    if (track_ != nullptr) {
+        st->f_blocks = track_->record.endSector - track_->record.firstSector;
+        st->f_files = track_->files.nodes.size();
+    }
+    st->f_namemax = 255;
+    st->f_flag = ST_RDONLY;
+    return 0;
+}
+
+}  // namespace oxtmpdrv

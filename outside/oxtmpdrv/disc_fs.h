@@ -1,0 +1,56 @@
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+#include "manager/image_contents.h"
+
+// What a unit shows of its disc: the read-only folders and files of the disc's file system
+// (Joliet names when present, else ISO names without their version). The operations answer like
+// file-system calls (0 or a negative errno) so the mount and tests call the same code.
+namespace oxtmpdrv {
+
+class DiscFs {
+  public:
+    // Called with the process id of every process that opens a file or folder of the disc.
+    using AccessHook = std::function<void(pid_t)>;
+
+    explicit DiscFs(AccessHook onAccess = {}) : onAccess_(std::move(onAccess)) {}
+
+    // Opens the image and walks its file system. The disc shown is the last data track whose
+    // file system could be read (the latest session of a multi-session disc). 0, or the image's
+    // error (an image without readable file system shows an empty root and answers 0).
+    int load(const std::string& imagePath);
+
+    int getattr(const char* path, struct stat* st) const;
+    // Calls `add` for every entry of the folder `path` (without "." and "..").
+    int readdir(const char* path,
+                const std::function<void(const char* name, const struct stat& st)>& add) const;
+    // Opens a file or folder for reading; `handle` identifies it for read().
+    int open(const char* path, int flags, pid_t caller, uint64_t& handle) const;
+    int opendir(const char* path, pid_t caller) const;
+    // Reads from an open file: the number of bytes, or -EIO.
+    long read(uint64_t handle, char* buffer, size_t size, off_t offset) const;
+    int statfs(struct statvfs* st) const;
+
+    const std::string& label() const;
+
+  private:
+    long lookup(const char* path) const;
+    void fill(uint32_t node, struct stat* st) const;
+    void noteAccess(pid_t caller) const;
+
+    AccessHook onAccess_;
+    ombrix::contents::ImageContents image_;
+    const ombrix::contents::TrackContents* track_ = nullptr;
+    std::unordered_map<std::string, uint32_t> paths_;  // "/a/b" -> node
+    std::string emptyLabel_;
+};
+
+}  // namespace oxtmpdrv

@@ -1,0 +1,64 @@
+#include "outside/oxtmpdrv/unit_mounts.h"
+
+namespace oxtmpdrv {
+
+UnitMounts::UnitMounts(bool enabled, std::function<void(const std::string&)> log,
+                       std::function<void(pid_t)> onAccess)
+    : enabled_(enabled), log_(std::move(log)), onAccess_(std::move(onAccess)) {
+    if (!enabled_) return;
+    options_.allowOther = otherUsersAllowed();
+    if (!options_.allowOther) {
+        log_(
+            "mounting without allow_other (not root, and /etc/fuse.conf lacks "
+            "user_allow_other): only this account reads the units");
+    }
+}
+
+void UnitMounts::noteAccess(pid_t pid) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(accessLock_);
+        auto& last = lastAccess_[pid];
+        if (last.time_since_epoch().count() != 0 && now - last < std::chrono::seconds(1)) return;
+        last = now;
+        if (lastAccess_.size() > 4096) lastAccess_.clear();
+    }
+    if (onAccess_) onAccess_(pid);
+}
+
+void UnitMounts::mediaChanged(const Unit& unit, const std::string& folder) {
+    if (!enabled_) return;
+    std::erase_if(retired_, [](const auto& m) { return m->finished(); });
+    if (auto it = mounts_.find(unit.number); it != mounts_.end()) {
+        it->second->detach();
+        retired_.push_back(std::move(it->second));
+        mounts_.erase(it);
+    }
+    if (unit.imagePath.empty()) return;
+    auto disc = std::make_unique<DiscFs>([this](pid_t pid) { noteAccess(pid); });
+    if (int err = disc->load(unit.imagePath)) {
+        log_("CdRom" + std::to_string(unit.number) + ": cannot read " + unit.imagePath +
+             " (error " + std::to_string(err) + "); the unit shows no files");
+        return;
+    }
+    clearStaleMount(folder);
+    std::string error;
+    auto mount = DiscMount::start(std::move(disc), folder, options_, error);
+    if (!mount) {
+        log_("CdRom" + std::to_string(unit.number) + ": " + error);
+        return;
+    }
+    mounts_[unit.number] = std::move(mount);
+}
+
+void UnitMounts::clear() {
+    mounts_.clear();
+    retired_.clear();
+}
+
+size_t UnitMounts::retiredCount() {
+    std::erase_if(retired_, [](const auto& m) { return m->finished(); });
+    return retired_.size();
+}
+
+}  // namespace oxtmpdrv

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "outside/oxtmpdrv/disc_mount.h"
+#include "outside/oxtmpdrv/miniport_sim.h"
+
+// The discs the units show: a unit that receives an image mounts its file system at the unit's
+// folder, an emptied unit unmounts. Without a usable FUSE device the units only record images.
+namespace oxtmpdrv {
+
+class UnitMounts {
+  public:
+    // `log` receives one line per event worth telling the operator; `onAccess` the processes
+    // that open the discs' files, at most once a second per process.
+    UnitMounts(bool enabled, std::function<void(const std::string&)> log,
+               std::function<void(pid_t)> onAccess);
+    ~UnitMounts() { clear(); }
+
+    bool enabled() const { return enabled_; }
+    // Mounts or unmounts `folder` for the unit's new image. The previous disc is unmounted
+    // lazily: files open on it keep reading it until they are closed.
+    void mediaChanged(const Unit& unit, const std::string& folder);
+    // Unmounts every unit; files still open fail from now on.
+    void clear();
+    // Discs unmounted from their units that still serve open files.
+    size_t retiredCount();
+
+  private:
+    void noteAccess(pid_t pid);
+
+    bool enabled_;
+    MountOptions options_;
+    std::function<void(const std::string&)> log_;
+    std::function<void(pid_t)> onAccess_;
+    std::map<int, std::unique_ptr<DiscMount>> mounts_;  // by unit number
+    // Discs taken out of their units that still serve files opened before.
+    std::vector<std::unique_ptr<DiscMount>> retired_;
+    std::mutex accessLock_;
+    std::unordered_map<pid_t, std::chrono::steady_clock::time_point> lastAccess_;
+};
+
+}  // namespace oxtmpdrv

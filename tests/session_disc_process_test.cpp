@@ -1,0 +1,232 @@
+// A disc inserted into a session's drive is read through that drive: the driver stand-in with
+// its disc mounts, the management service and the session helpers, each a process of its own in
+// a temporary machine root, driven as a user's insert and eject drive them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "common/names.h"
+#include "common/oxtcomm_drives.h"
+#include "omxcvt.h"
+#include "outside/env/oxtenv.h"
+#include "outside/oxtmpdrv/disc_mount.h"
+#include "platform/message_bus.h"
+#include "platform/named_pipe.h"
+#include "platform/object_manager.h"
+#include "platform/terminal_sessions.h"
+#include "platform/unique_fd.h"
+#include "service/miniport_client.h"
+#include "service/mountrequest.h"
+#include "support/disc_fixtures.h"
+#include "support/echo_pipe.h"
+#include "support/grant_rights.h"
+#include "support/pipe_records.h"
+#include "support/program.h"
+#include "support/temp_root.h"
+#include "support/wait_for.h"
+
+namespace fs = std::filesystem;
+namespace t = ombrix::test;
+
+namespace {
+
+using t::callPipe;
+using t::grantEveryone;
+using t::record;
+
+// Reads `path` in a child process running as an unprivileged account (another user than the
+// driver's); "<denied>" when that fails.
+std::string readAsOtherUser(const fs::path& path) {
+    int pipefd[2];
+    if (::pipe(pipefd) != 0) return "<pipe>";
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipefd[0]);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(2);
+        std::string text = t::readFile(path);
+        int fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0) _exit(3);
+        ::close(fd);
+        (void)!::write(pipefd[1], text.data(), text.size());
+        _exit(0);
+    }
+    ::close(pipefd[1]);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipefd[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, size_t(n));
+    ::close(pipefd[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : "<denied>";
+}
+
+class SessionDisc : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        if (!oxtmpdrv::fuseUsable(why)) GTEST_SKIP() << why;
+        if (!t::haveTool("xorriso") || !t::haveTool("bsdtar"))
+            GTEST_SKIP() << "xorriso and bsdtar are needed";
+        // Other accounts must reach the machine root, as on a real server.
+        ::chmod(root.path().c_str(), 0755);
+        t::makeSampleTree(root / "src");
+        iso = t::makeIso(root / "src", root / "disc.iso", true);
+        ASSERT_FALSE(iso.empty());
+        fs::create_directories(root / "images");
+        OmxCvtOptions o{};
+        o.storage = OMXCVT_LZ;
+        o.sectorSize = 2048;
+        o.sectorsPerPart = 64;
+        o.target = image.c_str();
+        ASSERT_EQ(OMXConvertISO2OM4Ex(iso.c_str(), &o), 0);
+
+        grantEveryone(4 | 8);
+        driver = std::make_unique<t::Program>("oxtmpdrv", std::vector<std::string>{"--units", "4"},
+                                              root / "driver.txt");
+        ASSERT_TRUE(t::waitFor([] { return CMiniport::FindPort() >= 0; }));
+        service = std::make_unique<t::Program>("Oxtserv", std::vector<std::string>{"-d"},
+                                               root / "service.txt");
+        ASSERT_TRUE(t::waitFor([] {
+            CMountRequest units = callPipe(ombrix::names::kServicePipe, record(7));
+            return units.m_request == 7 && units.m_dwData > 0;
+        }));
+        for (uint32_t sid : {1u, 2u}) {
+            ASSERT_EQ(ombrix::wts::logOn(sid, "user" + std::to_string(sid)), 0);
+            std::string home = (root / ("home" + std::to_string(sid))).string();
+            helpers.push_back(std::make_unique<t::Program>(
+                "OxtHelp", std::vector<std::string>{}, root / ("helper" + std::to_string(sid)),
+                sid == 1 ? "1" : "2",
+                std::vector<std::pair<std::string, std::string>>{{"HOME", home}}));
+            ASSERT_TRUE(t::waitFor([sid] {
+                return callPipe("OMX_TS_SESSION" + std::to_string(sid), record(29)).m_request == 29;
+            }));
+        }
+        actAs(1);
+    }
+    void TearDown() override {
+        helpers.clear();
+        if (service) service->stop(SIGINT);
+        if (driver) driver->stop(SIGTERM);  // unmounts its discs
+        unsetenv("OMBRIX_SESSION");
+    }
+    void actAs(uint32_t session) { setenv("OMBRIX_SESSION", std::to_string(session).c_str(), 1); }
+    // A session's drive as its programs reach it.
+    fs::path drive(uint32_t session, char letter) {
+        return ombrix::objmgr::dosDevicesFolder(session) / (std::string(1, letter) + ":");
+    }
+
+    t::TempRoot root;
+    t::EchoPipe net{ombrix::names::kNetPipe};
+    std::string image = (root / "images/Disc.om4").string();
+    fs::path iso;
+    std::unique_ptr<t::Program> driver;
+    std::unique_ptr<t::Program> service;
+    std::vector<std::unique_ptr<t::Program>> helpers;
+};
+
+TEST_F(SessionDisc, InsertedDiscIsReadThroughTheSessionsDrives) {
+    ASSERT_EQ(OMXInsert('E', image.c_str(), "", 1, 5, 0), 0);
+    // Through the session's drive and the user's folder of drive links alike.
+    EXPECT_EQ(t::folderListing(drive(1, 'E')), t::referenceListing(iso));
+    fs::path expected = root / "ref";
+    ASSERT_TRUE(t::referenceExtract(iso, expected));
+    std::string diff;
+    EXPECT_TRUE(t::sameTrees(drive(1, 'E'), expected, diff)) << diff;
+    EXPECT_EQ(t::readFile(root / "home1/OmbrixDrives/E/readme.txt"), "hello\n");
+    // The session's user is not the driver's account.
+    EXPECT_EQ(readAsOtherUser(drive(1, 'E') / "one/two/three" /
+                              "a file with a rather long name of many words.txt"),
+              std::string(5000, 'x'));
+
+    // A second session shares the unit and reads the same.
+    actAs(2);
+    ASSERT_EQ(OMXInsert('F', image.c_str(), "", 1, 5, 0), 0);
+    EXPECT_EQ(fs::canonical(drive(2, 'F')), fs::canonical(drive(1, 'E')));
+    EXPECT_TRUE(t::readFile(root / "home2/OmbrixDrives/F/one/mixed.bin") ==
+                t::readFile(root / "src/one/mixed.bin"));
+
+    // Both eject while session 1 still has a file open: nothing hangs, the open file reads on,
+    // and the drive empties.
+    actAs(1);
+    ombrix::platform::UniqueFd open(::open((drive(1, 'E') / "one/mixed.bin").c_str(), O_RDONLY));
+    ASSERT_TRUE(open.valid());
+    ::posix_fadvise(open.get(), 0, 0, POSIX_FADV_DONTNEED);
+    ASSERT_EQ(OMXEject('E'), 0);
+    actAs(2);
+    ASSERT_EQ(OMXEject('F'), 0);
+    char buffer[1000];
+    ASSERT_EQ(::pread(open.get(), buffer, sizeof buffer, 250000), ssize_t(sizeof buffer));
+    EXPECT_EQ(std::string(buffer, sizeof buffer),
+              t::readFile(root / "src/one/mixed.bin").substr(250000, sizeof buffer));
+    open.reset();
+    EXPECT_FALSE(fs::exists(drive(2, 'F') / "readme.txt"));
+
+    // The next insert shows the disc again.
+    ASSERT_EQ(OMXInsert('G', image.c_str(), "", 1, 5, 0), 0);
+    EXPECT_EQ(t::readFile(drive(2, 'G') / "readme.txt"), "hello\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The command-line program inserts for its session; the session's user then reads the disc.
+TEST_F(SessionDisc, CommandLineInsertThenTheSessionsUserReadsThroughE) {
+    if (!fs::exists(t::systemDir() / "oxtcmd")) GTEST_SKIP() << "oxtcmd is not built";
+    // The image is a catalogue entry, as the administrator made it.
+    ASSERT_TRUE(EnvSetGlobalValue("OMXImage_5001", (image + "|||0|0|0|0|Test disc").c_str()));
+    EnvSetGlobalValue("OMXIndexHiNet", "5001");
+    EnvSetGlobalValue("OMXImageCount", "1");
+    const std::vector<std::pair<std::string, std::string>> environment = {
+        {"HOME", (root / "home1").string()},
+        {"OMBRIX_UI_RECORD", (root / "boxes.txt").string()},
+        {"DISPLAY", ""},
+        {"WAYLAND_DISPLAY", ""},
+        {"QT_QPA_PLATFORM", ""}};
+    t::Program insert("oxtcmd", {"/I", image, "E:"}, root / "oxtcmd.txt", "1", environment);
+    insert.wait();
+    ASSERT_EQ(t::readFile(drive(1, 'E') / "readme.txt"), "hello\n")
+        << t::readFile(root / "boxes.txt") << t::readFile(root / "oxtcmd.txt");
+    EXPECT_TRUE(readAsOtherUser(drive(1, 'E') / "one/exact.bin") == std::string(4 * 2048, 'e'));
+    EXPECT_TRUE(t::readFile(root / "home1/OmbrixDrives/E/one/mixed.bin") ==
+                t::readFile(root / "src/one/mixed.bin"));
+
+    t::Program eject("oxtcmd", {"/E", "E:"}, root / "oxtcmd2.txt", "1", environment);
+    eject.wait();
+    EXPECT_FALSE(fs::exists(drive(1, 'E') / "readme.txt"));
+}
+
+// A process of a session that opens a file of the disc is reported by the driver; the service
+// tells that session, whose helper passes it on to the session's programs.
+TEST_F(SessionDisc, OpeningAFileTellsTheSession) {
+    ASSERT_EQ(OMXInsert('E', image.c_str(), "", 1, 5, 0), 0);
+    ombrix::platform::BusListener listener(1);
+    ASSERT_TRUE(listener.ok());
+    // A program of session 1 holds a file of the disc open for a moment.
+    const std::string file = (drive(1, 'E') / "readme.txt").string();
+    pid_t reader = ::fork();
+    if (reader == 0) {
+        ::setenv("OMBRIX_SESSION", "1", 1);
+        ::execl("/bin/sh", "sh", "-c", "exec 3<\"$0\"; sleep 3", file.c_str(),
+                static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool told = false;
+    for (int i = 0; i < 50 && !told; ++i) {
+        auto message = listener.receive(100);
+        told = message && message->name == "MSG_OXTNOTIFY_DRIVEACCESS";
+    }
+    ::kill(reader, SIGTERM);
+    ::waitpid(reader, nullptr, 0);
+    EXPECT_TRUE(told);
+}
+
+}  // namespace
