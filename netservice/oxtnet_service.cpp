@@ -1,10 +1,5 @@
 #include "netservice/oxtnet_service.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <filesystem>
-
 #include "common/names.h"
 #include "log/oxtlog.h"
 #include "netservice/account_values.h"
@@ -12,17 +7,13 @@
 #include "netservice/net_strings.h"
 #include "platform/text_printf.h"
 #include "service/pipe_call.h"
+#include "service/service_pipe.h"
 
 namespace {
 
 namespace ids = net_strings;
-using ombrix::platform::NamedMutex;
-using ombrix::platform::NamedPipeServer;
-
 constexpr int kPipeInstances = 5;
 constexpr int kPipeAttempts = 3;
-constexpr int kPipeReadLimitMs = 2000;
-constexpr int kAcceptSliceMs = 500;
 constexpr int kExpectedLanguageVersion = 1;
 constexpr int32_t kNetServiceStarted = 34;
 constexpr uint32_t kManualStart = 3;
@@ -39,11 +30,8 @@ COMXTSNet::COMXTSNet()
 
 COMXTSNet::~COMXTSNet() {
     m_stopEvent.set();
-    m_abandonPipe = true;
-    if (m_pipeThread.joinable()) m_pipeThread.join();
+    m_pipe.Close();
     if (m_queueThread.joinable()) m_queueThread.join();
-    SetResourceModule(nullptr, nullptr);
-    if (m_languageModule != nullptr) dlclose(m_languageModule);
 }
 
 std::string COMXTSNet::Text(int id) const {
@@ -68,32 +56,10 @@ void COMXTSNet::Stop() {
     m_stopEvent.set();
 }
 
-void COMXTSNet::LoadLanguageModule() {
-    std::string language = netsvc::GlobalValue("OmxLanguage");
-    if (language.size() != 3) return;
-    char self[1024];
-    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return;
-    self[n] = '\0';
-    std::string base = std::filesystem::path(self).stem().string();
-    std::string path = netsvc::GlobalValue("OmxHomePath") + "Language/" + language + "/Res/" +
-                       base + "." + language;
-    if (!std::filesystem::exists(path)) return;
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) return;
-    auto version = reinterpret_cast<int (*)()>(dlsym(module, "GetLGVersion"));
-    auto text = reinterpret_cast<int (*)(int, char*, int)>(dlsym(module, "GetLGString"));
-    if (version == nullptr || version() != kExpectedLanguageVersion) {
-        dlclose(module);
-        return;
-    }
-    m_languageModule = module;
-    SetResourceModule(module, text);
-}
-
 void COMXTSNet::Run(int, char**) {
     SetStatus(svc::kStartPending, 50000);
-    LoadLanguageModule();
+    LoadLanguageModule(netsvc::GlobalValue("OmxLanguage"), netsvc::GlobalValue("OmxHomePath"),
+                       kExpectedLanguageVersion);
     m_stopEvent.reset();
 
     // The driver learns this process: first take back a registration left from before.
@@ -101,18 +67,12 @@ void COMXTSNet::Run(int, char**) {
     if (!m_driver.Attach())
         LogEvent(Text(ids::kCannotConnectDriver).c_str(), kEventError, kEventIdFromType);
 
-    m_managerMutex = std::make_unique<NamedMutex>(ombrix::names::kServicePipeMutex);
-    if (m_managerMutex->openError() != 0) {
-        CNTService::SetLastError(static_cast<uint32_t>(m_managerMutex->openError()));
+    m_managerMutex = OpenPipeMutex(ombrix::names::kServicePipeMutex);
+    if (!m_managerMutex) {
         LogEvent(Text(ids::kNoManagerPipeMutex).c_str(), kEventError, kEventIdFromType);
-        m_managerMutex.reset();
     }
-    m_ownMutex = std::make_unique<NamedMutex>(ombrix::names::kNetPipeMutex);
-    if (m_ownMutex->openError() != 0) {
-        CNTService::SetLastError(static_cast<uint32_t>(m_ownMutex->openError()));
-        LogEvent(Text(ids::kNoPipeMutex).c_str(), kEventError, kEventIdFromType);
-        m_ownMutex.reset();
-    }
+    m_ownMutex = OpenPipeMutex(ombrix::names::kNetPipeMutex);
+    if (!m_ownMutex) LogEvent(Text(ids::kNoPipeMutex).c_str(), kEventError, kEventIdFromType);
     m_files = std::make_unique<CSharedFiles>([this](const CMountRequest& r) { Push(r); });
     m_requests =
         std::make_unique<CNetRequests>(*m_files, [this](const CMountRequest& r) { Push(r); });
@@ -156,47 +116,14 @@ void COMXTSNet::Run(int, char**) {
 }
 
 void COMXTSNet::StartPipe() {
-    int error = 0;
-    m_pipe = NamedPipeServer::create(ombrix::names::kNetPipe, kPipeInstances, error);
-    if (!m_pipe) {
-        CNTService::SetLastError(static_cast<uint32_t>(error));
-        LogEvent(Text(ids::kNoPipe).c_str(), kEventError, kEventIdFromType);
-        return;
-    }
-    m_abandonPipe = false;
-    try {
-        m_pipeThread = std::thread(&COMXTSNet::PipeThread, this);
-    } catch (...) {
-        m_pipe.reset();
-        LogEvent(Text(ids::kNoPipe).c_str(), kEventError, kEventIdFromType);
-    }
-}
-
-// One connection at a time, in arrival order; the stop event is looked at between connections,
-// so the request -1 sent at the end is still answered.
-void COMXTSNet::PipeThread() {
-    struct PipeCloser {
-        std::unique_ptr<NamedPipeServer>& pipe;
-        ~PipeCloser() { pipe.reset(); }
-    } closer{m_pipe};
-    bool ended = false;
-    while (!ended && !m_stopEvent.isSet()) {
-        std::unique_ptr<ombrix::platform::PipeConnection> connection;
-        int error = 0;
-        while (!connection) {
-            if (m_abandonPipe) return;
-            connection = m_pipe->accept(kAcceptSliceMs, error);
-        }
-        CMountRequest record;
-        size_t size = 0;
-        if (connection->read(record.bytes(), sizeof record, size, kPipeReadLimitMs) != 0 ||
-            size != sizeof record) {
-            continue;
-        }
-        OXTLog(0, "PipeRead, Request: %d", record.m_request);
-        ended = !m_requests->Handle(record);
-        connection->write(record.bytes(), sizeof record);
-    }
+    int error = m_pipe.Start(ombrix::names::kNetPipe, kPipeInstances, m_stopEvent,
+                             [this](CMountRequest& record) {
+                                 OXTLog(0, "PipeRead, Request: %d", record.m_request);
+                                 return m_requests->Handle(record);
+                             });
+    if (error == 0) return;
+    if (error != CServicePipe::kNoThread) CNTService::SetLastError(static_cast<uint32_t>(error));
+    LogEvent(Text(ids::kNoPipe).c_str(), kEventError, kEventIdFromType);
 }
 
 void COMXTSNet::Push(const CMountRequest& record) {
@@ -246,12 +173,8 @@ void COMXTSNet::ShutDownService() {
     }
     CMountRequest end;
     end.m_request = CNetRequests::kEnd;
-    if (!CallSelf(end)) m_abandonPipe = true;
-    if (m_pipeThread.joinable()) {
-        m_abandonPipe = true;
-        m_pipeThread.join();
-    }
-    m_pipe.reset();
+    CallSelf(end);
+    m_pipe.Close();
     m_managerMutex.reset();
     m_ownMutex.reset();
 }

@@ -14,6 +14,7 @@
 #include "platform/named_pipe.h"
 #include "service/mountrequest.h"
 #include "service/ntservice.h"
+#include "service/service_pipe.h"
 #include "service/stop_event.h"
 
 // The network access service: reads the shared files of the pool, publishes them into the
@@ -36,9 +37,7 @@ class COMXTSNet : public CNTService {
     std::string Text(int id) const;
 
   private:
-    void LoadLanguageModule();
     void StartPipe();
-    void PipeThread();
     void QueueThread();
     void Push(const CMountRequest& record);
     bool CallManager(CMountRequest& record);
@@ -49,13 +48,10 @@ class COMXTSNet : public CNTService {
     CNetDriver m_driver;
     std::unique_ptr<ombrix::platform::NamedMutex> m_managerMutex;
     std::unique_ptr<ombrix::platform::NamedMutex> m_ownMutex;
-    std::unique_ptr<ombrix::platform::NamedPipeServer> m_pipe;
-    std::thread m_pipeThread;
+    CServicePipe m_pipe;
     std::thread m_queueThread;
-    std::atomic<bool> m_abandonPipe{false};
     std::mutex m_queueLock;
     std::deque<CMountRequest> m_queue;
     std::unique_ptr<CSharedFiles> m_files;
     std::unique_ptr<CNetRequests> m_requests;
-    void* m_languageModule = nullptr;
 };

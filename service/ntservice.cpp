@@ -1,5 +1,6 @@
 #include "service/ntservice.h"
 
+#include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -130,6 +132,8 @@ CNTService::CNTService(const char* serviceName, const char* displayName, const c
 
 CNTService::~CNTService() {
     if (s_instance == this) s_instance = nullptr;
+    SetResourceModule(nullptr, nullptr);
+    if (m_languageModule != nullptr) dlclose(m_languageModule);
 }
 
 void CNTService::Pause() {}
@@ -167,6 +171,29 @@ std::string CNTService::LoadString(int id) const {
 void CNTService::SetResourceModule(void* module, int (*getString)(int, char*, int)) {
     m_module = module;
     m_moduleString = getString;
+}
+
+void CNTService::LoadLanguageModule(const std::string& language, const std::string& homePath,
+                                    int expectedVersion) {
+    if (language.size() != 3) return;
+    char self[1024];
+    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return;
+    self[n] = '\0';
+    std::string base = std::filesystem::path(self).stem().string();
+    std::string path = homePath + "Language/" + language + "/Res/" + base + "." + language;
+    if (!std::filesystem::exists(path)) return;
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) return;
+    auto version = reinterpret_cast<int (*)()>(dlsym(module, "GetLGVersion"));
+    auto text = reinterpret_cast<int (*)(int, char*, int)>(dlsym(module, "GetLGString"));
+    if (version == nullptr || version() != expectedVersion) {
+        dlclose(module);
+        return;
+    }
+    SetResourceModule(module, text);
+    if (m_languageModule != nullptr) dlclose(m_languageModule);
+    m_languageModule = module;
 }
 
 void CNTService::Print(int id, ...) {

@@ -80,6 +80,12 @@ class CNTService {
     void Print(int id, ...);
     // The language resource module replaces texts of the string table (null: built-in texts).
     void SetResourceModule(void* module, int (*getString)(int, char*, int));
+    // Loads this program's language resource module, <homePath>Language/<language>/Res/
+    // <program>.<language>, when `language` has three letters and the module answers
+    // `expectedVersion`; its texts then take the place of the string table's. It stays loaded
+    // as long as the service.
+    void LoadLanguageModule(const std::string& language, const std::string& homePath,
+                            int expectedVersion);
 
     std::string m_serviceName;
     std::string m_displayName;
@@ -111,6 +117,7 @@ class CNTService {
 
     std::span<const ServiceString> m_strings;
     int (*m_moduleString)(int, char*, int) = nullptr;
+    void* m_languageModule = nullptr;
     mutable std::mutex m_statusLock;
 
     static CNTService* s_instance;

@@ -1,13 +1,9 @@
 #include "service/omxdriveset.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 
 #include "common/names.h"
 #include "log/oxtlog.h"
@@ -20,6 +16,7 @@
 #include "platform/text_printf.h"
 #include "platform/win_error.h"
 #include "service/pipe_call.h"
+#include "service/service_pipe.h"
 #include "service/service_strings.h"
 
 namespace {
@@ -27,11 +24,8 @@ namespace {
 namespace ids = service_strings;
 namespace reg = ombrix::registry;
 using ombrix::platform::NamedMutex;
-using ombrix::platform::NamedPipeServer;
 
 constexpr int kPipeInstances = 5;
-constexpr int kPipeReadLimitMs = 2000;
-constexpr int kAcceptSliceMs = 500;
 constexpr int kDefaultServerPort = 65535;
 constexpr int kForwardDelayMs = 100;
 constexpr int kSessionPipeTimeoutMs = 250;
@@ -86,10 +80,7 @@ COmxdriveset::COmxdriveset()
 }
 
 COmxdriveset::~COmxdriveset() {
-    if (m_pipeThread.joinable()) {
-        m_abandonPipe = true;
-        m_pipeThread.join();
-    }
+    m_pipe.Close();
     m_stopEvent.set();
     JoinWorkers();
     {
@@ -98,8 +89,6 @@ COmxdriveset::~COmxdriveset() {
         m_closedListeners.clear();
     }
     m_peers->Clear();
-    SetResourceModule(nullptr, nullptr);
-    if (m_languageModule != nullptr) dlclose(m_languageModule);
 }
 
 void COmxdriveset::Stop() {
@@ -114,7 +103,8 @@ void COmxdriveset::Shutdown() {
 void COmxdriveset::Run(int, char**) {
     SetStatus(svc::kStartPending, 30000);
     if (!ReadSettings()) LogEventById(ids::kCannotReadSettings, kEventError, kEventIdFromType);
-    LoadLanguageModule();
+    LoadLanguageModule(globalValue("OmxLanguage", 9), globalValue("OmxHomePath", 1024),
+                       kExpectedLanguageVersion);
     // POSIX sockets need no library start-up (step of the socket library).
     m_logons = std::make_unique<SafeLogonMap>();
     ServiceRequests::Hooks hooks;
@@ -178,12 +168,8 @@ void COmxdriveset::Run(int, char**) {
         if (!StartNotifications()) {
             LogEventById(ids::kNoDriverCommunication, kEventError, kEventIdFromType);
         }
-        m_pipeMutex = std::make_unique<NamedMutex>(ombrix::names::kServicePipeMutex);
-        if (m_pipeMutex->openError() != 0) {
-            CNTService::SetLastError(static_cast<uint32_t>(m_pipeMutex->openError()));
-            LogEventById(ids::kNoSynchronization, kEventError, kEventIdFromType);
-            m_pipeMutex.reset();
-        }
+        m_pipeMutex = OpenPipeMutex(ombrix::names::kServicePipeMutex);
+        if (!m_pipeMutex) LogEventById(ids::kNoSynchronization, kEventError, kEventIdFromType);
         StartPipeServer();
         StartMailslot();
     } catch (...) {
@@ -218,29 +204,6 @@ bool COmxdriveset::ReadSettings() {
         if (globalValue(key, 1024).empty()) EnvSetGlobalValue(key, home.c_str());
     }
     return ok;
-}
-
-void COmxdriveset::LoadLanguageModule() {
-    std::string language = globalValue("OmxLanguage", 9);
-    if (language.size() != 3) return;
-    char self[1024];
-    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return;
-    self[n] = '\0';
-    std::string base = std::filesystem::path(self).stem().string();
-    std::string path =
-        globalValue("OmxHomePath", 1024) + "Language/" + language + "/Res/" + base + "." + language;
-    if (!std::filesystem::exists(path)) return;
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) return;
-    auto version = reinterpret_cast<int (*)()>(dlsym(module, "GetLGVersion"));
-    auto text = reinterpret_cast<int (*)(int, char*, int)>(dlsym(module, "GetLGString"));
-    if (version == nullptr || version() != kExpectedLanguageVersion) {
-        dlclose(module);
-        return;
-    }
-    m_languageModule = module;
-    SetResourceModule(module, text);
 }
 
 // Logged-on users may read and write the machine's CD drives: every drive letter whose device
@@ -365,50 +328,14 @@ int COmxdriveset::LinkSecurity(std::string_view name, uint32_t session) {
 }
 
 void COmxdriveset::StartPipeServer() {
-    int error = 0;
-    m_pipe = NamedPipeServer::create(ombrix::names::kServicePipe, kPipeInstances, error);
-    if (!m_pipe) {
-        CNTService::SetLastError(static_cast<uint32_t>(error));
-        LogEventById(ids::kNoCommunication, kEventError, kEventIdFromType);
-    }
-    m_abandonPipe = false;
-    try {
-        m_pipeThread = std::thread(&COmxdriveset::PipeServerThread, this);
-    } catch (...) {
-        LogEventById(ids::kNoCommunication, kEventError, kEventIdFromType);
-    }
-}
-
-// Serves one connection at a time. The stop event is looked at between connections only, so
-// the request -1 sent at shutdown is still answered.
-void COmxdriveset::PipeServerThread() {
-    if (!m_pipe) return;
-    // The pipe goes with its server thread: once it has ended, callers find no pipe at all
-    // instead of waiting on an instance nobody serves.
-    struct PipeCloser {
-        std::unique_ptr<NamedPipeServer>& pipe;
-        ~PipeCloser() { pipe.reset(); }
-    } closer{m_pipe};
-    bool ended = false;
-    while (!ended && !m_stopEvent.isSet()) {
-        std::unique_ptr<ombrix::platform::PipeConnection> connection;
-        int error = 0;
-        while (!connection) {
-            if (m_abandonPipe) return;
-            connection = m_pipe->accept(kAcceptSliceMs, error);
-        }
-        CMountRequest record;
-        size_t size = 0;
-        if (connection->read(record.bytes(), sizeof record, size, kPipeReadLimitMs) != 0 ||
-            size != sizeof record) {
-            continue;  // no reply: the caller's call fails
-        }
-        {
-            std::lock_guard guard(m_unitLock);
-            ended = !m_requests->handle(record);
-        }
-        connection->write(record.bytes(), sizeof record);
-    }
+    int error = m_pipe.Start(ombrix::names::kServicePipe, kPipeInstances, m_stopEvent,
+                             [this](CMountRequest& record) {
+                                 std::lock_guard guard(m_unitLock);
+                                 return m_requests->handle(record);
+                             });
+    if (error == 0) return;
+    if (error != CServicePipe::kNoThread) CNTService::SetLastError(static_cast<uint32_t>(error));
+    LogEventById(ids::kNoCommunication, kEventError, kEventIdFromType);
 }
 
 void COmxdriveset::PeerRequest(const CMountRequest& record) {
@@ -503,13 +430,9 @@ void COmxdriveset::ShutDownService() {
     m_sessionEvents.waitSystemEvent(ombrix::wts::kEventFlush, unused);
     CMountRequest end;
     end.m_request = CMountRequest::kEndServer;
-    if (!CallServicePipe(end)) m_abandonPipe = true;
-    if (m_pipeThread.joinable()) {
-        // A pipe thread that did not get the request gives up at its next accept slice.
-        m_abandonPipe = true;
-        m_pipeThread.join();
-    }
-    m_pipe.reset();
+    CallServicePipe(end);
+    // A pipe thread that did not get the request gives up at its next accept slice.
+    m_pipe.Close();
     JoinWorkers();
     for (CDriveInfo* unit : m_requests->units())
         m_requests->emptyUnit(*unit);

@@ -21,6 +21,7 @@
 #include "service/ntservice.h"
 #include "service/peer_server.h"
 #include "service/request_table.h"
+#include "service/service_pipe.h"
 #include "service/stop_event.h"
 #include "service/unit_setup.h"
 
@@ -47,7 +48,6 @@ class COmxdriveset : public CNTService {
 
   private:
     bool ReadSettings();
-    void LoadLanguageModule();
     void ApplyDriveSecurityPolicy();
     void DiscoverUnits();
     bool OpenDriver();
@@ -58,7 +58,6 @@ class COmxdriveset : public CNTService {
     void SessionMonitorThread();
     int LinkSecurity(std::string_view name, uint32_t session);
     void StartPipeServer();
-    void PipeServerThread();
     void PeerRequest(const CMountRequest& record);
     // Peer servers and remote administration.
     void StartMailslot();
@@ -77,11 +76,10 @@ class COmxdriveset : public CNTService {
     StopEvent m_stopEvent;
     std::unique_ptr<SafeLogonMap> m_logons;
     std::unique_ptr<ServiceRequests> m_requests;
-    std::unique_ptr<ombrix::platform::NamedPipeServer> m_pipe;
+    CServicePipe m_pipe;
     std::unique_ptr<ombrix::platform::NamedMutex> m_pipeMutex;
     std::unique_ptr<ombrix::platform::NamedMutex> m_netPipeMutex;
     std::mutex m_netPipeMutexLock;
-    std::thread m_pipeThread;
     std::thread m_notifyThread;
     std::thread m_sessionThread;
     // Units are changed by the pipe thread and compared by the main thread's check.
@@ -90,7 +88,6 @@ class COmxdriveset : public CNTService {
     const unsigned char* m_notifyBuffer = nullptr;
     ombrix::wts::SystemEventWaiter m_sessionEvents;
     CBoolString m_deviceMap;
-    std::atomic<bool> m_abandonPipe{false};
     int m_servicePipeTimeout = 1500;
     int m_scsiPort = -1;
     std::string m_serverName;
@@ -108,5 +105,4 @@ class COmxdriveset : public CNTService {
     std::vector<std::unique_ptr<CIPListener>> m_closedListeners;
     std::mutex m_announceLock;  // the announced port and shared data path
     std::string m_announcePath;
-    void* m_languageModule = nullptr;
 };

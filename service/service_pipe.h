@@ -1,0 +1,48 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "platform/named_mutex.h"
+#include "platform/named_pipe.h"
+#include "service/mountrequest.h"
+#include "service/stop_event.h"
+
+// The request pipe a service serves: records of one size, one connection at a time in arrival
+// order, on a thread of its own. The stop event is looked at between connections only, so the
+// end request a service sends itself at shutdown is still answered.
+class CServicePipe {
+  public:
+    // Handles one record in place (the reply); false when it was the end request.
+    using Handler = std::function<bool(CMountRequest&)>;
+    // What Start returns when the pipe was made but no thread could serve it.
+    static constexpr int kNoThread = -1;
+
+    CServicePipe() = default;
+    ~CServicePipe();
+    CServicePipe(const CServicePipe&) = delete;
+    CServicePipe& operator=(const CServicePipe&) = delete;
+
+    // Creates the pipe `name` and serves it until `stop` is set between connections, `handler`
+    // answers false or Close is called. 0 when serving; else the pipe's creation error, or
+    // kNoThread (the pipe is closed again so that callers do not wait on it).
+    int Start(std::string_view name, int instances, const StopEvent& stop, Handler handler);
+    // Gives up serving at the next accept slice, waits for the thread and closes the pipe.
+    void Close();
+
+  private:
+    void Serve();
+
+    std::unique_ptr<ombrix::platform::NamedPipeServer> m_pipe;
+    std::thread m_thread;
+    std::atomic<bool> m_abandon{false};
+    const StopEvent* m_stop = nullptr;
+    Handler m_handler;
+};
+
+// Opens the named mutex that orders the callers of a pipe. Null when it cannot be opened; the
+// error is then the calling thread's last error (CNTService::GetLastError).
+std::unique_ptr<ombrix::platform::NamedMutex> OpenPipeMutex(const char* name);
