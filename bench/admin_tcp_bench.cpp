@@ -4,7 +4,6 @@
 // the 50 session pipe calls alone, made directly by the client.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -14,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -25,6 +25,7 @@
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
 #include "support/free_port.h"
+#include "support/program.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -32,13 +33,6 @@ namespace {
 constexpr int kSessions = 50;
 constexpr const char* kAddress = "127.0.0.2";
 int g_port = 0;
-
-std::filesystem::path serviceProgram() {
-    if (const char* dir = std::getenv("OMBRIX_SYSTEM_DIR"))
-        return std::filesystem::path(dir) / "Oxtserv";
-    return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "system" /
-           "Oxtserv";
-}
 
 std::string pipeName(int session) {
     char name[48];
@@ -73,7 +67,7 @@ std::string pipeName(int session) {
 
 struct Servers {
     ombrix::test::TempRoot root;
-    pid_t service = -1;
+    std::unique_ptr<ombrix::test::Program> service;
     pid_t sessions = -1;
 
     Servers() {
@@ -82,16 +76,10 @@ struct Servers {
         ombrix::registry::setString(key, "OmxServerPort", std::to_string(g_port));
         sessions = fork();
         if (sessions == 0) serveSessions();
-        service = fork();
-        if (service == 0) {
-            ::setenv("OMBRIX_IP", kAddress, 1);
-            ::setenv("OMBRIX_HOST", "BENCH", 1);
-            std::string path = serviceProgram().string();
-            int null = ::open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            execl(path.c_str(), path.c_str(), "-d", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        service = std::make_unique<ombrix::test::Program>(
+            "Oxtserv", std::vector<std::string>{"-d"}, "/dev/null", nullptr,
+            std::vector<std::pair<std::string, std::string>>{{"OMBRIX_IP", kAddress},
+                                                             {"OMBRIX_HOST", "BENCH"}});
         for (int i = 0; i < 1000; ++i) {
             CMountRequest r;
             r.m_request = CMountRequest::kUnitCount;
@@ -115,8 +103,7 @@ struct Servers {
         }
     }
     ~Servers() {
-        kill(service, SIGINT);
-        waitpid(service, nullptr, 0);
+        service->stop(SIGINT);
         kill(sessions, SIGKILL);
         waitpid(sessions, nullptr, 0);
     }

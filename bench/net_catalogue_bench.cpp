@@ -4,7 +4,6 @@
 // Baselines in the same run: a request the service only echoes, and parsing the same file with
 // the ini class in this process.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "common/inifile.h"
@@ -19,18 +19,12 @@
 #include "outside/env/oxtenv.h"
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
+#include "support/program.h"
 #include "support/temp_root.h"
 
 namespace {
 
 constexpr int kEntries = 5000;
-
-std::filesystem::path program() {
-    if (const char* dir = std::getenv("OMBRIX_SYSTEM_DIR"))
-        return std::filesystem::path(dir) / "OXTNet";
-    return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "system" /
-           "OXTNet";
-}
 
 // Entry 1 carries the round number; with `all`, every entry does.
 std::string catalogue(int round, bool all = false) {
@@ -46,7 +40,7 @@ std::string catalogue(int round, bool all = false) {
 struct Service {
     ombrix::test::TempRoot root;
     std::filesystem::path file = root / "share" / "OMXimg.dat";
-    pid_t pid = -1;
+    std::unique_ptr<ombrix::test::Program> program;
 
     Service() {
         std::filesystem::create_directories(root / "share");
@@ -55,14 +49,8 @@ struct Service {
             EnvSetGlobalValue(key, ((root / "share").string() + "/").c_str());
         }
         ombrix::test::writeFile(file, catalogue(0));
-        pid = fork();
-        if (pid == 0) {
-            std::string path = program().string();
-            int null = ::open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            execl(path.c_str(), path.c_str(), "-d", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        program = std::make_unique<ombrix::test::Program>("OXTNet", std::vector<std::string>{"-d"},
+                                                          "/dev/null");
         for (int i = 0; i < 3000; ++i) {
             CMountRequest r;
             if (CallPipe(ombrix::names::kNetPipe, r, 500, 1)) return;
@@ -71,10 +59,7 @@ struct Service {
         std::fprintf(stderr, "OXTNet did not come up\n");
         std::exit(1);
     }
-    ~Service() {
-        kill(pid, SIGINT);
-        waitpid(pid, nullptr, 0);
-    }
+    ~Service() { program->stop(SIGINT); }
 };
 
 Service& service() {

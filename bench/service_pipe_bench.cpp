@@ -2,7 +2,6 @@
 // and list requests, against a bare SOCK_SEQPACKET echo server of the same pipe stand-in in
 // its own process, with the same one-connection-per-request client.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "common/names.h"
@@ -18,23 +18,17 @@
 #include "platform/named_pipe.h"
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
+#include "support/program.h"
 #include "support/temp_root.h"
 
 namespace {
 
 constexpr const char* kEchoPipe = "Bench_Echo";
 
-std::filesystem::path serviceProgram() {
-    if (const char* dir = std::getenv("OMBRIX_SYSTEM_DIR"))
-        return std::filesystem::path(dir) / "Oxtserv";
-    return std::filesystem::canonical("/proc/self/exe").parent_path().parent_path() / "system" /
-           "Oxtserv";
-}
-
 // The machine root, the service (`Oxtserv -d`) and the echo server, for the whole run.
 struct Servers {
     ombrix::test::TempRoot root;
-    pid_t service = -1;
+    std::unique_ptr<ombrix::test::Program> service;
     pid_t echo = -1;
 
     Servers() {
@@ -55,14 +49,8 @@ struct Servers {
                 connection->write(record.bytes(), sizeof record);
             }
         }
-        service = fork();
-        if (service == 0) {
-            std::string path = serviceProgram().string();
-            int null = ::open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            execl(path.c_str(), path.c_str(), "-d", static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        service = std::make_unique<ombrix::test::Program>("Oxtserv", std::vector<std::string>{"-d"},
+                                                          "/dev/null");
         for (int i = 0; i < 1000; ++i) {
             CMountRequest r;
             r.m_request = CMountRequest::kUnitCount;
@@ -77,8 +65,7 @@ struct Servers {
         std::exit(1);
     }
     ~Servers() {
-        kill(service, SIGINT);
-        waitpid(service, nullptr, 0);
+        service->stop(SIGINT);
         kill(echo, SIGKILL);
         waitpid(echo, nullptr, 0);
     }
