@@ -23,6 +23,7 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
+#include "support/grant_rights.h"
 #include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
@@ -35,6 +36,7 @@ using namespace std::chrono_literals;
 using ombrix::test::call;
 using ombrix::test::callPipe;
 using ombrix::test::EchoPipe;
+using ombrix::test::grantEveryone;
 using ombrix::test::Program;
 using ombrix::test::readFile;
 using ombrix::test::record;
@@ -65,19 +67,6 @@ std::string link(uint32_t session, char letter) {
     return target;
 }
 
-// Publishes profiles in which everybody holds the rights `bits` (4 = insert and eject).
-void publishRights(uint32_t bits) {
-    CProfileList list;
-    CProfile profile;
-    profile.name = "everybody";
-    profile.rights = bits;
-    ASSERT_TRUE(profile.security.BuildFromMembers({{ombrix::profiles::Sid::Everyone(), false}}));
-    list.Profiles().push_back(std::move(profile));
-    std::string bytes;
-    ASSERT_EQ(list.Save(bytes), 0);
-    ASSERT_NE(EnvLoadSecurity(bytes.data(), static_cast<int>(bytes.size())), 0);
-}
-
 struct Outcome {
     int exitCode = -1;
     std::string boxes;  // the recorder's lines
@@ -93,7 +82,7 @@ class OxtcmdProcess : public ::testing::Test {
         fs::create_directory_symlink(ombrix::test::systemDir(), root / "home" / "system");
         EnvSetGlobalValue("OmxHomePath", (root / "home/").c_str());
         EnvSetGlobalValue("OmxConfigFileNet", (root / "pool" / "OMXimg.dat").c_str());
-        publishRights(4);
+        grantEveryone(4);
 
         addImage(5001, "one.om4", "Disc One");
         addImage(5002, "two.om4", "Disc Two");
@@ -241,13 +230,13 @@ TEST_F(OxtcmdProcess, AnInsertEmptiesTheTargetDriveAndTakesTheImageOutOfItsOther
 
 TEST_F(OxtcmdProcess, RefusedInsertsChangeNothing) {
     // Without the insert right.
-    publishRights(0);
+    grantEveryone(0);
     Outcome run = oxtcmd(1, {"/I", image("one.om4"), "E:"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.boxes, kInsertError + "No permission to insert / eject \n" +
                              "Ombrix TS\terror\tOmbrix ('" + image("one.om4") +
                              "') not inserted.\\n\n");
-    publishRights(4);
+    grantEveryone(4);
 
     // A cancelled password prompt.
     run = oxtcmd(1, {"/I", image("locked.om4"), "E:"}, "cancel\n");
@@ -263,7 +252,7 @@ TEST_F(OxtcmdProcess, RefusedInsertsChangeNothing) {
                              " is invalid; the CD was not inserted.\\n\n");
 
     // Quiet: the same failure shows nothing at all.
-    publishRights(0);
+    grantEveryone(0);
     run = oxtcmd(1, {"/q", "/I", image("one.om4"), "E:"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.boxes, "");
@@ -276,7 +265,7 @@ TEST_F(OxtcmdProcess, RefusedInsertsChangeNothing) {
         EXPECT_EQ(unitHolds(unit), "") << unit;
 
     // The right password puts it in.
-    publishRights(4);
+    grantEveryone(4);
     run = oxtcmd(1, {"/I", image("locked.om4"), "E:"}, "password:secret\n");
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.boxes, "Ombrix TS\tpassword\tLocked Disc\n");
@@ -370,7 +359,7 @@ TEST_F(OxtcmdProcess, LanguageFileTextsAndTheNoticeOfAnotherVersion) {
     fs::create_directories(res);
     fs::copy_file(fixtures / "liblanguage_fixture_v1.so", res / "OXTCMD.DEU");
     EnvSetGlobalValue("OmxLanguage", "DEU");
-    publishRights(0);
+    grantEveryone(0);
     Outcome run = oxtcmd(1, {"/I", image("one.om4"), "E:"});
     EXPECT_EQ(run.boxes, kInsertError + "No permission to insert / eject \n" +
                              "Ombrix TS\terror\tOmbrix ('" + image("one.om4") +

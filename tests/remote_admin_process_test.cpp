@@ -20,6 +20,7 @@
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
 #include "support/free_port.h"
+#include "support/grant_rights.h"
 #include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
@@ -29,23 +30,12 @@ namespace {
 
 using ombrix::test::callPipe;
 using ombrix::test::EchoPipe;
+using ombrix::test::grantEveryone;
 using ombrix::test::Program;
 using ombrix::test::record;
 using ombrix::test::waitFor;
 
 constexpr const char* kAddress = "127.0.0.2";
-
-void grantEveryone(uint32_t rights) {
-    CProfileList list;
-    CProfile profile;
-    profile.name = "all";
-    profile.rights = rights;
-    ASSERT_TRUE(profile.security.BuildFromMembers({{ombrix::profiles::Sid::Everyone(), false}}));
-    list.Profiles().push_back(std::move(profile));
-    std::string bytes;
-    ASSERT_EQ(list.Save(bytes), 0);
-    ASSERT_TRUE(EnvLoadSecurity(bytes.data(), static_cast<int>(bytes.size())));
-}
 
 class RemoteAdmin : public ::testing::Test {
   protected:
