@@ -16,6 +16,7 @@
 #include "outside/env/oxtenv.h"
 #include "platform/locked_file.h"
 #include "profiles/profile.h"
+#include "support/global_value.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -25,8 +26,7 @@ using ombrix::test::TempRoot;
 using ombrix::test::writeFile;
 
 std::string global(const std::string& key) {
-    char buffer[1024] = {};
-    return EnvGetGlobalValue(key.c_str(), buffer, sizeof buffer) ? buffer : "<missing>";
+    return ombrix::test::globalValue(key, "<missing>");
 }
 
 std::string catalogue(int first, int count, const std::string& tag = "x") {

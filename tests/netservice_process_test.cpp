@@ -23,6 +23,8 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
+#include "support/global_value.h"
+#include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
@@ -33,6 +35,7 @@ using namespace std::chrono_literals;
 using ombrix::test::EchoPipe;
 using ombrix::test::Program;
 using ombrix::test::readFile;
+using ombrix::test::record;
 using ombrix::test::waitFor;
 using ombrix::test::writeFile;
 
@@ -40,28 +43,11 @@ using ombrix::test::writeFile;
 constexpr auto kCheck = 8s;
 
 std::string global(const std::string& key) {
-    char buffer[1024] = {};
-    return EnvGetGlobalValue(key.c_str(), buffer, sizeof buffer) ? buffer : "<missing>";
-}
-
-CMountRequest record(int32_t code, uint32_t session = 0, const std::string& text = "",
-                     uint32_t data = 0, const std::string& password = "") {
-    CMountRequest r;
-    r.m_request = code;
-    r.m_sessionId = session;
-    r.m_dwData = data;
-    r.setText(text);
-    r.setPassword(password);
-    return r;
+    return ombrix::test::globalValue(key, "<missing>");
 }
 
 CMountRequest call(const char* pipe, const CMountRequest& sent) {
-    CMountRequest reply;
-    size_t read = 0;
-    int rc = ombrix::platform::callNamedPipe(".", pipe, sent.bytes(), sizeof sent, reply.bytes(),
-                                             sizeof reply, read, 5000);
-    if (rc != 0 || read != sizeof reply) reply.m_request = 9999;
-    return reply;
+    return ombrix::test::callPipe(pipe, sent, 5000);
 }
 CMountRequest net(const CMountRequest& r) {
     return call(ombrix::names::kNetPipe, r);

@@ -18,12 +18,14 @@
 #include "platform/service_control.h"
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
+#include "support/global_value.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using ombrix::test::globalValue;
 using ombrix::test::waitFor;
 namespace svc = ombrix::svc;
 using ombrix::platform::callNamedPipe;
@@ -52,12 +54,6 @@ Result runService(const std::string& switches) {
     int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-std::string global(const char* key) {
-    char buffer[1024] = {};
-    EnvGetGlobalValue(key, buffer, sizeof buffer);
-    return buffer;
 }
 
 CMountRequest record(int32_t code, uint32_t session = 0xFFFFFFFFu, const char* text = "") {
@@ -143,8 +139,8 @@ TEST(OxtservProcess, InstallStartStopAndRemoveThroughTheController) {
     EXPECT_EQ(status.waitHint, 3000u);
     EXPECT_TRUE(serviceAnswers());
     // Without the miniport the service has no units and says so.
-    EXPECT_EQ(global("OMXUnits"), "0");
-    EXPECT_EQ(global("OMXAdapter"), "-1");
+    EXPECT_EQ(globalValue("OMXUnits"), "0");
+    EXPECT_EQ(globalValue("OMXAdapter"), "-1");
     CMountRequest reply;
     ASSERT_TRUE(call(record(17, 2, "alice"), reply));
     ASSERT_TRUE(call(record(1, 2, "/img/a.om4"), reply));
@@ -282,12 +278,12 @@ TEST(OxtservProcess, SettingsReachTheGlobalStoreAndTheLanguageLibraryItsTexts) {
     ConsoleService service(root / "console.txt");
     ASSERT_TRUE(waitFor(serviceAnswers));
     EXPECT_EQ(service.interrupt(), 0);
-    EXPECT_EQ(global("OmxLanguage"), "deu");
-    EXPECT_EQ(global("OmxServerPort"), "65535");
-    EXPECT_EQ(global("OmxTreePathNet"), "/srv/shared/");  // set: kept
+    EXPECT_EQ(globalValue("OmxLanguage"), "deu");
+    EXPECT_EQ(globalValue("OmxServerPort"), "65535");
+    EXPECT_EQ(globalValue("OmxTreePathNet"), "/srv/shared/");  // set: kept
     for (const char* path :
          {"OMXServerPathNet", "OmxConfigPathNet", "OmxAdmPathNet", "OMXSecurityPathNet"}) {
-        EXPECT_EQ(global(path), home + "system/config/") << path;
+        EXPECT_EQ(globalValue(path), home + "system/config/") << path;
     }
     bool translated = false;
     for (const auto& e : ombrix::eventlog::read(kDisplay))
@@ -340,8 +336,8 @@ TEST_F(ServicePipe, LogOnTwiceListAndLogOff) {
     }
     ASSERT_TRUE(call(record(17, 5, "again"), reply));
     EXPECT_EQ(reply.m_request, -13);
-    EXPECT_EQ(global("OMXLogons"), "3|5|7|");
-    EXPECT_EQ(global("Sid_5"), "user");
+    EXPECT_EQ(globalValue("OMXLogons"), "3|5|7|");
+    EXPECT_EQ(globalValue("Sid_5"), "user");
 
     ASSERT_TRUE(call(record(19, 1), reply));
     ASSERT_EQ(reply.m_dwData, 2u);
@@ -352,8 +348,8 @@ TEST_F(ServicePipe, LogOnTwiceListAndLogOff) {
 
     ASSERT_TRUE(call(record(18, 5), reply));
     EXPECT_EQ(reply.m_request, 18);
-    EXPECT_EQ(global("OMXLogons"), "3|7|");
-    EXPECT_EQ(global("Sid_5"), "");
+    EXPECT_EQ(globalValue("OMXLogons"), "3|7|");
+    EXPECT_EQ(globalValue("Sid_5"), "");
 }
 
 TEST_F(ServicePipe, NotificationsReachTheSessionsLater) {
@@ -456,7 +452,7 @@ TEST_F(ServicePipe, EightClientsUnderLoadLoseNothing) {
         waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    std::string logons = global("OMXLogons");
+    std::string logons = globalValue("OMXLogons");
     for (int c = 0; c < kClients; ++c) {
         std::string id = std::to_string(1000 * (c + 1) + 999) + "|";
         EXPECT_NE(logons.find(id), std::string::npos) << logons;

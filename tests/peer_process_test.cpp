@@ -27,6 +27,7 @@
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
 #include "support/free_port.h"
+#include "support/global_value.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
@@ -37,6 +38,7 @@ namespace net = ombrix::platform::network;
 using namespace std::chrono_literals;
 using ombrix::platform::NamedPipeServer;
 using ombrix::test::freePort;
+using ombrix::test::globalValue;
 using ombrix::test::waitFor;
 
 constexpr const char* kSettings = "HKLM\\SOFTWARE\\Norvane\\Ombrix TS v5\\GlobalSettings";
@@ -51,12 +53,6 @@ auto inRoot(const fs::path& root, F body) {
         ~Restore() { ::setenv("OMBRIX_ROOT", previous.c_str(), 1); }
     } restore{previous};
     return body();
-}
-
-std::string global(const char* key) {
-    char buffer[1024] = {};
-    EnvGetGlobalValue(key, buffer, sizeof buffer);
-    return buffer;
 }
 
 // A pipe server in the test process answering each record with `answer`.
@@ -220,7 +216,7 @@ struct Server {
         return r;
     }
     std::string Global(const char* key) {
-        return inRoot(root, [&] { return global(key); });
+        return inRoot(root, [&] { return globalValue(key); });
     }
     void SetGlobal(const char* key, const std::string& value) {
         inRoot(root, [&] { return EnvSetGlobalValue(key, value.c_str()); });

@@ -23,6 +23,7 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "support/echo_pipe.h"
+#include "support/global_value.h"
 #include "support/pipe_records.h"
 #include "support/program.h"
 #include "support/temp_root.h"
@@ -33,17 +34,12 @@ namespace {
 using namespace std::chrono_literals;
 using ombrix::test::call;
 using ombrix::test::EchoPipe;
+using ombrix::test::globalValue;
 using ombrix::test::Program;
 using ombrix::test::record;
 using ombrix::test::waitFor;
 namespace scsi = ombrix::scsi;
 const char* kEventSource = "Ombrix TS Management";
-
-std::string global(const std::string& key) {
-    char buffer[1024] = {};
-    EnvGetGlobalValue(key.c_str(), buffer, sizeof buffer);
-    return buffer;
-}
 
 bool serviceAnswers() {
     return call(record(7, 0)).m_request == 7;
@@ -93,10 +89,10 @@ class Units : public ::testing::Test {
 };
 
 TEST_F(Units, DiscoveryFindsTheUnitsAndTheEmptyDeviceNeverGetsAnImage) {
-    EXPECT_EQ(global("OMXUnits"), "4");
-    EXPECT_EQ(global("OMXAdapter"), "3");
-    EXPECT_EQ(global("OMXDeviceMap"), "1111");
-    EXPECT_EQ(global("OXTEmptyDevice"), "\\Device\\CdRom0");
+    EXPECT_EQ(globalValue("OMXUnits"), "4");
+    EXPECT_EQ(globalValue("OMXAdapter"), "3");
+    EXPECT_EQ(globalValue("OMXDeviceMap"), "1111");
+    EXPECT_EQ(globalValue("OXTEmptyDevice"), "\\Device\\CdRom0");
     std::string target;
     EXPECT_EQ(ombrix::objmgr::queryDosDevice("OMX_0", target, 0), 2);  // temporary names gone
 
@@ -106,7 +102,7 @@ TEST_F(Units, DiscoveryFindsTheUnitsAndTheEmptyDeviceNeverGetsAnImage) {
         EXPECT_EQ(r.m_request, 1) << name;
     }
     EXPECT_EQ(r.text(), "\\Device\\CdRom3");
-    EXPECT_EQ(global("Device_1"), image("a.om4"));
+    EXPECT_EQ(globalValue("Device_1"), image("a.om4"));
     r = call(record(1, 2, image("d.om4")));
     EXPECT_EQ(r.m_request, -4);
     // An image the driver cannot read is refused with its status; the unit stays free.
@@ -168,7 +164,7 @@ TEST_F(Units, SharingNeedsThePasswordCheckAndEveryInsertNeedsItsEject) {
     r = call(record(4, 0, "", 1));
     EXPECT_EQ(r.m_dwData, 0u);
     EXPECT_EQ(r.text(), "");
-    EXPECT_EQ(global("Device_1"), "");
+    EXPECT_EQ(globalValue("Device_1"), "");
 }
 
 TEST_F(Units, OneSessionInsertingTwiceNeedsTwoEjects) {
@@ -201,8 +197,8 @@ TEST_F(Units, ASessionThatLogsOffLosesItsUnits) {
     CMountRequest r = call(record(4, 0, "", 1));
     EXPECT_EQ(r.m_dwData, 1u);  // session 2 stays
     EXPECT_EQ(r.text(), image("a.om4"));
-    EXPECT_EQ(global("Sid_3"), "");
-    EXPECT_EQ(global("OMXLogons"), "2|0|");
+    EXPECT_EQ(globalValue("Sid_3"), "");
+    EXPECT_EQ(globalValue("OMXLogons"), "2|0|");
 }
 
 TEST_F(Units, ConsistencyCheckStaysQuietForARefusedEmptyAndReportsAChange) {
@@ -217,7 +213,7 @@ TEST_F(Units, ConsistencyCheckStaysQuietForARefusedEmptyAndReportsAChange) {
     ASSERT_EQ(unit.ioControl(scsi::kIoctlMediaRemoval, &prevent, 1, nullptr, 0, returned), 0);
     call(record(2, 2, "", 1));
     EXPECT_EQ(call(record(4, 0, "", 1)).text(), image("a.om4"));
-    EXPECT_EQ(global("Device_1"), image("a.om4"));
+    EXPECT_EQ(globalValue("Device_1"), image("a.om4"));
 
     // Unit 2 gets another image behind the service's back.
     CMiniport port;
