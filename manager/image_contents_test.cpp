@@ -59,8 +59,7 @@ std::string convert(const fs::path& iso, const fs::path& target, int storage, in
 class Contents : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!t::haveTool("xorriso") || !t::haveTool("bsdtar"))
-            GTEST_SKIP() << "xorriso and bsdtar are needed";
+        if (!t::haveDiscTools()) GTEST_SKIP() << "xorriso and bsdtar are needed";
     }
     t::TempRoot root_;
 };

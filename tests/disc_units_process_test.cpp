@@ -80,10 +80,8 @@ std::vector<uint32_t> notifiedProcesses(const fs::path& buffer) {
 class DiscUnits : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!t::haveTool("xorriso") || !t::haveTool("bsdtar"))
-            GTEST_SKIP() << "xorriso and bsdtar are needed";
-        t::makeSampleTree(root_ / "src");
-        iso_ = t::makeIso(root_ / "src", root_ / "d.iso", true);
+        if (!t::haveDiscTools()) GTEST_SKIP() << "xorriso and bsdtar are needed";
+        iso_ = t::makeSampleIso(root_.path());
         ASSERT_FALSE(iso_.empty());
         container_ = (root_ / "images/Disc.om4").string();
         fs::create_directories(root_ / "images");

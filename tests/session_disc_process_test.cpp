@@ -73,12 +73,10 @@ class SessionDisc : public ::testing::Test {
     void SetUp() override {
         std::string why;
         if (!oxtmpdrv::fuseUsable(why)) GTEST_SKIP() << why;
-        if (!t::haveTool("xorriso") || !t::haveTool("bsdtar"))
-            GTEST_SKIP() << "xorriso and bsdtar are needed";
+        if (!t::haveDiscTools()) GTEST_SKIP() << "xorriso and bsdtar are needed";
         // Other accounts must reach the machine root, as on a real server.
         ::chmod(root.path().c_str(), 0755);
-        t::makeSampleTree(root / "src");
-        iso = t::makeIso(root / "src", root / "disc.iso", true);
+        iso = t::makeSampleIso(root.path(), "disc.iso");
         ASSERT_FALSE(iso.empty());
         fs::create_directories(root / "images");
         OmxCvtOptions o{};

@@ -15,33 +15,17 @@
 #include "common/image_container.h"
 #include "common/oxtcomm.h"
 #include "common/oxtcomm_disc.h"
+#include "support/disc_fixtures.h"
 #include "support/temp_root.h"
 
 namespace fs = std::filesystem;
 namespace img = ombrix::image;
+using ombrix::test::haveTool;
+using ombrix::test::runCommand;
+using ombrix::test::shellQuoted;
 using ombrix::test::TempRoot;
 
 namespace {
-
-std::string run(const std::string& command, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr) return out;
-    std::array<char, 4096> buffer;
-    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), p))
-        out.append(buffer.data(), n);
-    int rc = ::pclose(p);
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
-}
-
-bool haveTool(const char* name) {
-    return run(std::string("command -v ") + name + " >/dev/null 2>&1 && echo yes") == "yes\n";
-}
-
-std::string quoted(const fs::path& p) {
-    return "'" + p.string() + "'";
-}
 
 // A folder tree with nested folders, long and non-ASCII names, and files of several sizes.
 void makeTree(const fs::path& dir, size_t bigFileBytes = 0) {
@@ -70,18 +54,13 @@ void makeTree(const fs::path& dir, size_t bigFileBytes = 0) {
 fs::path makeIso(const fs::path& dir, const std::string& name, bool joliet,
                  const std::string& volume, size_t bigFileBytes = 0) {
     makeTree(dir / (name + "-src"), bigFileBytes);
-    fs::path iso = dir / (name + ".iso");
-    std::string cmd = "xorriso -as mkisofs " + std::string(joliet ? "-J -joliet-long " : "") +
-                      "-V '" + volume + "' --modification-date=2024010203040500 -o " + quoted(iso) +
-                      " " + quoted(dir / (name + "-src")) + " >/dev/null 2>&1";
-    int status = -1;
-    run(cmd, &status);
-    return status == 0 ? iso : fs::path();
+    return ombrix::test::makeIso(dir / (name + "-src"), dir / (name + ".iso"), joliet, volume);
 }
 
 std::string isoInfoVolume(const fs::path& iso, bool joliet) {
-    std::string out = run("iso-info --no-header " + std::string(joliet ? "" : "--no-joliet ") +
-                          "-d -i " + quoted(iso) + " 2>/dev/null");
+    std::string out =
+        runCommand("iso-info --no-header " + std::string(joliet ? "" : "--no-joliet ") + "-d -i " +
+                   shellQuoted(iso) + " 2>/dev/null");
     size_t at = out.rfind("Volume      : ");
     if (at == std::string::npos) return "<none>";
     size_t end = out.find('\n', at);
@@ -274,19 +253,21 @@ TEST_F(Converter, CommandLine) {
     ASSERT_FALSE(iso.empty());
     fs::path program = ombrix::test::systemDir() / "omxcvt";
     int status = -1;
-    EXPECT_NE(run(quoted(program) + " --help", &status).find("--storage"), std::string::npos);
+    EXPECT_NE(runCommand(shellQuoted(program) + " --help", &status).find("--storage"),
+              std::string::npos);
     EXPECT_EQ(status, 0);
-    run(quoted(program) + " --quiet --storage deflate --output " + quoted(root_ / "c/x.om4") + " " +
-            quoted(iso) + " 2>&1",
-        &status);
+    runCommand(shellQuoted(program) + " --quiet --storage deflate --output " +
+                   shellQuoted(root_ / "c/x.om4") + " " + shellQuoted(iso) + " 2>&1",
+               &status);
     EXPECT_NE(status, 0);  // the folder is missing
     fs::create_directories(root_ / "c");
-    run(quoted(program) + " --quiet --storage deflate --sector-size 2352 --output " +
-            quoted(root_ / "c/x.om4") + " " + quoted(iso),
-        &status);
+    runCommand(shellQuoted(program) + " --quiet --storage deflate --sector-size 2352 --output " +
+                   shellQuoted(root_ / "c/x.om4") + " " + shellQuoted(iso),
+               &status);
     EXPECT_EQ(status, 0);
     expectSameSectors((root_ / "c/x.om4").string(), iso);
-    run(quoted(program) + " --storage bogus " + quoted(iso) + " 2>/dev/null", &status);
+    runCommand(shellQuoted(program) + " --storage bogus " + shellQuoted(iso) + " 2>/dev/null",
+               &status);
     EXPECT_NE(status, 0);
 }
 

@@ -69,10 +69,8 @@ std::string readOps(const DiscFs& disc, const std::string& path) {
 class DiscOps : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!t::haveTool("xorriso") || !t::haveTool("bsdtar"))
-            GTEST_SKIP() << "xorriso and bsdtar are needed";
-        t::makeSampleTree(root_ / "src");
-        iso_ = t::makeIso(root_ / "src", root_ / "d.iso", true);
+        if (!t::haveDiscTools()) GTEST_SKIP() << "xorriso and bsdtar are needed";
+        iso_ = t::makeSampleIso(root_.path());
         ASSERT_FALSE(iso_.empty());
         container_ = convert(iso_, root_ / "img/Disc.om4", OMXCVT_LZ);
         ASSERT_FALSE(container_.empty());

@@ -32,6 +32,10 @@ bool haveTool(const char* name) {
            "yes\n";
 }
 
+bool haveDiscTools() {
+    return haveTool("xorriso") && haveTool("bsdtar");
+}
+
 std::string shellQuoted(const fs::path& p) {
     std::string out = "'";
     for (char c : p.string()) {
@@ -78,6 +82,11 @@ fs::path makeIso(const fs::path& source, const fs::path& iso, bool joliet,
     int status = -1;
     runCommand(cmd, &status);
     return status == 0 ? iso : fs::path();
+}
+
+fs::path makeSampleIso(const fs::path& folder, const std::string& name) {
+    makeSampleTree(folder / "src");
+    return makeIso(folder / "src", folder / name, true);
 }
 
 DiscListing referenceListing(const fs::path& iso) {
