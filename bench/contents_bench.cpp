@@ -18,6 +18,7 @@
 
 #include "omxcvt.h"
 #include "outside/oxtmpdrv/disc_mount.h"
+#include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
 #include "support/temp_root.h"
 
@@ -51,12 +52,7 @@ struct Fixture {
 };
 
 std::string convert(const fs::path& iso, const fs::path& target, int storage) {
-    OmxCvtOptions o{};
-    o.storage = storage;
-    o.sectorSize = 2048;
-    std::string path = target.string();
-    o.target = path.c_str();
-    return OMXConvertISO2OM4Ex(iso.c_str(), &o) == 0 ? path : std::string();
+    return t::convertIso(iso, target, storage) == 0 ? target.string() : std::string();
 }
 
 Fixture& fixture() {

@@ -8,6 +8,7 @@
 
 #include "common/image_container.h"
 #include "omxcvt.h"
+#include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
 #include "support/temp_root.h"
 
@@ -46,14 +47,8 @@ void extractAll(const oc::ImageContents& image, const fs::path& folder) {
 }
 
 std::string convert(const fs::path& iso, const fs::path& target, int storage, int sectorSize) {
-    fs::create_directories(target.parent_path());
-    OmxCvtOptions o{};
-    o.storage = storage;
-    o.sectorSize = sectorSize;
-    o.sectorsPerPart = kSectorsPerPart;
-    std::string path = target.string();
-    o.target = path.c_str();
-    return OMXConvertISO2OM4Ex(iso.c_str(), &o) == 0 ? path : std::string();
+    return t::convertIso(iso, target, storage, sectorSize, kSectorsPerPart) == 0 ? target.string()
+                                                                                 : std::string();
 }
 
 class Contents : public ::testing::Test {

@@ -15,6 +15,7 @@
 #include "platform/scsi_miniport.h"
 #include "platform/unique_fd.h"
 #include "service/miniport_client.h"
+#include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
@@ -84,13 +85,7 @@ class DiscUnits : public ::testing::Test {
         iso_ = t::makeSampleIso(root_.path());
         ASSERT_FALSE(iso_.empty());
         container_ = (root_ / "images/Disc.om4").string();
-        fs::create_directories(root_ / "images");
-        OmxCvtOptions o{};
-        o.storage = OMXCVT_DEFLATE;
-        o.sectorSize = 2352;
-        o.sectorsPerPart = 64;
-        o.target = container_.c_str();
-        ASSERT_EQ(OMXConvertISO2OM4Ex(iso_.c_str(), &o), 0);
+        ASSERT_EQ(t::convertIso(iso_, container_, OMXCVT_DEFLATE, 2352, 64), 0);
     }
 
     bool portReady(CMiniport& port) {

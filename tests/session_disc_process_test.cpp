@@ -24,6 +24,7 @@
 #include "platform/unique_fd.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
+#include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
 #include "support/echo_pipe.h"
 #include "support/grant_rights.h"
@@ -78,13 +79,7 @@ class SessionDisc : public ::testing::Test {
         ::chmod(root.path().c_str(), 0755);
         iso = t::makeSampleIso(root.path(), "disc.iso");
         ASSERT_FALSE(iso.empty());
-        fs::create_directories(root / "images");
-        OmxCvtOptions o{};
-        o.storage = OMXCVT_LZ;
-        o.sectorSize = 2048;
-        o.sectorsPerPart = 64;
-        o.target = image.c_str();
-        ASSERT_EQ(OMXConvertISO2OM4Ex(iso.c_str(), &o), 0);
+        ASSERT_EQ(t::convertIso(iso, image, OMXCVT_LZ, 2048, 64), 0);
 
         grantEveryone(4 | 8);
         driver = std::make_unique<t::Program>("oxtmpdrv", std::vector<std::string>{"--units", "4"},

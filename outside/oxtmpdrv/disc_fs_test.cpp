@@ -12,6 +12,7 @@
 #include "omxcvt.h"
 #include "outside/oxtmpdrv/disc_mount.h"
 #include "platform/unique_fd.h"
+#include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
@@ -25,14 +26,7 @@ using oxtmpdrv::DiscFs;
 namespace {
 
 std::string convert(const fs::path& iso, const fs::path& target, int storage) {
-    fs::create_directories(target.parent_path());
-    OmxCvtOptions o{};
-    o.storage = storage;
-    o.sectorSize = 2048;
-    o.sectorsPerPart = 50;
-    std::string path = target.string();
-    o.target = path.c_str();
-    return OMXConvertISO2OM4Ex(iso.c_str(), &o) == 0 ? path : std::string();
+    return t::convertIso(iso, target, storage, 2048, 50) == 0 ? target.string() : std::string();
 }
 
 // The listing of a disc through the operations, in the archive tool's form.
