@@ -25,6 +25,7 @@
 #include "profiles/profile.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
+#include "support/driver_and_service.h"
 #include "support/echo_pipe.h"
 #include "support/grant_rights.h"
 #include "support/pipe_records.h"
@@ -54,15 +55,7 @@ class InsertEject : public ::testing::Test {
         ombrix::samples::writeImage(root / "secret.om4",
                                     ombrix::samples::makeHeader("Secret disc", "sesame"));
         grantEveryone(4 | 8);
-        driver = std::make_unique<Program>(
-            "oxtmpdrv", std::vector<std::string>{"--units", "4", "--no-fuse"}, root / "driver.txt");
-        ASSERT_TRUE(waitFor([] { return CMiniport::FindPort() >= 0; }));
-        service = std::make_unique<Program>("Oxtserv", std::vector<std::string>{"-d"},
-                                            root / "service.txt");
-        ASSERT_TRUE(waitFor([] {
-            CMountRequest units = callPipe(ombrix::names::kServicePipe, record(7));
-            return units.m_request == 7 && units.m_dwData > 0;
-        }));
+        ASSERT_NO_FATAL_FAILURE(ombrix::test::startDriverAndService(root, driver, service));
         for (uint32_t sid : {1u, 2u}) {
             ASSERT_EQ(ombrix::wts::logOn(sid, "user" + std::to_string(sid)), 0);
             std::string home = (root / ("home" + std::to_string(sid))).string();

@@ -18,6 +18,7 @@
 #include "service/ip_data.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
+#include "support/driver_and_service.h"
 #include "support/echo_pipe.h"
 #include "support/free_port.h"
 #include "support/grant_rights.h"
@@ -47,17 +48,9 @@ class RemoteAdmin : public ::testing::Test {
         port = ombrix::test::freePort(kAddress);
         ombrix::registry::setString("HKLM\\SOFTWARE\\Norvane\\Ombrix TS v5\\GlobalSettings",
                                     "OmxServerPort", std::to_string(port));
-        driver = std::make_unique<Program>(
-            "oxtmpdrv", std::vector<std::string>{"--units", "4", "--no-fuse"}, root / "driver.txt");
-        ASSERT_TRUE(waitFor([] { return CMiniport::FindPort() >= 0; }));
-        service = std::make_unique<Program>("Oxtserv", std::vector<std::string>{"-d"},
-                                            root / "service.txt", nullptr,
-                                            std::vector<std::pair<std::string, std::string>>{
-                                                {"OMBRIX_IP", kAddress}, {"OMBRIX_HOST", "SRVB"}});
-        ASSERT_TRUE(waitFor([] {
-            CMountRequest units = callPipe(ombrix::names::kServicePipe, record(7));
-            return units.m_request == 7 && units.m_dwData > 0;
-        }));
+        ASSERT_NO_FATAL_FAILURE(ombrix::test::startDriverAndService(
+            root, driver, service, {"--units", "4", "--no-fuse"},
+            {{"OMBRIX_IP", kAddress}, {"OMBRIX_HOST", "SRVB"}}));
         for (uint32_t sid : {1u, 2u}) {
             std::string user = sid == 1 ? "alice" : "bob";
             ASSERT_EQ(ombrix::wts::logOn(sid, user), 0);

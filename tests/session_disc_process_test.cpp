@@ -26,6 +26,7 @@
 #include "service/mountrequest.h"
 #include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
+#include "support/driver_and_service.h"
 #include "support/echo_pipe.h"
 #include "support/grant_rights.h"
 #include "support/pipe_records.h"
@@ -82,15 +83,7 @@ class SessionDisc : public ::testing::Test {
         ASSERT_EQ(t::convertIso(iso, image, OMXCVT_LZ, 2048, 64), 0);
 
         grantEveryone(4 | 8);
-        driver = std::make_unique<t::Program>("oxtmpdrv", std::vector<std::string>{"--units", "4"},
-                                              root / "driver.txt");
-        ASSERT_TRUE(t::waitFor([] { return CMiniport::FindPort() >= 0; }));
-        service = std::make_unique<t::Program>("Oxtserv", std::vector<std::string>{"-d"},
-                                               root / "service.txt");
-        ASSERT_TRUE(t::waitFor([] {
-            CMountRequest units = callPipe(ombrix::names::kServicePipe, record(7));
-            return units.m_request == 7 && units.m_dwData > 0;
-        }));
+        ASSERT_NO_FATAL_FAILURE(t::startDriverAndService(root, driver, service, {"--units", "4"}));
         for (uint32_t sid : {1u, 2u}) {
             ASSERT_EQ(ombrix::wts::logOn(sid, "user" + std::to_string(sid)), 0);
             std::string home = (root / ("home" + std::to_string(sid))).string();
