@@ -6,7 +6,6 @@
 #include "netservice/global_values.h"
 #include "netservice/net_strings.h"
 #include "platform/text_printf.h"
-#include "service/pipe_call.h"
 #include "service/service_pipe.h"
 
 namespace {
@@ -149,19 +148,13 @@ void COMXTSNet::QueueThread() {
 }
 
 bool COMXTSNet::CallManager(CMountRequest& record) {
-    int code = record.m_request;
-    bool ok = CallPipeGuarded(m_managerMutex.get(), ombrix::names::kServicePipe, record,
-                              kCallTimeoutMs, kPipeAttempts);
-    if (!ok) OXTLog(3, "Calling service failed, request: %d", code);
-    return ok;
+    return CallPipeLogged(m_managerMutex.get(), ombrix::names::kServicePipe, record, kCallTimeoutMs,
+                          kPipeAttempts, "service");
 }
 
 bool COMXTSNet::CallSelf(CMountRequest& record) {
-    int code = record.m_request;
-    bool ok = CallPipeGuarded(m_ownMutex.get(), ombrix::names::kNetPipe, record, kCallTimeoutMs,
-                              kPipeAttempts);
-    if (!ok) OXTLog(3, "Calling net service failed, request: %d", code);
-    return ok;
+    return CallPipeLogged(m_ownMutex.get(), ombrix::names::kNetPipe, record, kCallTimeoutMs,
+                          kPipeAttempts, "net service");
 }
 
 void COMXTSNet::ShutDownService() {

@@ -399,23 +399,14 @@ void COmxdriveset::JoinWorkers() {
 }
 
 bool COmxdriveset::CallServicePipe(CMountRequest& record) {
-    int code = record.m_request;
-    bool ok = CallPipeGuarded(m_pipeMutex.get(), ombrix::names::kServicePipe, record,
-                              m_servicePipeTimeout, kPipeAttempts);
-    if (!ok) OXTLog(3, "Calling service failed, request: %d", code);
-    return ok;
+    return CallPipeLogged(m_pipeMutex.get(), ombrix::names::kServicePipe, record,
+                          m_servicePipeTimeout, kPipeAttempts, "service");
 }
 
 bool COmxdriveset::CallNetPipe(CMountRequest& record) {
-    int code = record.m_request;
-    bool ok;
-    {
-        std::lock_guard guard(m_netPipeMutexLock);
-        ok = CallPipeGuarded(m_netPipeMutex.get(), ombrix::names::kNetPipe, record,
-                             m_servicePipeTimeout, kPipeAttempts);
-    }
-    if (!ok) OXTLog(3, "Calling net service failed, request: %d", code);
-    return ok;
+    std::lock_guard guard(m_netPipeMutexLock);
+    return CallPipeLogged(m_netPipeMutex.get(), ombrix::names::kNetPipe, record,
+                          m_servicePipeTimeout, kPipeAttempts, "net service");
 }
 
 void COmxdriveset::ShutDownService() {

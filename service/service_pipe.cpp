@@ -1,6 +1,8 @@
 #include "service/service_pipe.h"
 
+#include "log/oxtlog.h"
 #include "service/ntservice.h"
+#include "service/pipe_call.h"
 
 namespace {
 
@@ -60,6 +62,14 @@ void CServicePipe::Serve() {
         ended = !m_handler(record);
         connection->write(record.bytes(), sizeof record);
     }
+}
+
+bool CallPipeLogged(ombrix::platform::NamedMutex* mutex, std::string_view pipe,
+                    CMountRequest& record, int timeoutMs, int attempts, const char* callee) {
+    int code = record.m_request;
+    bool ok = CallPipeGuarded(mutex, pipe, record, timeoutMs, attempts);
+    if (!ok) OXTLog(3, "Calling %s failed, request: %d", callee, code);
+    return ok;
 }
 
 std::unique_ptr<ombrix::platform::NamedMutex> OpenPipeMutex(const char* name) {

@@ -43,6 +43,11 @@ class CServicePipe {
     Handler m_handler;
 };
 
+// A guarded call of a pipe of the system (see CallPipeGuarded) whose failure is logged as
+// "Calling <callee> failed, request: <the request sent>".
+bool CallPipeLogged(ombrix::platform::NamedMutex* mutex, std::string_view pipe,
+                    CMountRequest& record, int timeoutMs, int attempts, const char* callee);
+
 // Opens the named mutex that orders the callers of a pipe. Null when it cannot be opened; the
 // error is then the calling thread's last error (CNTService::GetLastError).
 std::unique_ptr<ombrix::platform::NamedMutex> OpenPipeMutex(const char* name);
