@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "common/names.h"
+#include "common/oxtcomm.h"
+#include "common/sample_images.h"
 #include "outside/help/oxthelp.h"
 #include "platform/message_bus.h"
 #include "platform/terminal_sessions.h"
@@ -159,6 +162,20 @@ TEST_F(ThreeServers, ServersFindEachOtherAndCarryChangesOfTheSharedFiles) {
         EXPECT_EQ(s->Global("OMXImageCount"), "2");
     }
     EXPECT_TRUE(Heard(ombrix::names::kMsgImageAdded, 5002));
+
+    // An image added through the client library on A travels the same way.
+    std::string image = (pool / "images" / "office.om4").string();
+    ombrix::samples::writeImage(image, ombrix::samples::makeHeader("Office"));
+    OmxImageInfo info;
+    std::memset(&info, 0, sizeof info);
+    std::strncpy(info.path, image.c_str(), sizeof info.path - 1);
+    EXPECT_EQ(inRoot(a->root, [&] { return OMXAddImage(&info, OMX_RANGE_SHARED); }), 5003);
+    for (PoolServer* s : {b.get(), c.get()}) {
+        EXPECT_TRUE(waitFor([&] { return s->Global("OMXImage_5003").starts_with(image); }))
+            << s->name;
+        EXPECT_TRUE(waitFor([&] { return s->Logged("Got IPData, type = 2") == 2; })) << s->name;
+    }
+    EXPECT_TRUE(Heard(ombrix::names::kMsgImageAdded, 5003));
 
     // The folder tree the same way, with type-1 records.
     replaceUnnoticed(pool / "OMXTree.dat", "Games\r\nTools\r\n");
