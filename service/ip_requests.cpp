@@ -28,10 +28,10 @@ std::string global(const std::string& key) {
 // The network pipe request that a peer's change notice of `type` becomes.
 int32_t netRequestFor(uint32_t type) {
     switch (type) {
-        case CIPRequests::kCatalogueChanged: return 36;
-        case CIPRequests::kTreeChanged: return 35;
+        case CIPRequests::kTreeChanged: return 36;
+        case CIPRequests::kCatalogueChanged: return 35;
         case CIPRequests::kProfilesChanged: return 37;
-        case CIPRequests::kSettingsChanged: return 39;
+        case CIPRequests::kAdminFileChanged: return 39;
         case CIPRequests::kServersChanged: return 38;
         default: return 0;
     }

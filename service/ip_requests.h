@@ -14,10 +14,10 @@
 class CIPRequests {
   public:
     enum Type : uint32_t {
-        kCatalogueChanged = 1,
-        kTreeChanged = 2,
+        kTreeChanged = 1,
+        kCatalogueChanged = 2,
         kProfilesChanged = 3,
-        kSettingsChanged = 4,
+        kAdminFileChanged = 4,
         kServersChanged = 6,
         kListLetters = 10,
         kSetDrives = 11,

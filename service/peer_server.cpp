@@ -171,10 +171,10 @@ CPeerList::~CPeerList() {
 
 uint32_t CPeerList::TypeForFlag(int flag) {
     switch (flag) {
-        case CServer::kCatalogue: return 1;
-        case CServer::kTree: return 2;
+        case CServer::kTree: return 1;
+        case CServer::kCatalogue: return 2;
         case CServer::kProfiles: return 3;
-        case CServer::kSettings: return 4;
+        case CServer::kAdminFile: return 4;
         case CServer::kServers: return 6;
         default: return 0;
     }
@@ -182,10 +182,10 @@ uint32_t CPeerList::TypeForFlag(int flag) {
 
 int CPeerList::FlagForRequest(int32_t request, uint32_t data) {
     switch (request) {
-        case 36: return CServer::kCatalogue;
-        case 35: return CServer::kTree;
+        case 35: return CServer::kCatalogue;
+        case 36: return CServer::kTree;
         case 37: return CServer::kProfiles;
-        case 39: return CServer::kSettings;
+        case 39: return CServer::kAdminFile;
         case 38:
         case 46: return CServer::kServers;
         case 31: return data == 47 ? CServer::kServers : 0;

@@ -19,11 +19,11 @@ class CServer {
   public:
     // Flag bits and the record type each selects.
     enum Flag : int {
-        kCatalogue = 2,  // type 1
-        kTree = 4,       // type 2
-        kProfiles = 8,   // type 3
-        kSettings = 16,  // type 4
-        kServers = 32,   // type 6
+        kTree = 2,        // type 1: the folder tree file
+        kCatalogue = 4,   // type 2: the catalogue
+        kProfiles = 8,    // type 3: the profile file
+        kAdminFile = 16,  // type 4: the administration file
+        kServers = 32,    // type 6: the server list
     };
     static constexpr int kQueueLockMs = 250;
     static constexpr int kWorkerLockMs = 100;

@@ -73,9 +73,9 @@ TEST_F(Peers, NotificationsFollowTheFlagsAndNeverReachThisServer) {
         ASSERT_TRUE(peer->WaitResolved(5000));
     EXPECT_EQ(list.Peers()[0]->Flags(), 0);
 
-    list.Notify(CServer::kTree, 2);
+    list.Notify(CServer::kCatalogue, 2);
     list.Notify(CServer::kServers, 6);
-    list.Notify(CServer::kCatalogue, 1);
+    list.Notify(CServer::kTree, 1);
     ASSERT_TRUE(waitFor([&] { return taken().size() == 3; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     auto got = taken();

@@ -2,58 +2,35 @@
 // each other through mailslot announcements, pass change notices to their peers, and answer
 // the administration records of a raw TCP client. The network access service and the session
 // helpers are played by small pipe servers of this test.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "common/names.h"
-#include "outside/env/oxtenv.h"
 #include "platform/blocking_socket.h"
 #include "platform/named_pipe.h"
-#include "platform/network_config.h"
 #include "platform/registry.h"
 #include "service/ip_data.h"
 #include "service/mountrequest.h"
-#include "service/pipe_call.h"
 #include "support/free_port.h"
-#include "support/global_value.h"
-#include "support/temp_root.h"
+#include "support/pool_server.h"
 #include "support/wait_for.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace net = ombrix::platform::network;
 using namespace std::chrono_literals;
 using ombrix::platform::NamedPipeServer;
 using ombrix::test::freePort;
-using ombrix::test::globalValue;
+using ombrix::test::inRoot;
 using ombrix::test::waitFor;
-
-constexpr const char* kSettings = "HKLM\\SOFTWARE\\Norvane\\Ombrix TS v5\\GlobalSettings";
-
-// Runs `body` with OMBRIX_ROOT pointing at `root` (this test's thread only touches the stores).
-template <typename F>
-auto inRoot(const fs::path& root, F body) {
-    std::string previous = std::getenv("OMBRIX_ROOT") ? std::getenv("OMBRIX_ROOT") : "";
-    ::setenv("OMBRIX_ROOT", root.c_str(), 1);
-    struct Restore {
-        std::string previous;
-        ~Restore() { ::setenv("OMBRIX_ROOT", previous.c_str(), 1); }
-    } restore{previous};
-    return body();
-}
 
 // A pipe server in the test process answering each record with `answer`.
 class FakePipe {
@@ -148,94 +125,7 @@ struct FakeSession {
     }
 };
 
-// One server: machine root, name, address, ports, and its `Oxtserv -d` process.
-struct Server {
-    ombrix::test::TempRoot holder;  // removes the folder at the end
-    fs::path root;
-    std::string name, ip;
-    int port = 0;
-    pid_t pid = -1;
-
-    // `withHosts`: the root's network configuration names the other servers' addresses.
-    Server(std::string serverName, std::string address, int mailslotPort, const std::string& hosts,
-           bool withHosts = true)
-        : root(holder.path()), name(std::move(serverName)), ip(std::move(address)) {
-        port = freePort(ip.c_str(), SOCK_STREAM);
-        inRoot(root, [&] {
-            namespace reg = ombrix::registry;
-            reg::setString(kSettings, "OmxServerPort", std::to_string(port));
-            reg::setString(kSettings, "OXTLogLevel", "0");
-            reg::setString(kSettings, "OMXHomePath", (root / "home").string() + "/");
-            reg::setString(kSettings, "OMXServerPathNet", "/pool/first/");
-            reg::setString(net::kNetworkKey, "MailslotPort", std::to_string(mailslotPort));
-            reg::setString(net::kDomainsKey, "POOL", hosts);
-            if (withHosts) {
-                reg::setString(net::kHostsKey, "SRVA", "127.0.0.1");
-                reg::setString(net::kHostsKey, "SRVB", "127.0.0.2");
-                reg::setString(net::kHostsKey, "SRVC", "127.0.0.3");
-            }
-            return 0;
-        });
-        fs::create_directories(root / "home");
-    }
-    void Start() {
-        pid = fork();
-        if (pid == 0) {
-            ::setenv("OMBRIX_ROOT", root.c_str(), 1);
-            ::setenv("OMBRIX_HOST", name.c_str(), 1);
-            ::setenv("OMBRIX_IP", ip.c_str(), 1);
-            std::string program = (ombrix::test::systemDir() / "Oxtserv").string();
-            FILE* out = std::freopen((root / "console.txt").c_str(), "w", stdout);
-            (void)out;
-            execl(program.c_str(), program.c_str(), "-d", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        EXPECT_TRUE(waitFor([&] { return Call(7).m_request == 7; }));
-    }
-    ~Server() {
-        if (pid > 0) {
-            kill(pid, SIGINT);
-            bool ended = waitFor([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, 15s);
-            if (!ended) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-            EXPECT_TRUE(ended) << name << " did not stop";
-        }
-    }
-    CMountRequest Call(int32_t code, uint32_t data = 0, const char* text = "",
-                       uint32_t session = 0xFFFFFFFFu) {
-        CMountRequest r;
-        r.m_request = code;
-        r.m_dwData = data;
-        r.m_sessionId = session;
-        r.setText(text);
-        if (!inRoot(root, [&] { return CallPipe(ombrix::names::kServicePipe, r, 1500, 1); })) {
-            r.m_request = -1000;
-        }
-        return r;
-    }
-    std::string Global(const char* key) {
-        return inRoot(root, [&] { return globalValue(key); });
-    }
-    void SetGlobal(const char* key, const std::string& value) {
-        inRoot(root, [&] { return EnvSetGlobalValue(key, value.c_str()); });
-    }
-    std::string Log() { return ombrix::test::readFile(root / "home" / "OXTLog.log"); }
-
-    // One administration record over TCP; false when the connection closed without a reply.
-    bool Send(const CIPData& record, CIPData& reply, int toPort = 0) {
-        CBlockingSocket socket;
-        socket.Create();
-        socket.Connect(CBlockingSocket::GetHostByName(ip, toPort ? toPort : port), 2000);
-        WriteIPData(socket, record, 2000);
-        try {
-            return ReadIPData(socket, reply, 5000) == IPHeaderCheck::kGood;
-        } catch (const CBlockingSocketException&) {
-            return false;
-        }
-    }
-};
+using Server = ombrix::test::PoolServer;
 
 class Pool : public ::testing::Test {
   protected:
@@ -249,6 +139,7 @@ class Pool : public ::testing::Test {
         b = std::make_unique<Server>("SRVB", "127.0.0.2", mailslot, hosts);
         c = std::make_unique<Server>("SRVC", "127.0.0.3", mailslot, hosts);
         for (Server* s : {a.get(), b.get(), c.get()}) {
+            s->SetSetting("OMXServerPathNet", "/pool/first/");
             nets.push_back(std::make_unique<FakePipe>(s->root, ombrix::names::kNetPipe, nullptr));
         }
     }
@@ -283,10 +174,11 @@ TEST_F(Pool, ServersFindEachOtherAndPassChangesToTheirPeers) {
     EXPECT_TRUE(waitFor(
         [&] { return a->Log().find("Found myself : 127.0.0.1 (SRVA)") != std::string::npos; }));
 
-    // A changed shared tree file: type 2 to B and C, which pass it to their network services.
+    // A changed shared catalogue: type 2 to B and C (flag 4), which pass it to their network
+    // services.
     EXPECT_EQ(a->Call(35).m_request, 35);
     EXPECT_TRUE(waitFor([&] { return nets[1]->Got(35) && nets[2]->Got(35); }));
-    // A catalogue change goes only to B (flag 2); the server list change (31/47) to B only.
+    // A tree file change goes only to B (flag 2); the server list change (31/47) to B only.
     EXPECT_EQ(a->Call(36).m_request, 36);
     EXPECT_EQ(a->Call(31, 47).m_request, 31);
     EXPECT_TRUE(waitFor([&] { return nets[1]->Got(36) && nets[1]->Got(38); }));
@@ -310,8 +202,9 @@ TEST_F(Pool, ServersFindEachOtherAndPassChangesToTheirPeers) {
     }));
     EXPECT_THROW(b->Send(CIPData(12, 99), reply), CBlockingSocketException);
     std::string stored;
-    inRoot(b->root,
-           [&] { return ombrix::registry::getString(kSettings, "OmxServerPort", stored); });
+    inRoot(b->root, [&] {
+        return ombrix::registry::getString(ombrix::test::kGlobalSettings, "OmxServerPort", stored);
+    });
     EXPECT_EQ(stored, std::to_string(moved));
     EXPECT_TRUE(waitFor([&] {
         return a->Global("KS_2") == "127.0.0.2|" + std::to_string(moved) + "|/POOL/FIRST/";

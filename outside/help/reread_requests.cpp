@@ -1,5 +1,6 @@
 // Re-read requests for the shared files. They travel to the network access service, which
-// re-reads the file and publishes it into the global store.
+// re-reads the file and publishes it into the global store, and to the management service,
+// which tells the other servers of the pool that share the file, so that they re-read it too.
 #include "common/names.h"
 #include "oxthelp.h"
 #include "oxtlog.h"
@@ -22,14 +23,23 @@ enum ReReadRequest {
 constexpr int kCallTimeoutMs = 1500;
 constexpr int kAttempts = 3;
 
-// The service answers once the file is published again; a failure is logged, the caller goes on.
-void sendReRead(ReReadRequest request) {
-    ombrix::platform::NamedMutex mutex(ombrix::names::kNetPipeMutex);
+bool callGuarded(const char* mutexName, const char* pipe, ReReadRequest request) {
+    ombrix::platform::NamedMutex mutex(mutexName);
     CMountRequest record;
     record.m_request = request;
-    bool ok = CallPipeGuarded(mutex.openError() == 0 ? &mutex : nullptr, ombrix::names::kNetPipe,
-                              record, kCallTimeoutMs, kAttempts);
-    if (!ok) OXTLog(3, "Calling net service failed, request: %d", static_cast<int>(request));
+    return CallPipeGuarded(mutex.openError() == 0 ? &mutex : nullptr, pipe, record, kCallTimeoutMs,
+                           kAttempts);
+}
+
+// The network access service answers once the file is published again. The peers are told
+// whatever came of that, since they read the file themselves; the shared settings file has no
+// peer notice. A failure is logged, the caller goes on.
+void sendReRead(ReReadRequest request) {
+    if (!callGuarded(ombrix::names::kNetPipeMutex, ombrix::names::kNetPipe, request))
+        OXTLog(3, "Calling net service failed, request: %d", static_cast<int>(request));
+    if (request == kReReadEnv) return;
+    if (!callGuarded(ombrix::names::kServicePipeMutex, ombrix::names::kServicePipe, request))
+        OXTLog(3, "Calling service failed, request: %d", static_cast<int>(request));
 }
 
 }  // namespace
