@@ -35,9 +35,7 @@ constexpr const char* kAddress = "127.0.0.2";
 int g_port = 0;
 
 std::string pipeName(int session) {
-    char name[48];
-    std::snprintf(name, sizeof name, ombrix::names::kSessionPipe, session);
-    return name;
+    return ombrix::names::sessionPipe(static_cast<uint32_t>(session));
 }
 
 // Serves the session pipes of sessions 1 to 50: each holds drive E (device 1).

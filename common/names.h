@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 // Names every program of the system shares: kernel objects (pipes, mutexes, events) and the
 // registered messages programs post to each other. "%d" is a session number, "%C"/"%c" a drive
 // letter, "%.4d" a catalogue index.
@@ -15,7 +18,6 @@ inline constexpr const char* kServiceNotifyChange = "Global\\OMX_TS_Service_Noti
 inline constexpr const char* kHelperMutex = "OMX_TS_Helper_MUTEX";
 inline constexpr const char* kProfileEditorMutex = "_OXT_PROFILE_MUTEX_";
 inline constexpr const char* kAdminToolMutex = "_OXT_ADMIN_MUTEX_";
-inline constexpr const char* kSessionPipe = "OMX_TS_SESSION%d";
 inline constexpr const char* kSessionKey = "Sid_%d";
 inline constexpr const char* kDriveKey = "Drive_%C";
 inline constexpr const char* kImageKey = "Image_%.4d";
@@ -30,5 +32,12 @@ inline constexpr const char* kMsgDrivesChanged = "MSG_OXTNOTIFY_DRIVESCHANGED";
 inline constexpr const char* kMsgDrivesChanging = "MSG_OXTNOTIFY_DRIVESCHANGING";
 inline constexpr const char* kMsgInsert = "MSG_OXTNOTIFY_INSERT";
 inline constexpr const char* kMsgEject = "MSG_OXTNOTIFY_EJECT";
+
+// The session pipe of session `session`'s helper program, "OMX_TS_SESSION" and the session id.
+// It lies in the session's own pipe folder, where only the session's account can create it.
+inline std::string sessionPipe(uint32_t session) {
+    const std::string id = std::to_string(session);
+    return "\\Sessions\\" + id + "\\pipe\\OMX_TS_SESSION" + id;
+}
 
 }  // namespace ombrix::names

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <list>
 #include <set>
 #include <string>
 
@@ -24,7 +25,15 @@ struct Target {
 
     static ServiceRequests::Hooks hooks() {
         ServiceRequests::Hooks h;
-        h.driverInsert = [](const CDriveInfo&, std::string_view, std::string_view) { return 0u; };
+        h.driverInsert = [](const CDriveInfo&, std::string_view, std::string_view,
+                            const ServiceRequests::Caller*) { return 0u; };
+        // Sessions 1 and 2 belong to accounts 1000 and 1001; account 1002 administers.
+        h.sessionAccount = [](uint32_t session) -> std::optional<std::pair<uid_t, std::string>> {
+            if (session != 1 && session != 2) return std::nullopt;
+            return std::make_pair(uid_t(999 + session), "user");
+        };
+        h.isAdministrator = [](uid_t uid) { return uid == 1002; };
+        h.hasRight = [](uid_t, int right) { return right == 2; };
         h.callNetPipe = [](CMountRequest&) { return true; };
         h.enumerateSessions = [](std::vector<uint32_t>& ids) {
             ids = {1, 2, 3};
@@ -89,8 +98,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
          offset += sizeof(CMountRequest)) {
         CMountRequest record;
         record.fromBytes(data + offset);
-        t.table.handle(record);
+        // The first word, which the service never reads, picks who sends the record.
+        static const uid_t kCallers[] = {0, 1000, 1001, 1002, 65534};
+        const uid_t uid = kCallers[record.m_header % 5];
+        const bool privileged = uid == 0 || uid == 1002;
+        std::vector<std::list<uint32_t>> before;
+        for (CDriveInfo* unit : t.table.units())
+            before.push_back(unit->users);
+        t.table.handle(record, ServiceRequests::Caller{1, uid, uid});
         checkLogons(t);
+        // An account without privileges changes no unit but for its own session.
+        if (!privileged) {
+            const uint32_t own = uid == 1000 ? 1 : uid == 1001 ? 2 : 0xFFFFFFFFu;
+            size_t i = 0;
+            for (CDriveInfo* unit : t.table.units()) {
+                std::list<uint32_t> others = unit->users, was = before[i++];
+                others.remove(own);
+                was.remove(own);
+                check(others == was);
+            }
+        }
     }
     return 0;
 }

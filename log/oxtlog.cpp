@@ -5,12 +5,15 @@
 #include <langinfo.h>
 #include <limits.h>
 #include <locale.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <type_traits>
 
@@ -120,7 +123,27 @@ bool readThreshold(int& threshold) {
     return true;
 }
 
-bool readLogPath(std::string& path) {
+// Root's processes write the shared log in the installation folder. Every other account writes
+// a log of its own: the shared one is root's, so nobody can put lines into it in its name.
+bool readLogPath(std::string& path, bool& shared) {
+    shared = ::geteuid() == 0;
+    if (!shared) {
+        const char* state = std::getenv("XDG_STATE_HOME");
+        const char* home = std::getenv("HOME");
+        if (state != nullptr && state[0] == '/') {
+            path = state;
+        } else if (home != nullptr && home[0] == '/') {
+            path = std::string(home) + "/.local/state";
+        } else {
+            return false;
+        }
+        path += "/ombrix";
+        std::error_code ec;
+        std::filesystem::create_directories(path, ec);
+        path += "/";
+        path += kLogFileName;
+        return true;
+    }
     char home[PATH_MAX];
     if (EnvGetGlobalValue("OmxHomePath", home, sizeof home) == 0 || home[0] == '\0') return false;
     path = home;
@@ -175,8 +198,12 @@ size_t composeLine(char (&line)[kDateArea + kTextArea + 1], int level, const cha
 
 void appendToFile(const std::string& path, const char* data, size_t length) {
     // O_APPEND: each line lands whole at the end even when a writer goes ahead without the mutex.
-    platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd.valid()) return;
+    // Never through a link: a privileged writer would append to whatever it points at.
+    platform::UniqueFd fd(
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+               0644));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     while (length > 0) {
         ssize_t n = ::write(fd.get(), data, length);
         if (n < 0 && errno == EINTR) continue;
@@ -186,7 +213,11 @@ void appendToFile(const std::string& path, const char* data, size_t length) {
     }
 }
 
-void writeLine(const std::string& path, const char* line, size_t length) {
+void writeLine(const std::string& path, bool shared, const char* line, size_t length) {
+    if (!shared) {
+        appendToFile(path, line, length);
+        return;
+    }
     // Opened per line: the machine root is read on every call, and a forked child must not share
     // its parent's lock.
     platform::NamedMutex mutex(processState().mutexName);
@@ -208,14 +239,15 @@ OMX_EXPORT void OXTLog(int level, const char* format, ...) {
         int threshold = 0;
         if (!readThreshold(threshold) || level < threshold) return;
         std::string path;
-        if (!readLogPath(path)) return;
+        bool shared = false;
+        if (!readLogPath(path, shared)) return;
 
         char line[kDateArea + kTextArea + 1];
         va_list args;
         va_start(args, format);
         size_t length = composeLine(line, level, format, args);
         va_end(args);
-        writeLine(path, line, length);
+        writeLine(path, shared, line, length);
     } catch (...) {
         // Logging never fails towards the caller.
     }

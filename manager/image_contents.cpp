@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "common/image_header.h"
 #include "platform/unique_fd.h"
@@ -33,10 +34,16 @@ int writeAll(int fd, const uint8_t* data, size_t length) {
 
 }  // namespace
 
-int ImageContents::open(const std::string& path) {
+int ImageContents::open(const std::string& path,
+                        std::shared_ptr<const platform::FileIdentity> identity) {
     close();
     stop_ = false;
     path_ = path;
+    std::optional<platform::ActingAs> as;
+    if (identity) {
+        as.emplace(*identity);
+        if (!as->ok()) return win::kAccessDenied;
+    }
     OmxImageHeader header{};
     if (int err = header::read(path, header)) return err;
     description_ = header::description(header);
@@ -49,7 +56,8 @@ int ImageContents::open(const std::string& path) {
         track->record = container.tracks[i];
         if (track->record.kind & image::kDataTrack) {
             track->data = std::make_unique<TrackData>(path, static_cast<int>(i), track->record,
-                                                      container.header.sectorsPerPartFile);
+                                                      container.header.sectorsPerPartFile,
+                                                      identity);
         } else {
             track->walked = true;
         }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/image_container.h"
+#include "platform/account.h"
 #include "manager/iso_filesystem.h"
 #include "manager/track_data.h"
 
@@ -35,8 +36,10 @@ class ImageContents {
 
     // Forgets what was open, reads the image's header and track table and starts the walks.
     // 0; the header's error (the image cannot be shown); or the track table's error, in which
-    // case the description is known and there are no tracks.
-    int open(const std::string& path);
+    // case the description is known and there are no tracks. With `identity`, every file of the
+    // image is opened with that account's rights, now and when later reads need a part file.
+    int open(const std::string& path,
+             std::shared_ptr<const platform::FileIdentity> identity = nullptr);
     // Waits until every walk has ended.
     void wait();
     // Stops the walks, waits for them and forgets the image.

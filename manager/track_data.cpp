@@ -2,18 +2,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/win_error.h"
 
 namespace ombrix::contents {
 
 TrackData::TrackData(std::string containerPath, int trackIndex, const image::TrackRecord& record,
-                     uint32_t sectorsPerPart)
+                     uint32_t sectorsPerPart,
+                     std::shared_ptr<const platform::FileIdentity> identity)
     : containerPath_(std::move(containerPath)),
       trackIndex_(trackIndex),
       first_(record.firstSector),
       end_(std::max(record.firstSector, record.endSector)),
-      sectorsPerPart_(sectorsPerPart) {}
+      sectorsPerPart_(sectorsPerPart),
+      identity_(std::move(identity)) {}
 
 int TrackData::locate(uint32_t n, image::TrackFile*& file, uint32_t& inPart, uint32_t& leftInPart) {
     const uint32_t part = sectorsPerPart_ ? n / sectorsPerPart_ : 0;
@@ -25,9 +28,12 @@ int TrackData::locate(uint32_t n, image::TrackFile*& file, uint32_t& inPart, uin
         partErrors_.resize(part + 1, 0);
     }
     if (!parts_[part] && partErrors_[part] == 0) {
+        std::optional<platform::ActingAs> as;
+        if (identity_) as.emplace(*identity_);
         auto opened = std::make_unique<image::TrackFile>();
         auto path = image::findPartFile(containerPath_, trackIndex_, static_cast<int>(part));
-        int err = path ? opened->open(*path) : win::kFileNotFound;
+        int err = as && !as->ok() ? win::kAccessDenied
+                                  : path ? opened->open(*path) : win::kFileNotFound;
         if (err != 0) {
             partErrors_[part] = err;
         } else {

@@ -9,6 +9,7 @@
 
 #include "common/image_container.h"
 #include "manager/iso_filesystem.h"
+#include "platform/account.h"
 
 // The sectors of one track of an image, read across its track part files. Part files are opened
 // on first use and stay open; reads may come from several threads at once. Compressed blocks go
@@ -17,8 +18,10 @@ namespace ombrix::contents {
 
 class TrackData : public SectorSource {
   public:
+    // With `identity`, part files are opened with that account's rights.
     TrackData(std::string containerPath, int trackIndex, const image::TrackRecord& record,
-              uint32_t sectorsPerPart);
+              uint32_t sectorsPerPart,
+              std::shared_ptr<const platform::FileIdentity> identity = nullptr);
 
     int readSector(uint32_t sector, uint8_t* out) override;
     uint32_t firstSector() const override { return first_; }
@@ -36,6 +39,7 @@ class TrackData : public SectorSource {
     uint32_t first_;
     uint32_t end_;
     uint32_t sectorsPerPart_;
+    std::shared_ptr<const platform::FileIdentity> identity_;
     std::mutex lock_;  // guards opening part files
     std::vector<std::unique_ptr<image::TrackFile>> parts_;
     std::vector<int> partErrors_;

@@ -9,6 +9,25 @@
 CNetRequests::CNetRequests(CSharedFiles& files, CSharedFiles::Push push)
     : files_(files), push_(std::move(push)) {}
 
+bool CNetRequests::MayAsk(int32_t code, uid_t uid, const std::function<bool(uid_t)>& rightEight) {
+    if (uid == 0) return true;
+    switch (code) {
+        case kEnd:
+        case kPasswordDigest:
+        case kPasswordCheck: return false;
+        case kReadCatalogue:
+        case kReadTree:
+        case kReadProfiles:
+        case kReadServerList:
+        case kReadAdminFile:
+        case kSetServerPort:
+        case kCheckNow:
+        case kReadSettings:
+        case kLeavePool: return rightEight(uid);
+        default: return true;  // answered as unknown
+    }
+}
+
 bool CNetRequests::Handle(CMountRequest& record) {
     using File = CSharedFiles::File;
     // A failure already reported for this version of the file (the change check retries a file

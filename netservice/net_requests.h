@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <sys/types.h>
 #include <mutex>
 
 #include "netservice/shared_files.h"
@@ -37,6 +38,11 @@ class CNetRequests {
 
     // Handles one record in place; false when the pipe thread should end after the reply.
     bool Handle(CMountRequest& record);
+
+    // Whether account `uid` may send request `code`: root anything; whoever holds the
+    // administration right (`rightEight`) the re-reads and the pool's settings; nobody else
+    // the end request or the image passwords.
+    static bool MayAsk(int32_t code, uid_t uid, const std::function<bool(uid_t)>& rightEight);
 
     // Looks at each shared file's write time and has the changed ones read: the settings file
     // at once, the others through `request` (a request code for the network pipe). Missing

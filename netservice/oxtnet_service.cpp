@@ -5,6 +5,7 @@
 #include "netservice/account_values.h"
 #include "netservice/global_values.h"
 #include "netservice/net_strings.h"
+#include "outside/help/rights.h"
 #include "platform/text_printf.h"
 #include "service/service_pipe.h"
 
@@ -115,11 +116,18 @@ void COMXTSNet::Run(int, char**) {
 }
 
 void COMXTSNet::StartPipe() {
-    int error = m_pipe.Start(ombrix::names::kNetPipe, kPipeInstances, m_stopEvent,
-                             [this](CMountRequest& record) {
-                                 OXTLog(0, "PipeRead, Request: %d", record.m_request);
-                                 return m_requests->Handle(record);
-                             });
+    int error = m_pipe.Start(
+        ombrix::names::kNetPipe, kPipeInstances, m_stopEvent,
+        [this](CMountRequest& record, const ombrix::platform::PipeCaller& caller) {
+            OXTLog(0, "PipeRead, Request: %d", record.m_request);
+            if (!CNetRequests::MayAsk(record.m_request, caller.uid, [](uid_t uid) {
+                    return ombrix::help::accountHasRight(8, uid);
+                })) {
+                m_refusals.Note(caller, record.m_request);
+                return PipeReply::kNoAnswer;
+            }
+            return m_requests->Handle(record) ? PipeReply::kAnswer : PipeReply::kAnswerAndEnd;
+        });
     if (error == 0) return;
     if (error != CServicePipe::kNoThread) CNTService::SetLastError(static_cast<uint32_t>(error));
     LogEvent(Text(ids::kNoPipe).c_str(), kEventError, kEventIdFromType);

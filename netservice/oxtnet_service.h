@@ -14,6 +14,7 @@
 #include "platform/named_pipe.h"
 #include "service/mountrequest.h"
 #include "service/ntservice.h"
+#include "service/refusal_log.h"
 #include "service/service_pipe.h"
 #include "service/stop_event.h"
 
@@ -49,6 +50,7 @@ class COMXTSNet : public CNTService {
     std::unique_ptr<ombrix::platform::NamedMutex> m_managerMutex;
     std::unique_ptr<ombrix::platform::NamedMutex> m_ownMutex;
     CServicePipe m_pipe;
+    CRefusalLog m_refusals;
     std::thread m_queueThread;
     std::mutex m_queueLock;
     std::deque<CMountRequest> m_queue;

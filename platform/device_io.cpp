@@ -67,7 +67,7 @@ DeviceHandle DeviceHandle::open(std::string_view name, uint32_t session, int& er
 }
 
 int DeviceHandle::ioControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize,
-                            size_t& returned, int timeoutMs) const {
+                            size_t& returned, int timeoutMs, const SentFor* onBehalfOf) const {
     returned = 0;
     if (!valid()) return win::kInvalidHandle;
     if (outSize > kMaxReply - 4 || inSize > kMaxReply) return win::kInvalidParameter;
@@ -78,7 +78,22 @@ int DeviceHandle::ioControl(uint32_t code, const void* in, size_t inSize, void* 
     scsi::writeU32(message.data(), code);
     scsi::writeU32(message.data() + 4, static_cast<uint32_t>(outSize));
     if (inSize > 0) std::memcpy(message.data() + 8, in, inSize);
-    while (::send(fd.get(), message.data(), message.size(), MSG_NOSIGNAL) < 0) {
+    iovec part{message.data(), message.size()};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))] = {};
+    if (onBehalfOf != nullptr) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&header);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_CREDENTIALS;
+        c->cmsg_len = CMSG_LEN(sizeof(ucred));
+        ucred cred{::getpid(), onBehalfOf->uid, onBehalfOf->gid};
+        std::memcpy(CMSG_DATA(c), &cred, sizeof cred);
+    }
+    while (::sendmsg(fd.get(), &header, MSG_NOSIGNAL) < 0) {
         if (errno != EINTR) return win::fromErrno(errno);
     }
     pollfd entry{fd.get(), POLLIN, 0};
@@ -119,6 +134,10 @@ UniqueFd listenDevice(const fs::path& path, int& error) {
         error = win::fromErrno(errno, path.c_str());
         return {};
     }
+    // A device answers its owner's account only; who else may use it is granted on purpose.
+    ::chmod(path.c_str(), 0600);
+    int one = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &one, sizeof one);
     return fd;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 #include <filesystem>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,12 @@ namespace ombrix::platform {
 
 std::filesystem::path deviceControlSocket(const std::filesystem::path& deviceFile);
 
+// The account a request is sent for.
+struct SentFor {
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
 // An opened device. Each request makes its own connection, so threads may share one handle.
 class DeviceHandle {
   public:
@@ -29,9 +36,12 @@ class DeviceHandle {
     void close() { socket_.clear(); }
 
     // Sends one request; `returned` gets the number of output bytes. 0 or a Win32-style code
-    // (the device's own code when it refused the request).
+    // (the device's own code when it refused the request). With `onBehalfOf` the request
+    // carries that account as its sender's credentials (SCM_CREDENTIALS), which only a
+    // privileged sender may name: the device then acts with that account's rights.
     int ioControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize,
-                  size_t& returned, int timeoutMs = 30000) const;
+                  size_t& returned, int timeoutMs = 30000,
+                  const SentFor* onBehalfOf = nullptr) const;
 
   private:
     std::filesystem::path socket_;

@@ -16,12 +16,15 @@ int LockedFile::open(const std::string& path, FileAccess access) {
     if (access == FileAccess::Read) flags |= O_RDONLY;
     if (access == FileAccess::Write) flags |= O_RDWR | O_CREAT;
     if (access == FileAccess::Update) flags |= O_RDWR;
-    UniqueFd fd(::open(path.c_str(), flags, 0666));
+    // Opened without waiting: a FIFO or a device would otherwise block the caller for good.
+    UniqueFd fd(::open(path.c_str(), flags | O_NONBLOCK, 0666));
     if (!fd.valid()) return win::fromErrno(errno, path.c_str());
 
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return win::fromErrno(errno, path.c_str());
-    if (S_ISDIR(st.st_mode)) return win::kAccessDenied;
+    // Data files are plain files; anything else is refused as a folder is.
+    if (!S_ISREG(st.st_mode)) return win::kAccessDenied;
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 
     struct flock lock {};
     lock.l_type = access == FileAccess::Read ? F_RDLCK : F_WRLCK;

@@ -18,14 +18,23 @@ constexpr off_t kStateByte = 0;
 constexpr off_t kManualByte = 1;
 constexpr off_t kHolderByte = 8;
 
+// Nobody waits for a lock without end: a holder that never lets go (any account that can read
+// the file can take a read lock) only costs the others this long.
+constexpr int kLockWaitMs = 2000;
+
 bool lockRange(int fd, short type, off_t start, off_t length, bool wait) {
     struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = start;
     lock.l_len = length;
-    while (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) != 0) {
-        if (errno != EINTR) return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLockWaitMs);
+    auto pause = std::chrono::microseconds(100);
+    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        if (errno != EINTR && errno != EAGAIN && errno != EACCES) return false;
+        if (!wait || std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(pause);
+        if (pause < std::chrono::milliseconds(2)) pause *= 2;
     }
     return true;
 }
@@ -45,7 +54,8 @@ bool anyHolder(int fd) {
 std::unique_ptr<NamedEvent> NamedEvent::create(std::string_view name, bool manualReset,
                                                bool initiallySet, int& error) {
     std::string path = kernelObjectPath(name).string();
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    // Other accounts may watch an event but not change it.
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid()) {
         error = win::fromErrno(errno, path.c_str());
         return nullptr;
@@ -64,39 +74,57 @@ std::unique_ptr<NamedEvent> NamedEvent::create(std::string_view name, bool manua
 
 std::unique_ptr<NamedEvent> NamedEvent::open(std::string_view name, int& error) {
     std::string path = kernelObjectPath(name).string();
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+    bool watchOnly = false;
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid() && errno == EACCES) {
+        fd.reset(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        watchOnly = true;
+    }
     if (!fd.valid()) {
         error = errno == ENOENT ? win::kFileNotFound : win::fromErrno(errno, path.c_str());
         return nullptr;
     }
-    lockRange(fd.get(), F_WRLCK, kStateByte, 2, true);
     bool alive = anyHolder(fd.get());
-    if (alive) lockRange(fd.get(), F_RDLCK, kHolderByte, 1, true);
-    lockRange(fd.get(), F_UNLCK, kStateByte, 2, false);
+    if (!watchOnly) {
+        lockRange(fd.get(), F_WRLCK, kStateByte, 2, true);
+        alive = anyHolder(fd.get());
+        if (alive) lockRange(fd.get(), F_RDLCK, kHolderByte, 1, true);
+        lockRange(fd.get(), F_UNLCK, kStateByte, 2, false);
+    }
     if (!alive) {
         error = win::kFileNotFound;
         return nullptr;
     }
     error = win::kSuccess;
-    return std::unique_ptr<NamedEvent>(new NamedEvent(std::move(fd)));
+    auto event = std::unique_ptr<NamedEvent>(new NamedEvent(std::move(fd)));
+    event->watchOnly_ = watchOnly;
+    return event;
 }
 
 template <typename Change>
 bool NamedEvent::withState(Change change) {
-    if (!lockRange(fd_.get(), F_WRLCK, kStateByte, 2, true)) return false;
     char state[2] = {0, 0};
+    if (watchOnly_) {
+        // A watcher sees the state as it is and changes nothing.
+        (void)!::pread(fd_.get(), state, sizeof state, kStateByte);
+        return change(state);
+    }
+    // A lock that cannot be had in time does not stop the change: the state is one byte.
+    bool locked = lockRange(fd_.get(), F_WRLCK, kStateByte, 2, true);
     (void)!::pread(fd_.get(), state, sizeof state, kStateByte);
     bool result = change(state);
     (void)!::pwrite(fd_.get(), state, sizeof state, kStateByte);
-    lockRange(fd_.get(), F_UNLCK, kStateByte, 2, false);
+    if (locked) lockRange(fd_.get(), F_UNLCK, kStateByte, 2, false);
     return result;
 }
 
 bool NamedEvent::set() {
+    if (watchOnly_) return false;
     return withState([](char* state) { return (state[kStateByte] = 1) != 0; });
 }
 
 bool NamedEvent::reset() {
+    if (watchOnly_) return false;
     return withState([](char* state) { return (state[kStateByte] = 0) == 0; });
 }
 

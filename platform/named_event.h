@@ -15,7 +15,9 @@ class NamedEvent {
     // Creates the event, or opens it when it exists already. `error` gets a Win32-style code.
     static std::unique_ptr<NamedEvent> create(std::string_view name, bool manualReset,
                                               bool initiallySet, int& error);
-    // Opens an existing event; error 2 when nobody holds one of that name.
+    // Opens an existing event; error 2 when nobody holds one of that name. An account that may
+    // not change the event gets one it can only watch: set and reset fail, a wait does not
+    // reset an auto-reset event.
     static std::unique_ptr<NamedEvent> open(std::string_view name, int& error);
 
     bool set();
@@ -31,6 +33,7 @@ class NamedEvent {
     bool withState(Change change);
 
     UniqueFd fd_;
+    bool watchOnly_ = false;  // opened by an account that may not change it
 };
 
 }  // namespace ombrix::platform

@@ -74,7 +74,9 @@ std::filesystem::path kernelObjectPath(std::string_view name) {
 
 NamedMutex::NamedMutex(std::string_view name) {
     std::string path = kernelObjectPath(name).string();
-    fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    // Only the creator's account opens a mutex: anybody able to lock it could hold it forever.
+    // Others find it closed (5) and go ahead without it.
+    fd_.reset(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd_.valid()) openError_ = win::fromErrno(errno, path.c_str());
 }
 

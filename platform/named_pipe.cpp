@@ -7,14 +7,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "platform/machine_root.h"
 #include "platform/named_mutex.h"
+#include "platform/object_manager.h"
 #include "platform/unix_address.h"
 #include "platform/win_error.h"
 
@@ -79,9 +82,25 @@ int connectPipe(const std::filesystem::path& path, int timeoutMs, UniqueFd& out)
     }
 }
 
+PipeCaller peerOf(int fd) {
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    PipeCaller caller;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0) {
+        caller.pid = cred.pid;
+        caller.uid = cred.uid;
+        caller.gid = cred.gid;
+    }
+    return caller;
+}
+
 }  // namespace
 
 std::filesystem::path pipePath(std::string_view name) {
+    if (!name.empty() && name.front() == '\\') {
+        std::filesystem::path file = objmgr::kernelPathFile(name);
+        if (!file.empty()) return file;
+    }
     return rootPath("pipe/" + kernelObjectFileName(name));
 }
 
@@ -107,8 +126,12 @@ std::unique_ptr<NamedPipeServer> NamedPipeServer::create(std::string_view name, 
     std::filesystem::path path = pipePath(name);
     // The lock file belongs to the live server; a socket file without a locked lock file is
     // left over from a server that died and may be replaced.
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    // Nobody but the server's own account may open the lock file: a lock held by anybody else
+    // would keep the server from its own pipe.
     std::string lockPath = path.string() + ".lock";
-    UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!lock.valid()) {
         error = win::fromErrno(errno, lockPath.c_str());
         return nullptr;
@@ -162,7 +185,70 @@ std::unique_ptr<PipeConnection> NamedPipeServer::accept(int timeoutMs, int& erro
         error = win::fromErrno(errno);
         return nullptr;
     }
-    return std::make_unique<PipeConnection>(UniqueFd(fd));
+    return std::make_unique<PipeConnection>(UniqueFd(fd), peerOf(fd));
+}
+
+// Accepts one waiting client, unless its account already has its share of waiting connections.
+void NamedPipeServer::takeIn(int readLimitMs) {
+    int fd = ::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    UniqueFd connection(fd);
+    PipeCaller caller = peerOf(fd);
+    size_t mine = 0;
+    for (const Waiting& w : waiting_)
+        mine += w.caller.uid == caller.uid ? 1 : 0;
+    if (mine >= kWaitingPerCaller || waiting_.size() >= kWaitingAtMost) return;
+    waiting_.push_back({std::move(connection), caller,
+                        std::chrono::steady_clock::now() + std::chrono::milliseconds(readLimitMs)});
+}
+
+std::unique_ptr<PipeConnection> NamedPipeServer::receive(void* buffer, size_t capacity,
+                                                         size_t& size, int timeoutMs,
+                                                         int readLimitMs, int& error) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    size = 0;
+    error = 0;
+    for (;;) {
+        const auto now = Clock::now();
+        std::erase_if(waiting_, [&](const Waiting& w) { return w.deadline <= now; });
+        auto next = timeoutMs < 0 ? Clock::time_point::max() : deadline;
+        for (const Waiting& w : waiting_)
+            next = std::min(next, w.deadline);
+        int wait = next == Clock::time_point::max()
+                       ? -1
+                       : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(
+                                              std::max(next - now, Clock::duration::zero()))
+                                              .count());
+        std::vector<pollfd> fds{{fd_.get(), POLLIN, 0}};
+        for (const Waiting& w : waiting_)
+            fds.push_back({w.fd.get(), POLLIN, 0});
+        int rc = ::poll(fds.data(), fds.size(), wait);
+        if (rc < 0 && errno != EINTR) {
+            error = win::fromErrno(errno);
+            return nullptr;
+        }
+        for (size_t i = 1; rc > 0 && i < fds.size(); ++i) {
+            if (fds[i].revents == 0) continue;
+            Waiting& w = waiting_[i - 1];
+            ssize_t n = ::recv(w.fd.get(), buffer, capacity, MSG_TRUNC | MSG_DONTWAIT);
+            if (n > 0) {
+                int flags = ::fcntl(w.fd.get(), F_GETFL);
+                ::fcntl(w.fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+                size = static_cast<size_t>(n);
+                auto connection = std::make_unique<PipeConnection>(std::move(w.fd), w.caller);
+                waiting_.erase(waiting_.begin() + static_cast<long>(i - 1));
+                return connection;
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EINTR)) w.fd.reset();
+        }
+        std::erase_if(waiting_, [](const Waiting& w) { return !w.fd.valid(); });
+        if (rc > 0 && (fds[0].revents & POLLIN)) takeIn(readLimitMs);
+        if (timeoutMs >= 0 && Clock::now() >= deadline) {
+            error = win::kSemTimeout;
+            return nullptr;
+        }
+    }
 }
 
 int callNamedPipe(std::string_view server, std::string_view pipeName, const void* in, size_t inSize,

@@ -1,16 +1,22 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include <sys/types.h>
 
 #include "platform/unique_fd.h"
 
 // Named pipes in message mode: an AF_UNIX SOCK_SEQPACKET socket at pipe/<name> in the machine
 // root. Every write is one message and every read takes one whole message, so a record keeps
-// its exact size on the way. Pipe names are machine-wide.
+// its exact size on the way. Pipe names are machine-wide; a name that begins with '\' is an
+// object path below the machine root ("\Sessions\3\pipe\X" is Sessions/3/pipe/X), so a pipe
+// can live in a folder that only its owner may create things in.
 namespace ombrix::win {
 
 constexpr int kBadNetPath = 53;
@@ -27,10 +33,19 @@ namespace ombrix::platform {
 // The socket file of the pipe `name`.
 std::filesystem::path pipePath(std::string_view name);
 
+// Who is on the other end of a connection, as the kernel says.
+struct PipeCaller {
+    pid_t pid = 0;
+    uid_t uid = static_cast<uid_t>(-1);
+    gid_t gid = static_cast<gid_t>(-1);
+};
+
 // One connected client of a pipe server: read one request, write one reply.
 class PipeConnection {
   public:
-    explicit PipeConnection(UniqueFd fd) : fd_(std::move(fd)) {}
+    PipeConnection(UniqueFd fd, PipeCaller caller) : fd_(std::move(fd)), caller_(caller) {}
+
+    const PipeCaller& caller() const { return caller_; }
 
     // Reads one message of at most `capacity` bytes into `buffer`, waiting at most `timeoutMs`
     // (-1: no limit). `size` gets the message's full length, which exceeds `capacity` when the
@@ -40,6 +55,7 @@ class PipeConnection {
 
   private:
     UniqueFd fd_;
+    PipeCaller caller_;
 };
 
 // The server end of a pipe; the socket file exists while the object lives.
@@ -58,11 +74,30 @@ class NamedPipeServer {
     // (`error` = 121 on time-out).
     std::unique_ptr<PipeConnection> accept(int timeoutMs, int& error);
 
+    // Waits at most `timeoutMs` for the next client whose request has arrived, and reads it
+    // into `buffer` (`size` as PipeConnection::read). Clients are taken in as they connect, so
+    // one that sends nothing holds up nobody: it is closed after `readLimitMs`. Each account has
+    // at most kWaitingPerCaller connections waiting; further ones are closed at once. Null on
+    // time-out (`error` 121) or error.
+    std::unique_ptr<PipeConnection> receive(void* buffer, size_t capacity, size_t& size,
+                                            int timeoutMs, int readLimitMs, int& error);
+
+    static constexpr size_t kWaitingPerCaller = 8;
+    static constexpr size_t kWaitingAtMost = 128;
+
   private:
+    struct Waiting {
+        UniqueFd fd;
+        PipeCaller caller;
+        std::chrono::steady_clock::time_point deadline;
+    };
+
     NamedPipeServer(UniqueFd fd, std::filesystem::path path)
         : fd_(std::move(fd)), path_(std::move(path)) {}
+    void takeIn(int readLimitMs);
 
     UniqueFd fd_;
+    std::vector<Waiting> waiting_;
     UniqueFd lock_;  // held while the server lives
     std::filesystem::path path_;
 };

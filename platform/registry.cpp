@@ -1,7 +1,12 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
 
 #include <cstdio>
 #include <filesystem>
@@ -18,6 +23,9 @@ namespace ombrix::registry {
 namespace {
 
 constexpr std::string_view kHeader = "OMBRIX-REGISTRY 1";
+// A writer waits this long for another one before it gives up with a sharing violation.
+constexpr int kLockWaitMs = 10000;
+constexpr int kLockPauseMs = 5;
 
 struct StoredValue {
     std::string name;
@@ -207,17 +215,49 @@ std::string formatHive(const Hive& hive) {
     return out;
 }
 
-Hive loadHive(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseHive(text.str());
+// The account whose own settings a hive file holds: the user id of its SID, or root's for the
+// machine's hive.
+uid_t hiveAccount(const std::string& hiveFile) {
+    constexpr std::string_view kUserHive = "registry/HKU/S-1-22-1-";
+    if (hiveFile.compare(0, kUserHive.size(), kUserHive) != 0) return 0;
+    return static_cast<uid_t>(std::strtoul(hiveFile.c_str() + kUserHive.size(), nullptr, 10));
+}
+
+// A hive counts only when it is a plain file of root, of its own account or of this process:
+// a file somebody else put in a user's place, or a link, reads as empty.
+Hive loadHive(const std::filesystem::path& file, uid_t account) {
+    platform::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return {};
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    if (st.st_uid != 0 && st.st_uid != account && st.st_uid != ::geteuid()) return {};
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return parseHive(text);
+}
+
+// Takes the writers' lock of a hive, waiting a bounded time for another writer.
+int lockHive(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    for (int waited = 0;; waited += kLockPauseMs) {
+        if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) return win::kSuccess;
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) return win::fromErrno(errno);
+        if (waited >= kLockWaitMs) return win::kSharingViolation;
+        ::usleep(kLockPauseMs * 1000);
+    }
 }
 
 int readHive(std::string_view keyText, KeyPath& path, Hive& hive) {
     if (!splitKeyPath(keyText, path)) return win::kInvalidParameter;
-    hive = loadHive(platform::rootPath(path.hiveFile, false));
+    hive = loadHive(platform::rootPath(path.hiveFile, false), hiveAccount(path.hiveFile));
     return win::kSuccess;
 }
 
@@ -228,25 +268,34 @@ int updateHive(std::string_view keyText, Change change) {
     KeyPath path;
     if (!splitKeyPath(keyText, path)) return win::kInvalidParameter;
     std::filesystem::path file = platform::rootPath(path.hiveFile);
+    const uid_t account = hiveAccount(path.hiveFile);
+    // A user's own settings are that user's only; the machine's are readable by everybody.
+    const mode_t mode = account != 0 ? 0600 : 0644;
     std::string lockName = file.string() + ".lock";
-    platform::UniqueFd lockFd(::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    platform::UniqueFd lockFd(
+        ::open(lockName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!lockFd.valid()) return win::fromErrno(errno, lockName.c_str());
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    while (::fcntl(lockFd.get(), F_OFD_SETLKW, &lock) != 0) {
-        if (errno != EINTR) return win::fromErrno(errno);
-    }
+    if (int err = lockHive(lockFd.get())) return err;
 
-    Hive hive = loadHive(file);
+    Hive hive = loadHive(file, account);
     bool changed = false;
     if (int err = change(hive, path.subkey, changed)) return err;
     if (!changed) return win::kSuccess;
 
     std::string text = formatHive(hive);
-    std::string temp = file.string() + ".tmp";
-    platform::UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    static std::atomic<unsigned> counter{0};
+    std::string temp =
+        file.string() + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    platform::UniqueFd out(
+        ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (!out.valid()) return win::fromErrno(errno, temp.c_str());
+    struct TempFile {
+        const std::string& path;
+        bool keep = false;
+        ~TempFile() {
+            if (!keep) ::unlink(path.c_str());
+        }
+    } cleanup{temp};
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(out.get(), text.data() + done, text.size() - done);
@@ -259,6 +308,7 @@ int updateHive(std::string_view keyText, Change change) {
     if (::fdatasync(out.get()) != 0) return win::fromErrno(errno);
     out.reset();
     if (::rename(temp.c_str(), file.c_str()) != 0) return win::fromErrno(errno);
+    cleanup.keep = true;
     return win::kSuccess;
 }
 

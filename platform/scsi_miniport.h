@@ -44,6 +44,12 @@ constexpr uint32_t kMapNotifications = 2;
 constexpr uint32_t kAttach = 4;
 constexpr uint32_t kQueryImage = 9;
 constexpr uint32_t kDetach = 12;
+// The accounts whose processes may read a unit's disc (besides root). Data: bytes 0-2 the unit's
+// address, bytes 4-7 the count n (at most kMaxReaders), then n user ids. An insert gives the
+// unit the inserting account as its one reader.
+constexpr uint32_t kSetReaders = 20;
+constexpr size_t kMaxReaders = 64;
+constexpr size_t kReadersHead = 8;
 
 // Data of request 1.
 constexpr size_t kInsertLength = 282;

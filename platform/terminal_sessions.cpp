@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,7 +16,9 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/account.h"
 #include "platform/machine_root.h"
+#include "platform/root_layout.h"
 #include "platform/session_id.h"
 #include "platform/win_error.h"
 
@@ -58,10 +60,19 @@ int writeAtomically(const fs::path& path, const std::string& text) {
     return 0;
 }
 
+// What a session file says, when root (or this process's own account) wrote it: who a session
+// belongs to is never taken from a file its user could have put there.
 bool readText(const fs::path& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        (st.st_uid != 0 && st.st_uid != ::geteuid()) || st.st_size > 4096) {
+        return false;
+    }
+    char buffer[4096];
+    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) return false;
+    out.assign(buffer, static_cast<size_t>(n));
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
     return true;
@@ -86,42 +97,25 @@ bool parseId(const std::string& text, uint32_t& out) {
 
 }  // namespace
 
-namespace {
-
-// Creates `folder` and, when root logs a session on, gives it to the session's account.
-void handToUser(const fs::path& folder, std::string_view user) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec || ::geteuid() != 0) return;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* account = nullptr;
-    std::string name(user);
-    if (::getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &account) == 0 &&
-        account != nullptr) {
-        (void)!::chown(folder.c_str(), account->pw_uid, account->pw_gid);
-    }
-}
-
-}  // namespace
-
 int logOn(uint32_t session, std::string_view user) {
     if (user.empty() || user.size() > kMaxUserName || user.find('\n') != std::string_view::npos ||
         user.find('\0') != std::string_view::npos) {
         return win::kInvalidParameter;
     }
+    platform::prepareMachineRoot();
     fs::path folder = sessionFolder(session);
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) return win::kAccessDenied;
-    int rc = writeAtomically(folder / "user", std::string(user) + "\n");
-    if (rc == 0) rc = writeAtomically(folder / "state", std::to_string(kActive) + "\n");
-    if (rc == 0) {
-        // The session's user links its drive letters and listens for messages in these folders.
-        for (const char* own : {"DosDevices", "windows"})
-            handToUser(folder / own, user);
-        announce(".logon-", session);
+    // A session of this id that was never logged off belongs to nobody now.
+    SessionInfo previous;
+    if (querySession(session, previous) == 0 && previous.user != user) {
+        platform::removeSessionObjects(session);
     }
+    // The session's own folders belong to its account; an account unknown here gets none of
+    // them, and only root acts for that session.
+    int rc = platform::createSessionObjects(session, platform::accountByName(user));
+    if (rc != 0) return rc;
+    rc = writeAtomically(folder / "user", std::string(user) + "\n");
+    if (rc == 0) rc = writeAtomically(folder / "state", std::to_string(kActive) + "\n");
+    if (rc == 0) announce(".logon-", session);
     return rc;
 }
 
@@ -130,7 +124,7 @@ int logOff(uint32_t session) {
     std::error_code ec;
     if (!fs::remove(folder / "state", ec)) return ec ? win::kAccessDenied : win::kFileNotFound;
     fs::remove(folder / "user", ec);
-    fs::remove_all(folder / "DosDevices", ec);
+    platform::removeSessionObjects(session);
     announce(".logoff-", session);
     return 0;
 }

@@ -65,9 +65,8 @@ bool CIPRequests::CallSession(uint32_t session, CMountRequest& request) {
     int32_t code = request.m_request;
     request.m_sessionId = session;
     if (!hooks_.callSessionPipe || !hooks_.callSessionPipe(session, request)) {
-        char pipe[48];
-        std::snprintf(pipe, sizeof pipe, ombrix::names::kSessionPipe, static_cast<int>(session));
-        OXTLog(3, "Calling session pipe for Sid %d failed (%s)", static_cast<int>(session), pipe);
+        OXTLog(3, "Calling session pipe for Sid %d failed (%s)", static_cast<int>(session),
+               ombrix::names::sessionPipe(session).c_str());
         request.m_request = kPipeCallFailed;
         return false;
     }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -70,7 +71,7 @@ void CMiniport::Close() {
 }
 
 bool CMiniport::Send(uint32_t code, void* data, uint32_t length, int timeoutNumber,
-                     uint32_t returnIn) const {
+                     uint32_t returnIn, const ombrix::platform::SentFor* caller) const {
     if (!m_port.valid()) return false;
     std::vector<unsigned char> block(scsi::kHeaderSize + length, 0);
     scsi::writeU32(block.data() + scsi::kOffHeaderLength, scsi::kHeaderSize);
@@ -82,7 +83,7 @@ bool CMiniport::Send(uint32_t code, void* data, uint32_t length, int timeoutNumb
     if (length > 0) std::memcpy(block.data() + scsi::kHeaderSize, data, length);
     size_t returned = 0;
     if (m_port.ioControl(scsi::kIoctlMiniport, block.data(), block.size(), block.data(),
-                         block.size(), returned) != 0 ||
+                         block.size(), returned, 30000, caller) != 0 ||
         returned < scsi::kHeaderSize || scsi::readU32(block.data() + scsi::kOffReturnCode) != 0) {
         return false;
     }
@@ -94,7 +95,8 @@ bool CMiniport::Send(uint32_t code, void* data, uint32_t length, int timeoutNumb
 }
 
 uint32_t CMiniport::Insert(const CDriveInfo& unit, std::string_view path,
-                           std::string_view password) const {
+                           std::string_view password,
+                           const ombrix::platform::SentFor* caller) const {
     unsigned char data[scsi::kInsertLength] = {};
     data[0] = static_cast<unsigned char>(unit.pathId);
     data[1] = static_cast<unsigned char>(unit.targetId);
@@ -104,7 +106,7 @@ uint32_t CMiniport::Insert(const CDriveInfo& unit, std::string_view path,
     std::memcpy(data + scsi::kInsertPassword, password.data(),
                 std::min(password.size(), scsi::kInsertPasswordSize));
     scsi::writeU32(data + scsi::kInsertStatus, 1);
-    if (!Send(scsi::kInsert, data, sizeof data, 15)) return kRequestFailed;
+    if (!Send(scsi::kInsert, data, sizeof data, 15, 0, caller)) return kRequestFailed;
     uint32_t status = scsi::readU32(data + scsi::kInsertStatus);
     if (status == 0) {
         char key[32];
@@ -112,6 +114,18 @@ uint32_t CMiniport::Insert(const CDriveInfo& unit, std::string_view path,
         EnvSetGlobalValue(key, std::string(path).c_str());
     }
     return status;
+}
+
+bool CMiniport::SetReaders(const CDriveInfo& unit, const std::vector<uid_t>& readers) const {
+    const size_t count = std::min(readers.size(), scsi::kMaxReaders);
+    std::vector<unsigned char> data(scsi::kReadersHead + 4 * count, 0);
+    data[0] = static_cast<unsigned char>(unit.pathId);
+    data[1] = static_cast<unsigned char>(unit.targetId);
+    data[2] = static_cast<unsigned char>(unit.lun);
+    scsi::writeU32(data.data() + 4, static_cast<uint32_t>(count));
+    for (size_t i = 0; i < count; ++i)
+        scsi::writeU32(data.data() + 8 + 4 * i, static_cast<uint32_t>(readers[i]));
+    return Send(scsi::kSetReaders, data.data(), static_cast<uint32_t>(data.size()), 5);
 }
 
 bool CMiniport::QueryImage(const CDriveInfo& unit, std::string& path) const {

@@ -38,11 +38,15 @@ class CMiniport {
     // One miniport control block; `data` (of `length` bytes) goes in and, on success, comes
     // back. `returnIn` is the caller's word in the return-code field.
     bool Send(uint32_t code, void* data, uint32_t length, int timeoutNumber,
-              uint32_t returnIn = 0) const;
+              uint32_t returnIn = 0, const ombrix::platform::SentFor* caller = nullptr) const;
 
     // Request 1: the driver's status (0 = accepted), 17 when the request failed. On status 0
-    // the unit's "Device_%d" value is set at once.
-    uint32_t Insert(const CDriveInfo& unit, std::string_view path, std::string_view password) const;
+    // the unit's "Device_%d" value is set at once. The driver opens the image with the rights of
+    // `caller` (the service's own when null).
+    uint32_t Insert(const CDriveInfo& unit, std::string_view path, std::string_view password,
+                    const ombrix::platform::SentFor* caller = nullptr) const;
+    // The accounts that may read the unit's disc besides root.
+    bool SetReaders(const CDriveInfo& unit, const std::vector<uid_t>& readers) const;
     // Request 9.
     bool QueryImage(const CDriveInfo& unit, std::string& path) const;
     // Request 2, up to six attempts; then the buffer is mapped read-only. Null on failure.

@@ -4,10 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "common/names.h"
 #include "log/oxtlog.h"
 #include "outside/env/oxtenv.h"
+#include "outside/help/rights.h"
+#include "platform/account.h"
 #include "platform/ascii.h"
 #include "platform/host_name.h"
 #include "platform/object_manager.h"
@@ -64,11 +70,30 @@ std::string valueText(const reg::Value& value) {
 void forwardToSessions(CMountRequest record, std::vector<uint32_t> sessions) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kForwardDelayMs));
     for (uint32_t session : sessions) {
-        char pipe[48];
-        std::snprintf(pipe, sizeof pipe, ombrix::names::kSessionPipe, static_cast<int>(session));
         CMountRequest copy(record);
-        CallPipe(pipe, copy, kSessionPipeTimeoutMs, kPipeAttempts);
+        CallPipe(ombrix::names::sessionPipe(session), copy, kSessionPipeTimeoutMs, kPipeAttempts);
     }
+}
+
+// The account of a logged-on session: whom the terminal sessions name for it.
+std::optional<std::pair<uid_t, std::string>> SessionAccount(uint32_t session) {
+    ombrix::wts::SessionInfo info;
+    if (ombrix::wts::querySession(session, info) != 0 || info.user.empty()) return std::nullopt;
+    std::optional<ombrix::platform::Account> account = ombrix::platform::accountByName(info.user);
+    if (!account) return std::nullopt;
+    return std::make_pair(account->uid, account->name);
+}
+
+// Whether the caller can open `path` as a plain file: 0, or the Win32 code of why not.
+uint32_t ReadableBy(const ServiceRequests::Caller& caller, std::string_view path) {
+    ombrix::platform::ActingAs as(ombrix::platform::identityOf(caller.uid, caller.gid));
+    if (!as.ok()) return ombrix::win::kAccessDenied;
+    const std::string file(path);
+    ombrix::platform::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return static_cast<uint32_t>(ombrix::win::fromErrno(errno, file.c_str()));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ombrix::win::kAccessDenied;
+    return 0;
 }
 
 }  // namespace
@@ -114,8 +139,21 @@ void COmxdriveset::Run(int, char**) {
     };
     hooks.callNetPipe = [this](CMountRequest& record) { return CallNetPipe(record); };
     hooks.driverInsert = [this](const CDriveInfo& unit, std::string_view path,
-                                std::string_view password) {
-        return m_driver.Insert(unit, path, password);
+                                std::string_view password, const ServiceRequests::Caller* caller) {
+        if (caller == nullptr) return m_driver.Insert(unit, path, password);
+        ombrix::platform::SentFor sentFor{caller->uid, caller->gid};
+        return m_driver.Insert(unit, path, password, &sentFor);
+    };
+    hooks.setReaders = [this](const CDriveInfo& unit, const std::vector<uid_t>& readers) {
+        if (!m_driver.SetReaders(unit, readers)) {
+            OXTLog(3, "The driver did not take the readers of %s", unit.deviceName.c_str());
+        }
+    };
+    hooks.sessionAccount = [](uint32_t session) { return SessionAccount(session); };
+    hooks.isAdministrator = [](uid_t uid) { return ombrix::help::isAdministrator(uid); };
+    hooks.hasRight = [](uid_t uid, int right) { return ombrix::help::accountHasRight(right, uid); };
+    hooks.canRead = [](const ServiceRequests::Caller& caller, std::string_view path) {
+        return ReadableBy(caller, path);
     };
     hooks.enumerateSessions = [](std::vector<uint32_t>& ids) {
         std::vector<ombrix::wts::SessionInfo> sessions;
@@ -142,10 +180,8 @@ void COmxdriveset::Run(int, char**) {
     ipHooks.callNetPipe = [this](CMountRequest& record) { return CallNetPipe(record); };
     ipHooks.callServicePipe = [this](CMountRequest& record) { return CallServicePipe(record); };
     ipHooks.callSessionPipe = [](uint32_t session, CMountRequest& record) {
-        char pipe[48];
-        std::snprintf(pipe, sizeof pipe, ombrix::names::kSessionPipe, static_cast<int>(session));
-        return CallPipe(pipe, record, CIPRequests::kSessionPipeTimeoutMs,
-                        CIPRequests::kSessionPipeAttempts);
+        return CallPipe(ombrix::names::sessionPipe(session), record,
+                        CIPRequests::kSessionPipeTimeoutMs, CIPRequests::kSessionPipeAttempts);
     };
     ipHooks.sessions = [this] { return m_logons->sessions(); };
     ipHooks.notifySessions = [](const CMountRequest& record, std::vector<uint32_t> sessions) {
@@ -165,6 +201,7 @@ void COmxdriveset::Run(int, char**) {
         ApplyDriveSecurityPolicy();
         DiscoverUnits();
         if (!OpenDriver()) LogEventById(ids::kCannotConnectDriver, kEventError, kEventIdFromType);
+        ForgetEarlierUse();
         if (!StartNotifications()) {
             LogEventById(ids::kNoDriverCommunication, kEventError, kEventIdFromType);
         }
@@ -244,6 +281,45 @@ void COmxdriveset::DiscoverUnits() {
     }
 }
 
+// A service that starts anew does not know which sessions used the units before: every unit that
+// still holds an image is emptied, and every drive letter of a session that points at a unit
+// points at the empty device again. So no drive shows a disc that is not its session's.
+void COmxdriveset::ForgetEarlierUse() {
+    if (!m_driver.IsOpen()) return;
+    CDriveInfo* empty = m_requests->emptyDevice();
+    for (CDriveInfo* unit : m_requests->units()) {
+        std::string held;
+        if (m_driver.QueryImage(*unit, held) && !held.empty()) {
+            OXTLog(0, "Emptying %s, which held '%s' before the service started",
+                   unit->deviceName.c_str(), held.c_str());
+            m_requests->emptyUnit(*unit);
+        }
+    }
+    if (empty == nullptr) return;
+    std::vector<ombrix::wts::SessionInfo> sessions;
+    if (ombrix::wts::enumerateSessions(sessions) != 0) return;
+    for (const auto& session : sessions) {
+        if (session.id == 0) continue;
+        std::error_code ec;
+        std::filesystem::directory_iterator it(ombrix::objmgr::dosDevicesFolder(session.id), ec);
+        for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            std::string target;
+            if (!it->is_symlink(ec) ||
+                ombrix::objmgr::queryDosDevice(name, target, session.id) != 0) {
+                continue;
+            }
+            for (CDriveInfo* unit : m_requests->units()) {
+                if (unit == empty || !ombrix::ascii::equalsIgnoreCase(target, unit->deviceName)) {
+                    continue;
+                }
+                ombrix::objmgr::defineDosDevice(ombrix::objmgr::kRawTargetPath, name,
+                                                empty->deviceName, session.id);
+            }
+        }
+    }
+}
+
 bool COmxdriveset::OpenDriver() {
     return m_driver.Open(m_scsiPort);
 }
@@ -283,13 +359,19 @@ void COmxdriveset::NotifyAccess(uint32_t pid, const std::string& deviceName) {
             kEventError, kEventIdFromType);
         return;
     }
+    // A process names its session itself; it is believed only when it runs as that session's
+    // account, so nobody can send notices into another session.
+    struct stat owner {};
+    auto account = SessionAccount(session);
+    if (::stat(("/proc/" + std::to_string(pid)).c_str(), &owner) != 0 ||
+        (owner.st_uid != 0 && (!account || account->first != owner.st_uid))) {
+        return;
+    }
     CMountRequest record;
     record.m_request = kAccessNotice;
     record.m_sessionId = session;
     record.setText(deviceName);
-    char pipe[48];
-    std::snprintf(pipe, sizeof pipe, ombrix::names::kSessionPipe, static_cast<int>(session));
-    CallPipe(pipe, record, kAccessNoticeTimeoutMs, kPipeAttempts);
+    CallPipe(ombrix::names::sessionPipe(session), record, kAccessNoticeTimeoutMs, kPipeAttempts);
 }
 
 void COmxdriveset::StartSessionMonitor() {
@@ -329,9 +411,9 @@ int COmxdriveset::LinkSecurity(std::string_view name, uint32_t session) {
 
 void COmxdriveset::StartPipeServer() {
     int error = m_pipe.Start(ombrix::names::kServicePipe, kPipeInstances, m_stopEvent,
-                             [this](CMountRequest& record) {
+                             [this](CMountRequest& record, const ombrix::platform::PipeCaller& caller) {
                                  std::lock_guard guard(m_unitLock);
-                                 return m_requests->handle(record);
+                                 return m_requests->handle(record, caller);
                              });
     if (error == 0) return;
     if (error != CServicePipe::kNoThread) CNTService::SetLastError(static_cast<uint32_t>(error));

@@ -51,6 +51,7 @@ class COmxdriveset : public CNTService {
     void ApplyDriveSecurityPolicy();
     void DiscoverUnits();
     bool OpenDriver();
+    void ForgetEarlierUse();
     bool StartNotifications();
     void NotificationThread(std::string deviceName);
     void NotifyAccess(uint32_t pid, const std::string& deviceName);

@@ -1,6 +1,7 @@
 #include "service/request_table.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "log/oxtlog.h"
 #include "outside/env/oxtenv.h"
@@ -48,14 +49,81 @@ void ServiceRequests::event(uint16_t type, int stringId) {
     if (hooks_.event) hooks_.event(type, stringId);
 }
 
-bool ServiceRequests::handle(CMountRequest& request) {
-    const int32_t code = request.m_request;
+namespace {
+
+// Who may send a request of the service pipe.
+enum class Access {
+    kAnyone,      // queries of the units and sessions
+    kSession,     // for one session: its account, root or an administrator
+    kRightEight,  // re-reads of the shared files: whoever administers them
+    kRoot,        // the services' own requests
+};
+
+Access accessOf(int32_t code) {
     switch (code) {
-        case CMountRequest::kEndServer: return false;
-        case CMountRequest::kInsert: insert(request); break;
-        case CMountRequest::kEject: eject(request); break;
+        case CMountRequest::kInsert:
+        case CMountRequest::kEject:
+        case CMountRequest::kLogOn:
+        case CMountRequest::kLogOff:
+        case CMountRequest::kLinkSecurity: return Access::kSession;
+        case CMountRequest::kEmptyDevice:
+        case CMountRequest::kUnitInfo:
+        case CMountRequest::kUnitCount:
+        case CMountRequest::kUnitUsers:
+        case CMountRequest::kDeviceName:
+        case CMountRequest::kListLogons: return Access::kAnyone;
+        case 35:
+        case 36:
+        case 37:
+        case 39: return Access::kRightEight;
+        default:
+            return code == CMountRequest::kEndServer || code == CMountRequest::kCleanUpSessions ||
+                           isSessionNotification(code) || isPeerRequest(code)
+                       ? Access::kRoot
+                       : Access::kAnyone;
+    }
+}
+
+constexpr uint32_t kAccessDenied = 5;
+constexpr uint32_t kNoRight = 600;
+constexpr uint32_t kEmptyPath = 18;
+constexpr uint32_t kPathTooLong = 206;
+constexpr int kRightInsertEject = 2;
+constexpr int kRightAdministration = 8;
+
+}  // namespace
+
+PipeReply ServiceRequests::handle(CMountRequest& request, const Caller& caller) {
+    const int32_t code = request.m_request;
+    const bool root = caller.uid == 0;
+    switch (accessOf(code)) {
+        case Access::kAnyone: break;
+        case Access::kSession:
+            if (!mayActFor(request.m_sessionId, caller)) {
+                logRefusal(caller, code);
+                refuse(request, kAccessDenied);
+                return PipeReply::kAnswer;
+            }
+            break;
+        case Access::kRightEight:
+            if (!root && !(hooks_.hasRight && hooks_.hasRight(caller.uid, kRightAdministration))) {
+                logRefusal(caller, code);
+                return PipeReply::kNoAnswer;
+            }
+            break;
+        case Access::kRoot:
+            if (!root) {
+                logRefusal(caller, code);
+                return PipeReply::kNoAnswer;
+            }
+            break;
+    }
+    switch (code) {
+        case CMountRequest::kEndServer: return PipeReply::kAnswerAndEnd;
+        case CMountRequest::kInsert: insert(request, caller); break;
+        case CMountRequest::kEject: eject(request, caller); break;
         case CMountRequest::kEmptyDevice: answerEmptyDevice(request); break;
-        case CMountRequest::kUnitInfo: unitInfo(request); break;
+        case CMountRequest::kUnitInfo: unitInfo(request, caller); break;
         case CMountRequest::kCleanUpSessions: cleanUpSessions(request); break;
         case CMountRequest::kUnitCount: request.m_dwData = static_cast<uint32_t>(unitCount_); break;
         case CMountRequest::kUnitUsers: unitUsers(request); break;
@@ -68,7 +136,7 @@ bool ServiceRequests::handle(CMountRequest& request) {
             }
             break;
         }
-        case CMountRequest::kLogOn: logOn(request); break;
+        case CMountRequest::kLogOn: logOn(request, caller); break;
         case CMountRequest::kLogOff: logOff(request); break;
         case CMountRequest::kListLogons: listLogons(request); break;
         case CMountRequest::kLinkSecurity: linkSecurity(request); break;
@@ -82,7 +150,53 @@ bool ServiceRequests::handle(CMountRequest& request) {
                 request.m_request = 0;
             }
     }
-    return true;
+    return PipeReply::kAnswer;
+}
+
+void ServiceRequests::refuse(CMountRequest& request, uint32_t code) {
+    request.m_request = CMountRequest::kRefused;
+    request.m_dwData = code;
+}
+
+void ServiceRequests::logRefusal(const Caller& caller, int32_t code) {
+    refusals_.Note(caller, code);
+}
+
+bool ServiceRequests::administrator(uid_t uid) {
+    return uid == 0 || (hooks_.isAdministrator && hooks_.isAdministrator(uid));
+}
+
+std::optional<uid_t> ServiceRequests::sessionOwner(uint32_t session) {
+    if (auto it = sessionOwners_.find(session); it != sessionOwners_.end()) return it->second;
+    if (!hooks_.sessionAccount) return std::nullopt;
+    if (auto account = hooks_.sessionAccount(session)) return account->first;
+    return std::nullopt;
+}
+
+bool ServiceRequests::mayActFor(uint32_t session, const Caller& caller) {
+    if (caller.uid == 0) return true;
+    std::optional<uid_t> owner = sessionOwner(session);
+    return (owner && *owner == caller.uid) || administrator(caller.uid);
+}
+
+bool ServiceRequests::usesUnit(uid_t uid, const CDriveInfo& unit) {
+    for (uint32_t session : unit.users) {
+        std::optional<uid_t> owner = sessionOwner(session);
+        if (owner && *owner == uid) return true;
+    }
+    return false;
+}
+
+void ServiceRequests::updateReaders(const CDriveInfo& unit) {
+    if (!hooks_.setReaders || unit.users.empty()) return;
+    std::vector<uid_t> readers;
+    for (uint32_t session : unit.users) {
+        std::optional<uid_t> owner = sessionOwner(session);
+        if (owner && std::find(readers.begin(), readers.end(), *owner) == readers.end()) {
+            readers.push_back(*owner);
+        }
+    }
+    hooks_.setReaders(unit, readers);
 }
 
 void ServiceRequests::addUnit(std::unique_ptr<CDriveInfo> unit) {
@@ -117,19 +231,27 @@ std::vector<CDriveInfo*> ServiceRequests::units() {
 }
 
 void ServiceRequests::emptyUnit(CDriveInfo& unit) {
-    uint32_t status = hooks_.driverInsert ? hooks_.driverInsert(unit, "", "") : 1;
+    uint32_t status = hooks_.driverInsert ? hooks_.driverInsert(unit, "", "", nullptr) : 1;
     if (status != 0) return;
     unit.imagePath.clear();
     setGlobal("Device_%d", unit.number, "");
 }
 
-void ServiceRequests::insert(CMountRequest& request) {
+void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
     const uint32_t session = request.m_sessionId;
     std::optional<uint32_t> count = logons_.lookup(session);
     if (!count) {
         request.m_request = CMountRequest::kNotLoggedOn;
         request.setText("");
         return;
+    }
+    // A path that does not fit the record, or none, names no image.
+    if (std::memchr(request.m_text, '\0', CMountRequest::kTextSize) == nullptr) {
+        return refuse(request, kPathTooLong);
+    }
+    if (request.text().empty()) return refuse(request, kEmptyPath);
+    if (caller.uid != 0 && !(hooks_.hasRight && hooks_.hasRight(caller.uid, kRightInsertEject))) {
+        return refuse(request, kNoRight);
     }
     auto noSlot = [&] {
         OXTLog(3, "No more slots availbale");
@@ -153,6 +275,10 @@ void ServiceRequests::insert(CMountRequest& request) {
         }
     }
     if (shared != nullptr) {
+        // Sharing a unit shows its disc to the caller: only when the caller can read the image.
+        if (caller.uid != 0 && hooks_.canRead) {
+            if (uint32_t why = hooks_.canRead(caller, shared->imagePath)) return refuse(request, why);
+        }
         // The network access service confirms the password before a second session shares it.
         CMountRequest check(request);
         check.m_request = CMountRequest::kPasswordCheck;
@@ -166,11 +292,13 @@ void ServiceRequests::insert(CMountRequest& request) {
         request.setText(shared->deviceName);
         shared->users.push_back(session);
         logons_.set(session, *count + 1);
+        updateReaders(*shared);
         return;
     }
     if (free == nullptr) return noSlot();
-    uint32_t status =
-        hooks_.driverInsert ? hooks_.driverInsert(*free, path, request.password()) : 1;
+    uint32_t status = hooks_.driverInsert
+                          ? hooks_.driverInsert(*free, path, request.password(), &caller)
+                          : 1;
     if (status != 0) {
         request.m_request = CMountRequest::kRefused;
         request.m_dwData = status;
@@ -181,9 +309,10 @@ void ServiceRequests::insert(CMountRequest& request) {
     free->users.push_back(session);
     request.setText(free->deviceName);
     logons_.set(session, *count + 1);
+    updateReaders(*free);
 }
 
-void ServiceRequests::eject(CMountRequest& request) {
+void ServiceRequests::eject(CMountRequest& request, const Caller& caller) {
     CDriveInfo* unit = findUnit(static_cast<int32_t>(request.m_dwData));
     if (unit == nullptr) {
         request.m_request = CMountRequest::kNoSuchUnit;
@@ -194,8 +323,14 @@ void ServiceRequests::eject(CMountRequest& request) {
     auto found = std::find(unit->users.begin(), unit->users.end(), session);
     bool removed = found != unit->users.end();
     bool wasEmpty = unit->users.empty();
+    if (removed && caller.uid != 0 &&
+        !(hooks_.hasRight && hooks_.hasRight(caller.uid, kRightInsertEject)) &&
+        !administrator(caller.uid)) {
+        return refuse(request, kNoRight);
+    }
     if (removed) unit->users.erase(found);
     if ((removed && unit->users.empty()) || wasEmpty) emptyUnit(*unit);
+    if (removed) updateReaders(*unit);
     if (removed && unit != emptyDevice_) {
         if (std::optional<uint32_t> count = logons_.lookup(session)) {
             logons_.set(session, *count > 0 ? *count - 1 : 0);
@@ -213,13 +348,15 @@ void ServiceRequests::answerEmptyDevice(CMountRequest& request) {
     request.setText(emptyDevice_->deviceName);
 }
 
-void ServiceRequests::unitInfo(CMountRequest& request) {
+void ServiceRequests::unitInfo(CMountRequest& request, const Caller& caller) {
     CDriveInfo* unit = findUnit(static_cast<int32_t>(request.m_dwData));
     if (unit == nullptr) {
         request.m_request = CMountRequest::kNoSuchUnit;
         return;
     }
-    request.setText(unit->imagePath);
+    // Which image a unit holds is told to those who use it and to administrators.
+    const bool told = usesUnit(caller.uid, *unit) || administrator(caller.uid);
+    request.setText(told ? unit->imagePath : std::string());
     request.m_dwData = static_cast<uint32_t>(unit->users.size());
 }
 
@@ -238,25 +375,39 @@ void ServiceRequests::cleanUpSessions(CMountRequest&) {
     auto isAlive = [&](uint32_t id) {
         return std::find(alive.begin(), alive.end(), id) != alive.end();
     };
+    for (CDriveInfo* unit : units()) {
+        if (unit->users.empty()) continue;
+        size_t before = unit->users.size();
+        unit->users.remove_if([&](uint32_t id) { return !isAlive(id); });
+        if (unit->users.empty()) {
+            emptyUnit(*unit);
+        } else if (unit->users.size() != before) {
+            updateReaders(*unit);
+        }
+    }
     for (uint32_t session : logons_.sessions()) {
         if (isAlive(session)) continue;
         setGlobal("Sid_%d", static_cast<int32_t>(session), "");
         logons_.remove(session);
-    }
-    for (CDriveInfo* unit : units()) {
-        if (unit->users.empty()) continue;
-        unit->users.remove_if([&](uint32_t id) { return !isAlive(id); });
-        if (unit->users.empty()) emptyUnit(*unit);
+        sessionOwners_.erase(session);
     }
 }
 
-void ServiceRequests::logOn(CMountRequest& request) {
+void ServiceRequests::logOn(CMountRequest& request, const Caller&) {
     const uint32_t session = request.m_sessionId;
     if (logons_.lookup(session)) {
         request.m_request = CMountRequest::kAlreadyLoggedOn;
         return;
     }
+    // The session's account is what the terminal sessions say; the record's name counts only
+    // for root, which may log on sessions of its own.
     std::string user(request.text());
+    std::optional<std::pair<uid_t, std::string>> account;
+    if (hooks_.sessionAccount) account = hooks_.sessionAccount(session);
+    if (account) {
+        user = account->second;
+        sessionOwners_[session] = account->first;
+    }
     OXTLog(0, "Logging on '%s' SID: %d", user.c_str(), static_cast<int32_t>(session));
     logons_.set(session, 0);
     setGlobal("Sid_%d", static_cast<int32_t>(session), user);
@@ -264,6 +415,7 @@ void ServiceRequests::logOn(CMountRequest& request) {
 
 void ServiceRequests::logOff(CMountRequest& request) {
     logons_.remove(request.m_sessionId);
+    sessionOwners_.erase(request.m_sessionId);
     setGlobal("Sid_%d", static_cast<int32_t>(request.m_sessionId), "");
 }
 

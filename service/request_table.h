@@ -9,8 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include <map>
+#include <optional>
+#include <sys/types.h>
+
+#include "platform/named_pipe.h"
 #include "service/logon_map.h"
 #include "service/mountrequest.h"
+#include "service/pipe_reply.h"
+#include "service/refusal_log.h"
 
 // One emulated CD drive of the miniport.
 struct CDriveInfo {
@@ -26,9 +33,13 @@ struct CDriveInfo {
 
 // The request table of the service pipe: the units, the logon map and the handlers that
 // change them. Runs on the pipe server thread only; the logon map has its own lock because
-// other threads read it.
+// other threads read it. Every request is judged by who sent it (the kernel's word, never the
+// record's): a session's requests only from its account, root or an administrator; the
+// service's own requests only from root.
 class ServiceRequests {
   public:
+    using Caller = ombrix::platform::PipeCaller;
+
     struct Hooks {
         // An event-log entry with a string of the service's table (types as the event log).
         std::function<void(uint16_t type, int stringId)> event;
@@ -36,9 +47,21 @@ class ServiceRequests {
         std::function<void(uint16_t type, const std::string& text)> eventText;
         // The guarded call of the network access service's pipe; true on success.
         std::function<bool(CMountRequest&)> callNetPipe;
-        // Gives a unit an image (empty path: empties it); the driver's status, 0 on success.
-        std::function<uint32_t(const CDriveInfo&, std::string_view path, std::string_view password)>
+        // Gives a unit an image (empty path: empties it), opened with the rights of `caller`
+        // (the service's own when null); the driver's status, 0 on success.
+        std::function<uint32_t(const CDriveInfo&, std::string_view path, std::string_view password,
+                               const Caller* caller)>
             driverInsert;
+        // Tells the driver which accounts may read a unit's disc (besides root).
+        std::function<void(const CDriveInfo&, const std::vector<uid_t>& readers)> setReaders;
+        // The account of a logged-on session of the server: its user id and name.
+        std::function<std::optional<std::pair<uid_t, std::string>>(uint32_t session)>
+            sessionAccount;
+        // Whether an account is an administrator, and whether it holds a right (2, 8, ...).
+        std::function<bool(uid_t)> isAdministrator;
+        std::function<bool(uid_t, int right)> hasRight;
+        // 0 when `caller` can read the image file `path`, else why not (a Win32 code).
+        std::function<uint32_t(const Caller& caller, std::string_view path)> canRead;
         // Hands a notification and the logged-on sessions to a forwarding worker.
         std::function<void(const CMountRequest&, std::vector<uint32_t> sessions)> notifySessions;
         // Requests that concern the peer servers (31, 34 to 39, 46, 49).
@@ -56,9 +79,12 @@ class ServiceRequests {
 
     ServiceRequests(SafeLogonMap& logons, Hooks hooks);
 
-    // Handles one record in place. Returns false when the server thread should end after
-    // writing the reply (request -1).
-    bool handle(CMountRequest& request);
+    // Handles one record of `caller` in place.
+    PipeReply handle(CMountRequest& request, const Caller& caller);
+    // The same for root (the service's own calls and tests): false after request -1.
+    bool handle(CMountRequest& request) {
+        return handle(request, Caller{0, 0, 0}) != PipeReply::kAnswerAndEnd;
+    }
 
     // Unit map: keyed by device number, walked in bucket order ((n >> 4) mod 17).
     void addUnit(std::unique_ptr<CDriveInfo> unit);
@@ -72,20 +98,33 @@ class ServiceRequests {
     void emptyUnit(CDriveInfo& unit);
 
   private:
-    void insert(CMountRequest& request);
-    void eject(CMountRequest& request);
+    void insert(CMountRequest& request, const Caller& caller);
+    void eject(CMountRequest& request, const Caller& caller);
     void answerEmptyDevice(CMountRequest& request);
-    void unitInfo(CMountRequest& request);
+    void unitInfo(CMountRequest& request, const Caller& caller);
     void cleanUpSessions(CMountRequest& request);
     void unitUsers(CMountRequest& request);
-    void logOn(CMountRequest& request);
+    void logOn(CMountRequest& request, const Caller& caller);
     void logOff(CMountRequest& request);
     void listLogons(CMountRequest& request);
     void linkSecurity(CMountRequest& request);
 
     void event(uint16_t type, int stringId);
 
+    // Whether `caller` may act for `session`: its own account, root or an administrator.
+    bool mayActFor(uint32_t session, const Caller& caller);
+    std::optional<uid_t> sessionOwner(uint32_t session);
+    bool administrator(uid_t uid);
+    bool usesUnit(uid_t uid, const CDriveInfo& unit);
+    // Tells the driver the accounts of the sessions now using `unit`.
+    void updateReaders(const CDriveInfo& unit);
+    void refuse(CMountRequest& request, uint32_t code);
+    // A refusal is logged once per account and request.
+    void logRefusal(const Caller& caller, int32_t code);
+
     SafeLogonMap& logons_;
+    std::map<uint32_t, uid_t> sessionOwners_;  // recorded at log-on
+    CRefusalLog refusals_;
     Hooks hooks_;
     std::array<std::vector<std::unique_ptr<CDriveInfo>>, kBuckets> unitBuckets_;
     CDriveInfo* emptyDevice_ = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "outside/env/oxtenv.h"
 #include "support/temp_root.h"
@@ -59,9 +60,27 @@ class Requests : public ::testing::Test {
         logons = std::make_unique<SafeLogonMap>();
         ServiceRequests::Hooks hooks;
         hooks.event = [this](uint16_t type, int id) { events.emplace_back(type, id); };
-        hooks.driverInsert = [this](const CDriveInfo&, std::string_view path, std::string_view) {
+        hooks.driverInsert = [this](const CDriveInfo&, std::string_view path, std::string_view,
+                                    const ServiceRequests::Caller* caller) {
             driverCalls.emplace_back(path);
+            insertedFor.push_back(caller != nullptr ? caller->uid : static_cast<uid_t>(-1));
             return driverStatus;
+        };
+        hooks.setReaders = [this](const CDriveInfo& unit, const std::vector<uid_t>& readers) {
+            readersOf[unit.number] = readers;
+        };
+        hooks.sessionAccount =
+            [this](uint32_t session) -> std::optional<std::pair<uid_t, std::string>> {
+            auto it = accounts.find(session);
+            if (it == accounts.end()) return std::nullopt;
+            return std::make_pair(it->second, "user" + std::to_string(it->second));
+        };
+        hooks.isAdministrator = [this](uid_t uid) { return uid == administrator; };
+        hooks.hasRight = [this](uid_t uid, int right) {
+            return right == 2 ? uid != withoutRights : uid == administrator;
+        };
+        hooks.canRead = [this](const ServiceRequests::Caller& caller, std::string_view) {
+            return caller.uid == cannotRead ? 5u : 0u;
         };
         hooks.callNetPipe = [this](CMountRequest& r) {
             if (!netConfirms) r.m_request = 0;
@@ -92,6 +111,13 @@ class Requests : public ::testing::Test {
     std::vector<int32_t> peers;
     uint32_t driverStatus = 0;
     bool netConfirms = true;
+    // Accounts of the terminal sessions, and who is what.
+    std::map<uint32_t, uid_t> accounts;
+    std::vector<uid_t> insertedFor;
+    std::map<int32_t, std::vector<uid_t>> readersOf;
+    uid_t administrator = 900;
+    uid_t withoutRights = 901;
+    uid_t cannotRead = 902;
 };
 
 TEST_F(Requests, LogOnLogOffAndTheirPublishedValues) {

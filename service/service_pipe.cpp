@@ -48,18 +48,18 @@ void CServicePipe::Serve() {
     bool ended = false;
     while (!ended && !m_stop->isSet()) {
         std::unique_ptr<ombrix::platform::PipeConnection> connection;
+        CMountRequest record;
+        size_t size = 0;
         int error = 0;
         while (!connection) {
             if (m_abandon) return;
-            connection = m_pipe->accept(kAcceptSliceMs, error);
+            connection = m_pipe->receive(record.bytes(), sizeof record, size, kAcceptSliceMs,
+                                         kPipeReadLimitMs, error);
         }
-        CMountRequest record;
-        size_t size = 0;
-        if (connection->read(record.bytes(), sizeof record, size, kPipeReadLimitMs) != 0 ||
-            size != sizeof record) {
-            continue;  // no reply: the caller's call fails
-        }
-        ended = !m_handler(record);
+        if (size != sizeof record) continue;  // no reply: the caller's call fails
+        PipeReply reply = m_handler(record, connection->caller());
+        if (reply == PipeReply::kNoAnswer) continue;
+        ended = reply == PipeReply::kAnswerAndEnd;
         connection->write(record.bytes(), sizeof record);
     }
 }

@@ -9,15 +9,18 @@
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
 #include "service/mountrequest.h"
+#include "service/pipe_reply.h"
 #include "service/stop_event.h"
 
-// The request pipe a service serves: records of one size, one connection at a time in arrival
-// order, on a thread of its own. The stop event is looked at between connections only, so the
-// end request a service sends itself at shutdown is still answered.
+// The request pipe a service serves: records of one size, one request at a time in arrival
+// order, on a thread of its own. Callers that connect and send nothing hold up nobody, and each
+// account has a bounded number of connections waiting. The stop event is looked at between
+// requests only, so the end request a service sends itself at shutdown is still answered.
 class CServicePipe {
   public:
-    // Handles one record in place (the reply); false when it was the end request.
-    using Handler = std::function<bool(CMountRequest&)>;
+    // Handles one record of `caller` in place (the reply) and says whether it is answered.
+    using Handler =
+        std::function<PipeReply(CMountRequest&, const ombrix::platform::PipeCaller& caller)>;
     // What Start returns when the pipe was made but no thread could serve it.
     static constexpr int kNoThread = -1;
 

@@ -69,9 +69,9 @@ int FindUnits(int port, ServiceRequests& units, CBoolString& deviceMap) {
         }
         const std::string device = deviceNameOf(n);
         if (om::defineDosDevice(om::kRawTargetPath, name, device, 0) != 0) continue;
+        // The units' control sockets stay root's: reading a unit's disc is granted per session
+        // by the driver, and nobody but the service may put images in or take them out.
         int error = 0;
-        std::filesystem::path file = om::resolveDevice("\\\\.\\" + name, 0, error);
-        if (error == 0) GrantInteractiveAccess(file);
         auto handle = ombrix::platform::DeviceHandle::open("\\\\.\\" + name, 0, error);
         if (handle.valid()) {
             unsigned char address[sizeof(ombrix::scsi::Address)] = {};

@@ -43,7 +43,7 @@ using ombrix::test::record;
 using ombrix::test::waitFor;
 
 std::string sessionPipe(uint32_t session) {
-    return "OMX_TS_SESSION" + std::to_string(session);
+    return ombrix::names::sessionPipe(session);
 }
 
 class InsertEject : public ::testing::Test {

@@ -46,7 +46,7 @@ std::string global(const std::string& key) {
     return ombrix::test::globalValue(key, "<missing>");
 }
 
-CMountRequest call(const char* pipe, const CMountRequest& sent) {
+CMountRequest call(const std::string& pipe, const CMountRequest& sent) {
     return ombrix::test::callPipe(pipe, sent, 5000);
 }
 CMountRequest net(const CMountRequest& r) {
@@ -90,7 +90,7 @@ class NetService : public ::testing::Test {
         ASSERT_TRUE(waitFor([] { return manager(record(7)).m_request == 7; }));
         ASSERT_EQ(ombrix::wts::logOn(2, "user2"), 0);
         ASSERT_EQ(manager(record(17, 2, "user2")).m_request, 17);
-        session_ = std::make_unique<EchoPipe>("OMX_TS_SESSION2");
+        session_ = std::make_unique<EchoPipe>(ombrix::names::sessionPipe(2));
         service_ = std::make_unique<Program>("OXTNet", std::vector<std::string>{"-d"},
                                              root / "oxtnet.txt");
         ASSERT_TRUE(waitFor([] { return global("NetAccount") != "<missing>"; }));
@@ -175,7 +175,7 @@ TEST_F(NetService, ChangesReachTheProgramsOfASessionAsTheirMessages) {
     ombrix::platform::BusListener program(3);
     ASSERT_TRUE(program.ok());
     Program helper("OxtHelp", {}, root / "helper3.txt", "3", {{"HOME", (root / "home3").string()}});
-    ASSERT_TRUE(waitFor([] { return call("OMX_TS_SESSION3", record(29)).m_request == 29; }));
+    ASSERT_TRUE(waitFor([] { return call(ombrix::names::sessionPipe(3), record(29)).m_request == 29; }));
     // Waits for the message; the start-up's own notice may come first.
     auto next = [&](const std::string& name, int64_t lParam) {
         auto deadline = std::chrono::steady_clock::now() + kCheck;

@@ -101,7 +101,7 @@ class OxtcmdProcess : public ::testing::Test {
                 std::make_unique<Program>("OxtHelp", std::vector<std::string>{},
                                           root / ("helper" + std::to_string(sid) + ".txt"), nullptr,
                                           sessionEnvironment(sid)));
-            std::string pipe = "OMX_TS_SESSION" + std::to_string(sid);
+            std::string pipe = ombrix::names::sessionPipe(sid);
             ASSERT_TRUE(waitFor([&] { return callPipe(pipe, record(29)).m_request == 29; }));
         }
     }
@@ -374,7 +374,7 @@ TEST_F(OxtcmdProcess, StartsTheSessionHelperWhenItIsNotRunning) {
     EXPECT_EQ(unitImage(3, 'G'), image("two.om4"));
     // Logging the session off ends the helper oxtcmd started and empties its drive.
     ASSERT_EQ(ombrix::wts::logOff(3), 0);
-    EXPECT_TRUE(waitFor([] { return callPipe("OMX_TS_SESSION3", record(29)).m_request == 9999; }));
+    EXPECT_TRUE(waitFor([] { return callPipe(ombrix::names::sessionPipe(3), record(29)).m_request == 9999; }));
     EXPECT_TRUE(waitFor([&] {
         for (int unit = 1; unit <= 4; ++unit)
             if (unitHolds(unit) == image("two.om4")) return false;

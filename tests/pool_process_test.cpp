@@ -115,7 +115,7 @@ class ThreeServers : public ::testing::Test {
         ASSERT_TRUE(waitFor([&] {
             CMountRequest r;
             r.m_request = 29;
-            return inRoot(b->root, [&] { return CallPipe("OMX_TS_SESSION2", r, 250, 1); });
+            return inRoot(b->root, [&] { return CallPipe(ombrix::names::sessionPipe(2), r, 250, 1); });
         }));
     }
     // Waits for the message; notices of the start-up may come first.

@@ -62,7 +62,7 @@ class RemoteAdmin : public ::testing::Test {
                 std::vector<std::pair<std::string, std::string>>{
                     {"HOME", home},
                     {"OMBRIX_UI_RECORD", (root / ("boxes" + std::to_string(sid))).string()}}));
-            std::string pipe = "OMX_TS_SESSION" + std::to_string(sid);
+            std::string pipe = ombrix::names::sessionPipe(sid);
             ASSERT_TRUE(waitFor([&] { return callPipe(pipe, record(29)).m_request == 29; }));
         }
     }

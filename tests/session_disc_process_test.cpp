@@ -92,7 +92,7 @@ class SessionDisc : public ::testing::Test {
                 sid == 1 ? "1" : "2",
                 std::vector<std::pair<std::string, std::string>>{{"HOME", home}}));
             ASSERT_TRUE(t::waitFor([sid] {
-                return callPipe("OMX_TS_SESSION" + std::to_string(sid), record(29)).m_request == 29;
+                return callPipe(ombrix::names::sessionPipe(sid), record(29)).m_request == 29;
             }));
         }
         actAs(1);

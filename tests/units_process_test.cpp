@@ -236,7 +236,7 @@ TEST_F(Units, ConsistencyCheckStaysQuietForARefusedEmptyAndReportsAChange) {
 }
 
 TEST_F(Units, AProcessTouchingAUnitIsAnnouncedToItsSession) {
-    EchoPipe session("OMX_TS_SESSION7");
+    EchoPipe session(ombrix::names::sessionPipe(7));
     Program touch("oxtmpdrv", {"--touch", "1", "--hold", "3"}, root / "touch.txt", "7");
     ASSERT_TRUE(waitFor([&] { return !session.received().empty(); }));
     CMountRequest notice = session.received()[0];

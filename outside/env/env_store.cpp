@@ -1,6 +1,7 @@
 #include "env_store.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +23,7 @@ namespace {
 
 constexpr size_t kMapSize = size_t{1} << 30;  // address space only; the file grows as needed
 constexpr unsigned kMaxReaders = 4096;        // many processes of many sessions read at once
+constexpr int kReadAttempts = 200;            // reads of somebody else's store, while it changes
 
 std::atomic<uint64_t> nextStoreId{1};
 
@@ -94,25 +96,41 @@ EnvStore* EnvStore::open(const std::filesystem::path& folder) {
 bool EnvStore::openAt(const std::filesystem::path& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
+    // Root never opens a store another account could have put links into.
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (::geteuid() == 0 && st.st_uid != 0) return false;
     if (mdb_env_create(&env_) != 0) return false;
     mdb_env_set_mapsize(env_, kMapSize);
     mdb_env_set_maxreaders(env_, kMaxReaders);
     mdb_env_set_maxdbs(env_, 4);
     // The stores are rebuilt from the registry and the shared files whenever the services start,
-    // so a commit need not wait for the disk; a crashed process still loses nothing.
-    int rc = mdb_env_open(env_, folder.c_str(), MDB_NOTLS | MDB_NOSYNC, 0666);
+    // so a commit need not wait for the disk; a crashed process still loses nothing. The owner's
+    // files are its own: others may read the values (where the folder lets them) but never the
+    // lock file, whose locks and reader table a writer relies on.
+    int rc = mdb_env_open(env_, folder.c_str(), MDB_NOTLS | MDB_NOSYNC, 0644);
+    if (rc == EACCES || rc == EPERM || rc == EROFS) {
+        // Somebody else's store: read without taking part in its locking (see withReadTxn).
+        mdb_env_close(env_);
+        if (mdb_env_create(&env_) != 0) return false;
+        mdb_env_set_maxdbs(env_, 4);
+        rc = mdb_env_open(env_, folder.c_str(), MDB_NOTLS | MDB_RDONLY | MDB_NOLOCK, 0644);
+        readOnly_ = rc == 0;
+    }
     if (rc != 0) {
         mdb_env_close(env_);
         env_ = nullptr;
         return false;
     }
+    if (!readOnly_) ::chmod((folder / "lock.mdb").c_str(), 0600);
     int dead = 0;
-    mdb_reader_check(env_, &dead);  // slots of readers that died
+    if (!readOnly_) mdb_reader_check(env_, &dead);  // slots of readers that died
 
     MDB_txn* txn = nullptr;
-    if (mdb_txn_begin(env_, nullptr, 0, &txn) != 0) return false;
-    if (mdb_dbi_open(txn, "values", MDB_CREATE, &values_) != 0 ||
-        mdb_dbi_open(txn, "blobs", MDB_CREATE, &blobs_) != 0) {
+    const unsigned dbFlags = readOnly_ ? 0 : MDB_CREATE;
+    if (mdb_txn_begin(env_, nullptr, readOnly_ ? MDB_RDONLY : 0, &txn) != 0) return false;
+    if (mdb_dbi_open(txn, "values", dbFlags, &values_) != 0 ||
+        mdb_dbi_open(txn, "blobs", dbFlags, &blobs_) != 0) {
         mdb_txn_abort(txn);
         return false;
     }
@@ -126,28 +144,39 @@ EnvStore::~EnvStore() {
     if (env_ != nullptr) mdb_env_close(env_);
 }
 
+// A reader of somebody else's store has no reader slot, so the writer may reuse the pages of a
+// snapshot once two later commits have come. A read counts only when no commit came while it
+// ran; otherwise it is made again on the new snapshot.
 template <typename Read>
 bool EnvStore::withReadTxn(Read read) {
-    MDB_txn*& txn = threadReaders.txns[id_];
-    if (txn == nullptr) {
-        if (mdb_txn_begin(env_, nullptr, MDB_RDONLY, &txn) != 0) {
+    for (int attempt = 0;; ++attempt) {
+        MDB_txn*& txn = threadReaders.txns[id_];
+        if (txn == nullptr) {
+            if (mdb_txn_begin(env_, nullptr, MDB_RDONLY, &txn) != 0) {
+                txn = nullptr;
+                return false;
+            }
+        } else if (mdb_txn_renew(txn) != 0) {
+            mdb_txn_abort(txn);
             txn = nullptr;
             return false;
         }
-    } else if (mdb_txn_renew(txn) != 0) {
-        mdb_txn_abort(txn);
-        txn = nullptr;
-        return false;
+        const size_t snapshot = mdb_txn_id(txn);
+        bool result = read(txn);
+        mdb_txn_reset(txn);
+        if (!readOnly_) return result;
+        MDB_envinfo info{};
+        if (mdb_env_info(env_, &info) == 0 && info.me_last_txnid == snapshot) return result;
+        if (attempt >= kReadAttempts) return false;
+        ::usleep(static_cast<useconds_t>(100 * (attempt + 1)));
     }
-    bool result = read(txn);
-    mdb_txn_reset(txn);
-    return result;
 }
 
 std::optional<std::string> EnvStore::get(std::string_view key) {
     std::string upper = ascii::toUpper(key);
     std::optional<std::string> out;
     withReadTxn([&](MDB_txn* txn) {
+        out.reset();
         MDB_val k = toVal(upper), v{};
         if (mdb_get(txn, values_, &k, &v) != 0) return false;
         out = std::string(recordValue(fromVal(v)));
@@ -211,6 +240,7 @@ int EnvStore::forEach(
     // Copy first, so the callback may change the store.
     std::vector<std::pair<std::string, std::string>> records;
     withReadTxn([&](MDB_txn* txn) {
+        records.clear();
         MDB_cursor* cursor = nullptr;
         if (mdb_cursor_open(txn, values_, &cursor) != 0) return false;
         MDB_val k{}, v{};
@@ -242,6 +272,7 @@ bool EnvStore::setBlob(std::string_view name, std::string_view bytes) {
 std::optional<std::string> EnvStore::getBlob(std::string_view name) {
     std::optional<std::string> out;
     withReadTxn([&](MDB_txn* txn) {
+        out.reset();
         MDB_val k = toVal(name), v{};
         if (mdb_get(txn, blobs_, &k, &v) != 0) return false;
         out = std::string(fromVal(v));

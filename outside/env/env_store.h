@@ -20,7 +20,8 @@ namespace ombrix::env {
 // through `open`. Reads take no lock; writes are one transaction each.
 class EnvStore {
   public:
-    // The store in `folder`, opened once per process; null when it cannot be opened.
+    // The store in `folder`, opened once per process; null when it cannot be opened. A store
+    // this process may not write (another account's) opens read-only: its sets fail.
     static EnvStore* open(const std::filesystem::path& folder);
 
     EnvStore(const EnvStore&) = delete;
@@ -52,6 +53,7 @@ class EnvStore {
     MDB_dbi blobs_ = 0;
     uint64_t id_ = 0;
     int pid_ = 0;
+    bool readOnly_ = false;  // another account's store: read-only, outside its lock table
 };
 
 // The global store of the machine and the session store of the calling process's session.

@@ -1,4 +1,7 @@
 // oxtenv: reads, sets and lists the configuration stores from the command line.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -6,6 +9,8 @@
 #include <vector>
 
 #include "oxtenv.h"
+#include "platform/account.h"
+#include "platform/machine_root.h"
 
 namespace {
 
@@ -46,6 +51,18 @@ int main(int argc, char** argv) {
         }
         // The session store of a process is the one of its session.
         ::setenv("OMBRIX_SESSION", args[1].c_str(), 1);
+        // A session's store is its account's: root reads and changes it as that account, so no
+        // link its owner put there leads root anywhere.
+        struct stat st {};
+        const auto folder = ombrix::platform::rootPath("env/session/" + args[1], false);
+        if (::geteuid() == 0 && ::lstat(folder.c_str(), &st) == 0 && st.st_uid != 0) {
+            auto owner = ombrix::platform::accountById(st.st_uid);
+            if (!owner || ombrix::platform::becomeAccount(*owner) != 0) {
+                std::fprintf(stderr, "oxtenv: cannot act as the owner of session %s\n",
+                             args[1].c_str());
+                return 1;
+            }
+        }
         session = true;
         args.erase(args.begin(), args.begin() + 2);
     }

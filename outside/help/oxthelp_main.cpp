@@ -8,17 +8,22 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "common/names.h"
 #include "oxtlog.h"
+#include "platform/account.h"
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
 #include "platform/session_id.h"
 #include "platform/terminal_sessions.h"
 #include "platform/ui/user_interface.h"
+#include "rights.h"
+#include "service/refusal_log.h"
 #include "session_drives.h"
+#include "session_notifications.h"
 #include "session_pipe.h"
 #include "session_service.h"
 
@@ -36,6 +41,28 @@ constexpr const char* kUsage =
     "a program needs it), it logs the session on at the management service, links the session's\n"
     "virtual drive letters and serves the session pipe OMX_TS_SESSION<sid>. It ends when the\n"
     "session is logged off or on SIGTERM. A second start in the same session ends at once.\n";
+
+// Requests into the session from others than its own account and root: only from those who
+// hold the administration right. The administrator's own requests (inserts and ejects for the
+// session, its drive letters, messages) need that right whoever sends them.
+bool mayAsk(const ombrix::platform::PipeCaller& caller, int32_t code) {
+    if (caller.uid == 0) return true;
+    const bool administration = code == ombrix::helper::kInsertForAdmin ||
+                                code == ombrix::helper::kEjectForAdmin ||
+                                code == ombrix::helper::kSetDrives ||
+                                code == ombrix::helper::kUserMessage;
+    if (!administration && caller.uid == ::geteuid()) return true;
+    return ombrix::help::accountHasRight(8, caller.uid);
+}
+
+// The session must be this account's: nobody serves another account's session.
+bool sessionIsOurs(uint32_t session) {
+    if (::geteuid() == 0) return true;
+    ombrix::wts::SessionInfo info;
+    if (ombrix::wts::querySession(session, info) != 0) return false;
+    std::optional<ombrix::platform::Account> account = ombrix::platform::accountByName(info.user);
+    return account && account->uid == ::geteuid();
+}
 
 bool sessionLoggedOn(uint32_t session) {
     if (session == 0) return true;  // the services' session has no log-off
@@ -63,6 +90,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const uint32_t session = ombrix::platform::currentSessionId();
+    if (!sessionIsOurs(session)) {
+        std::fprintf(stderr, "OxtHelp: session %u is not logged on for this account\n", session);
+        return 1;
+    }
     ombrix::platform::NamedMutex mutex(ombrix::names::kHelperMutex);
     if (mutex.openError() != 0) {
         std::fprintf(stderr, "OxtHelp: cannot create the helper mutex (error %d)\n",
@@ -79,30 +110,31 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    char pipeName[64];
-    std::snprintf(pipeName, sizeof pipeName, ombrix::names::kSessionPipe, session);
+    const std::string pipeName = ombrix::names::sessionPipe(session);
     int error = 0;
     auto pipe = ombrix::platform::NamedPipeServer::create(pipeName, 5, error);
     if (!pipe) {
-        OXTLog(3, "OxtHelp: cannot create %s, error %d", pipeName, error);
-        std::fprintf(stderr, "OxtHelp: cannot create the pipe %s (error %d)\n", pipeName, error);
+        OXTLog(3, "OxtHelp: cannot create %s, error %d", pipeName.c_str(), error);
+        std::fprintf(stderr, "OxtHelp: cannot create the pipe %s (error %d)\n", pipeName.c_str(),
+                     error);
         return 1;
     }
     if (!ombrix::helper::logOnSession(session)) {
         OXTLog(3, "OxtHelp: session %u could not be logged on at the service", session);
     }
     ombrix::helper::prepareDrives(session);
-    OXTLog(0, "OxtHelp: serving %s", pipeName);
+    OXTLog(0, "OxtHelp: serving %s", pipeName.c_str());
 
     ombrix::helper::SessionPipeHandler handler(session, showMessage);
+    CRefusalLog refusals;
     while (!stopRequested && sessionLoggedOn(session)) {
-        auto connection = pipe->accept(500, error);
-        if (!connection) continue;
         CMountRequest record;
         size_t size = 0;
-        if (connection->read(record.bytes(), sizeof record, size, 1000) != 0 ||
-            size != sizeof record) {
-            continue;  // a record of the wrong size gets no reply
+        auto connection = pipe->receive(record.bytes(), sizeof record, size, 500, 1000, error);
+        if (!connection || size != sizeof record) continue;  // a wrong size gets no reply
+        if (!mayAsk(connection->caller(), record.m_request)) {
+            refusals.Note(connection->caller(), record.m_request);
+            continue;
         }
         handler.handle(record);
         connection->write(record.bytes(), sizeof record);

@@ -1,18 +1,15 @@
-// OMXTSHasRight: a user holds a right when a profile that includes them, and does not exclude
-// them, carries the right's bit. The bits of several profiles add up.
+// A user holds a right when a profile that includes them, and does not exclude them, carries the
+// right's bit. The bits of several profiles add up.
 #include "rights.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 
 #include "oxtenv.h"
-#include "oxthelp.h"
-#include "platform/export.h"
+#include "platform/account.h"
+#include "platform/registry.h"
 #include "profiles/profile.h"
 
 namespace ombrix::help {
@@ -21,51 +18,13 @@ namespace {
 
 using profiles::Sid;
 
-size_t lookupBufferSize() {
-    const long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
-    return size > 0 ? static_cast<size_t>(size) : 16384;
-}
-
-std::optional<gid_t> groupByName(const std::string& name) {
-    std::vector<char> buffer(lookupBufferSize());
-    for (int tries = 0; tries < 8; ++tries) {
-        group entry{};
-        group* found = nullptr;
-        const int err = ::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found);
-        if (err == ERANGE) {
-            buffer.resize(buffer.size() * 2);
-            continue;
-        }
-        if (err == 0 && found != nullptr) return found->gr_gid;
-        break;
-    }
-    return std::nullopt;
-}
-
 // Supplementary groups of `uid`'s entry in the database (they may be newer than the
 // process's own list).
 void appendDatabaseGroups(uid_t uid, std::vector<gid_t>& groups) {
-    std::vector<char> buffer(lookupBufferSize());
-    passwd entry{};
-    passwd* found = nullptr;
-    for (int tries = 0; tries < 8; ++tries) {
-        const int err = ::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found);
-        if (err != ERANGE) break;
-        buffer.resize(buffer.size() * 2);
-    }
-    if (found == nullptr) return;
-    int count = 64;
-    std::vector<gid_t> list;
-    for (int tries = 0; tries < 8; ++tries) {
-        list.resize(static_cast<size_t>(count));
-        const int previous = count;
-        if (::getgrouplist(found->pw_name, found->pw_gid, list.data(), &count) >= 0) {
-            list.resize(static_cast<size_t>(count));
-            groups.insert(groups.end(), list.begin(), list.end());
-            return;
-        }
-        if (count <= previous) count = previous * 2;
-    }
+    std::optional<platform::Account> account = platform::accountById(uid);
+    if (!account) return;
+    std::vector<gid_t> listed = platform::accountGroups(*account);
+    groups.insert(groups.end(), listed.begin(), listed.end());
 }
 
 }  // namespace
@@ -121,10 +80,11 @@ std::vector<gid_t> callerGroups(uid_t uid) {
 }
 
 std::optional<gid_t> adminGroupId() {
-    char value[256] = {};
-    if (EnvGetGlobalValue(kAdminGroupKey, value, sizeof value) != 0 && value[0] != '\0') {
-        const std::string name(value);
-        if (std::optional<gid_t> gid = groupByName(name)) return gid;
+    // Only root's registry names the administrators: no store or file another account can
+    // change has a say in it.
+    std::string name;
+    if (registry::getString(kSettingsKey, kAdminGroupKey, name) == 0 && !name.empty()) {
+        if (std::optional<gid_t> gid = platform::groupByName(name)) return gid;
         unsigned long number = 0;
         const char* end = name.data() + name.size();
         auto [ptr, ec] = std::from_chars(name.data(), end, number);
@@ -132,8 +92,31 @@ std::optional<gid_t> adminGroupId() {
             return static_cast<gid_t>(number);
         return std::nullopt;
     }
-    if (std::optional<gid_t> gid = groupByName("sudo")) return gid;
-    return groupByName("wheel");
+    if (std::optional<gid_t> gid = platform::groupByName("sudo")) return gid;
+    return platform::groupByName("wheel");
+}
+
+std::vector<gid_t> accountGroupsOf(uid_t uid) {
+    std::vector<gid_t> groups;
+    appendDatabaseGroups(uid, groups);
+    if (std::optional<platform::Account> account = platform::accountById(uid)) {
+        groups.push_back(account->gid);
+    }
+    std::sort(groups.begin(), groups.end());
+    groups.erase(std::unique(groups.begin(), groups.end()), groups.end());
+    return groups;
+}
+
+bool accountHasRight(int right, uid_t uid) {
+    return hasRight(right, publishedProfiles(), uid, accountGroupsOf(uid), adminGroupId());
+}
+
+bool isAdministrator(uid_t uid) {
+    if (uid == 0) return true;
+    std::optional<gid_t> admins = adminGroupId();
+    if (!admins) return false;
+    std::vector<gid_t> groups = accountGroupsOf(uid);
+    return std::find(groups.begin(), groups.end(), *admins) != groups.end();
 }
 
 std::string publishedProfiles() {
@@ -150,15 +133,3 @@ std::string publishedProfiles() {
 }
 
 }  // namespace ombrix::help
-
-OMX_EXPORT int OMXTSHasRight(int right) {
-    try {
-        const uid_t uid = ::getuid();
-        return ombrix::help::hasRight(right, ombrix::help::publishedProfiles(), uid,
-                                      ombrix::help::callerGroups(uid), ombrix::help::adminGroupId())
-                   ? 1
-                   : 0;
-    } catch (...) {
-        return 0;  // out of memory: no rights rather than an exception through the C call
-    }
-}

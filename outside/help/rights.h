@@ -14,9 +14,11 @@
 // caller's identity comes in as arguments so the rule can be checked for any account.
 namespace ombrix::help {
 
-// Global store value naming the group whose members count as Administrators besides root
-// (a group name, or a numeric gid). Unset: "sudo" when the host has it, else "wheel".
+// Value of root's registry key kSettingsKey naming the group whose members count as
+// Administrators besides root (a group name, or a numeric gid). Unset: "sudo" when the host has
+// it, else "wheel".
 inline constexpr const char* kAdminGroupKey = "OMXAdminGroup";
+inline constexpr const char* kSettingsKey = "HKLM\\SOFTWARE\\Norvane\\Ombrix TS v5\\GlobalSettings";
 
 // The profile bit a right identifier asks for: 2 → 4, 4 → 8, 8 → 2, 16 → 1; 0 for others.
 uint32_t profileBitOfRight(int right);
@@ -39,5 +41,12 @@ std::vector<gid_t> callerGroups(uid_t uid);
 std::optional<gid_t> adminGroupId();
 // The profile bytes last published; empty when there are none.
 std::string publishedProfiles();
+
+// Another account, as the services and the session helper judge their callers: its groups
+// from the group database, its rights from the published profiles.
+std::vector<gid_t> accountGroupsOf(uid_t uid);
+bool accountHasRight(int right, uid_t uid);
+// Root, or a member of the administrators' group.
+bool isAdministrator(uid_t uid);
 
 }  // namespace ombrix::help

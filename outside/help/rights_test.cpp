@@ -8,6 +8,7 @@
 
 #include "oxtenv.h"
 #include "oxthelp.h"
+#include "platform/registry.h"
 #include "profiles/profile.h"
 #include "support/temp_root.h"
 
@@ -118,13 +119,18 @@ TEST(Rights, ExportReadsThePublishedProfiles) {
     EXPECT_EQ(OMXTSHasRight(2), 0);
 }
 
-TEST(Rights, AdminGroupFromTheGlobalStore) {
+TEST(Rights, AdminGroupOnlyFromRootsRegistry) {
     TempRoot root;
-    ASSERT_TRUE(EnvSetGlobalValue(ombrix::help::kAdminGroupKey, "root"));
+    using ombrix::help::kAdminGroupKey;
+    using ombrix::help::kSettingsKey;
+    ASSERT_EQ(ombrix::registry::setString(kSettingsKey, kAdminGroupKey, "root"), 0);
     EXPECT_EQ(ombrix::help::adminGroupId(), 0u);
-    ASSERT_TRUE(EnvSetGlobalValue(ombrix::help::kAdminGroupKey, "4242"));
+    ASSERT_EQ(ombrix::registry::setString(kSettingsKey, kAdminGroupKey, "4242"), 0);
     EXPECT_EQ(ombrix::help::adminGroupId(), 4242u);
-    ASSERT_TRUE(EnvSetGlobalValue(ombrix::help::kAdminGroupKey, "no-such-group-here"));
+    // A value in the global store has no say.
+    ASSERT_TRUE(EnvSetGlobalValue(kAdminGroupKey, "root"));
+    EXPECT_EQ(ombrix::help::adminGroupId(), 4242u);
+    ASSERT_EQ(ombrix::registry::setString(kSettingsKey, kAdminGroupKey, "no-such-group-here"), 0);
     EXPECT_EQ(ombrix::help::adminGroupId(), std::nullopt);
     // The process's own groups are among the caller's groups.
     const auto groups = ombrix::help::callerGroups(::getuid());

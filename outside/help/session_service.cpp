@@ -50,9 +50,18 @@ int resultOfReply(const CMountRequest& reply, int32_t sent) {
         case CMountRequest::kUnitMissing:
         case CMountRequest::kNoSuchUnit: return kInvalidDevice;
         case CMountRequest::kRefused:
-            // 8: the network access service refused the password of a shared image; any other
-            // value is the driver's status for an image it could not take.
-            return reply.m_dwData == 8 ? kWrongPassword : kCannotOpenFile;
+            // 8: the network access service refused the password of a shared image; the other
+            // values are why the service or the driver did not take the image.
+            switch (reply.m_dwData) {
+                case 8: return kWrongPassword;
+                case 5: return kAccessDenied;
+                case 2: return kFileNotFound;
+                case 3: return kPathNotFound;
+                case 18:
+                case 206: return kEmptyPath;
+                case 600: return kNoRight;
+                default: return kCannotOpenFile;
+            }
         default: return kCommunicationFailed;  // not logged on, unknown request, ...
     }
 }

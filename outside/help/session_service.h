@@ -12,7 +12,10 @@ namespace ombrix::helper {
 // Result codes of the client library that the helper library returns.
 enum ResultCode : int {
     kOk = 0,
+    kFileNotFound = 1,
+    kPathNotFound = 2,
     kCannotOpenFile = 4,
+    kAccessDenied = 5,
     kWrongPassword = 8,
     kCorruptImage = 10,
     kNoResources = 13,
@@ -21,6 +24,7 @@ enum ResultCode : int {
     kCommunicationFailed = 17,
     kEmptyPath = 18,
     kNoFreeDevice = 504,
+    kNoRight = 600,
 };
 
 // A record of `request` for `session`, carrying the caller's logon id.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -9,10 +10,11 @@ namespace oxtmpdrv {
 
 namespace oc = ombrix::contents;
 
-int DiscFs::load(const std::string& imagePath) {
+int DiscFs::load(const std::string& imagePath,
+                 std::shared_ptr<const ombrix::platform::FileIdentity> identity) {
     track_ = nullptr;
     paths_.clear();
-    if (int err = image_.open(imagePath)) return err;
+    if (int err = image_.open(imagePath, std::move(identity))) return err;
     image_.wait();
     for (const auto& t : image_.tracks()) {
         if (t->data && t->walkResult == oc::kWalkDone && !t->files.nodes.empty()) track_ = t.get();
@@ -29,6 +31,17 @@ int DiscFs::load(const std::string& imagePath) {
         paths_.emplace(full[i], i);
     }
     return 0;
+}
+
+void DiscFs::setReaders(std::vector<uid_t> readers) {
+    std::lock_guard<std::mutex> guard(readersLock_);
+    readers_ = std::move(readers);
+}
+
+bool DiscFs::mayRead(uid_t uid) const {
+    if (uid == 0) return true;
+    std::lock_guard<std::mutex> guard(readersLock_);
+    return !readers_ || std::find(readers_->begin(), readers_->end(), uid) != readers_->end();
 }
 
 const std::string& DiscFs::label() const {

@@ -6,8 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "manager/image_contents.h"
 
@@ -23,10 +27,16 @@ class DiscFs {
 
     explicit DiscFs(AccessHook onAccess = {}) : onAccess_(std::move(onAccess)) {}
 
-    // Opens the image and walks its file system. The disc shown is the last data track whose
+    // Opens the image and walks its file system, opening the image's files with the rights of
+    // `identity` (the process's own when null). The disc shown is the last data track whose
     // file system could be read (the latest session of a multi-session disc). 0, or the image's
     // error (an image without readable file system shows an empty root and answers 0).
-    int load(const std::string& imagePath);
+    int load(const std::string& imagePath,
+             std::shared_ptr<const ombrix::platform::FileIdentity> identity = nullptr);
+
+    // The accounts that may read the disc besides root; everybody while never set.
+    void setReaders(std::vector<uid_t> readers);
+    bool mayRead(uid_t uid) const;
 
     int getattr(const char* path, struct stat* st) const;
     // Calls `add` for every entry of the folder `path` (without "." and "..").
@@ -47,6 +57,8 @@ class DiscFs {
     void noteAccess(pid_t caller) const;
 
     AccessHook onAccess_;
+    mutable std::mutex readersLock_;
+    std::optional<std::vector<uid_t>> readers_;
     ombrix::contents::ImageContents image_;
     const ombrix::contents::TrackContents* track_ = nullptr;
     std::unordered_map<std::string, uint32_t> paths_;  // "/a/b" -> node

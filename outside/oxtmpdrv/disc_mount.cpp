@@ -24,6 +24,11 @@ DiscFs& discOf() {
     return *static_cast<DiscFs*>(fuse_get_context()->private_data);
 }
 
+// Only the accounts of the sessions that hold the disc (and root) see anything of it.
+bool callerMayRead() {
+    return discOf().mayRead(fuse_get_context()->uid);
+}
+
 void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
     // Listings always carry the attributes: a folder is listed once and every name stat'ed.
     conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
@@ -39,10 +44,12 @@ void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
 }
 
 int opGetattr(const char* path, struct stat* st, fuse_file_info*) {
+    if (!callerMayRead()) return -EACCES;
     return discOf().getattr(path, st);
 }
 
 int opOpen(const char* path, fuse_file_info* fi) {
+    if (!callerMayRead()) return -EACCES;
     uint64_t handle = 0;
     int rc = discOf().open(path, fi->flags, fuse_get_context()->pid, handle);
     if (rc == 0) {
@@ -57,11 +64,13 @@ int opRead(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*
 }
 
 int opOpendir(const char* path, fuse_file_info*) {
+    if (!callerMayRead()) return -EACCES;
     return discOf().opendir(path, fuse_get_context()->pid);
 }
 
 int opReaddir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, fuse_file_info*,
               fuse_readdir_flags flags) {
+    if (!callerMayRead()) return -EACCES;
     // With the attributes handed over in the listing, the kernel needs no lookup per name.
     const auto fill =
         static_cast<fuse_fill_dir_flags>((flags & FUSE_READDIR_PLUS) ? FUSE_FILL_DIR_PLUS : 0);
@@ -72,6 +81,7 @@ int opReaddir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, fus
 }
 
 int opStatfs(const char*, struct statvfs* st) {
+    if (!callerMayRead()) return -EACCES;
     return discOf().statfs(st);
 }
 

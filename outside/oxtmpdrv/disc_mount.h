@@ -31,6 +31,7 @@ class DiscMount {
     DiscMount& operator=(const DiscMount&) = delete;
 
     const std::string& mountPoint() const { return mountPoint_; }
+    DiscFs& disc() { return *disc_; }
 
     // Unmounts lazily: the folder is free at once (the next disc may mount there), while files
     // and folders still open keep reading this disc until they are closed.

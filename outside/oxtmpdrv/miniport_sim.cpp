@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "platform/ascii.h"
@@ -41,6 +43,21 @@ bool terminatedText(const unsigned char* field, size_t size, std::string& out) {
     return true;
 }
 
+// 0 when `caller` (the process itself when null) can open `path` as a plain file for reading,
+// else the Win32 code of why not. Opened without waiting, so a FIFO cannot hold the driver.
+uint32_t readableBy(const std::string& path, const ombrix::platform::FileIdentity* caller) {
+    std::optional<ombrix::platform::ActingAs> as;
+    if (caller != nullptr) {
+        as.emplace(*caller);
+        if (!as->ok()) return win::kAccessDenied;
+    }
+    ombrix::platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) return static_cast<uint32_t>(win::fromErrno(errno, path.c_str()));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return win::kAccessDenied;
+    return 0;
+}
+
 }  // namespace
 
 Miniport::Miniport(Config config) : config_(std::move(config)) {
@@ -63,7 +80,7 @@ bool Miniport::mapNotifications(const std::string& path) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     const std::string temp = path + ".new" + std::to_string(::getpid());
     ombrix::platform::UniqueFd fd(
-        ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        ::open(temp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.valid()) return false;
     void* map = MAP_FAILED;
     if (::ftruncate(fd.get(), scsi::kNotifyBufferSize) == 0) {
@@ -82,12 +99,13 @@ bool Miniport::mapNotifications(const std::string& path) {
     return true;
 }
 
-std::vector<unsigned char> Miniport::handlePort(const unsigned char* message, size_t size,
-                                                pid_t peer) {
+std::vector<unsigned char> Miniport::handlePort(
+    const unsigned char* message, size_t size, pid_t peer,
+    std::shared_ptr<const ombrix::platform::FileIdentity> caller) {
     DeviceRequest request;
     if (!parseDeviceRequest(message, size, request)) return failure(win::kInvalidParameter);
     if (request.code != scsi::kIoctlMiniport) return failure(kInvalidFunction);
-    return miniportBlock(request, peer);
+    return miniportBlock(request, peer, caller);
 }
 
 std::vector<unsigned char> Miniport::handleUnit(size_t index, const unsigned char* message,
@@ -120,13 +138,17 @@ std::vector<unsigned char> Miniport::handleUnit(size_t index, const unsigned cha
             if (unit.imagePath.empty()) return failure(kNotReady);
             if (unit.removalPrevented) return failure(kMediaLocked);
             unit.imagePath.clear();
+            unit.owner.reset();
+            unit.readers.clear();
             if (mediaChanged_) mediaChanged_(unit);
             return failure(0);
         default: return failure(kInvalidFunction);
     }
 }
 
-std::vector<unsigned char> Miniport::miniportBlock(const DeviceRequest& request, pid_t peer) {
+std::vector<unsigned char> Miniport::miniportBlock(
+    const DeviceRequest& request, pid_t peer,
+    const std::shared_ptr<const ombrix::platform::FileIdentity>& caller) {
     const auto& in = request.input;
     if (in.size() < scsi::kHeaderSize) return failure(win::kInvalidParameter);
     const uint32_t length = scsi::readU32(in.data() + scsi::kOffLength);
@@ -141,10 +163,10 @@ std::vector<unsigned char> Miniport::miniportBlock(const DeviceRequest& request,
     if (std::memcmp(block.data() + scsi::kOffSignature, scsi::kSignature, 8) != 0) {
         result = kReturnBadSignature;
     } else {
-        const uint32_t caller = scsi::readU32(block.data() + scsi::kOffReturnCode);
+        const uint32_t callerPid = scsi::readU32(block.data() + scsi::kOffReturnCode);
         switch (scsi::readU32(block.data() + scsi::kOffControlCode)) {
             case scsi::kInsert:
-                result = length < scsi::kInsertLength ? kReturnBadData : insert(data);
+                result = length < scsi::kInsertLength ? kReturnBadData : insert(data, caller);
                 break;
             case scsi::kMapNotifications:
                 if (length < 4 || notify_ == nullptr) {
@@ -156,8 +178,11 @@ std::vector<unsigned char> Miniport::miniportBlock(const DeviceRequest& request,
             case scsi::kQueryImage:
                 result = length < scsi::kQueryLength ? kReturnBadData : queryImage(data);
                 break;
-            case scsi::kAttach: attached_ = caller != 0 ? static_cast<pid_t>(caller) : peer; break;
+            case scsi::kAttach:
+                attached_ = callerPid != 0 ? static_cast<pid_t>(callerPid) : peer;
+                break;
             case scsi::kDetach: attached_ = 0; break;
+            case scsi::kSetReaders: result = setReaders(data, length); break;
             default: result = kReturnUnknownCode;
         }
     }
@@ -175,8 +200,10 @@ Unit* Miniport::unitAt(const unsigned char* address) {
 }
 
 // Puts an image into a unit, or empties it for an empty path. A unit whose medium is locked in
-// place keeps it; an image the driver cannot read is not taken.
-uint32_t Miniport::insert(unsigned char* data) {
+// place keeps it; an image the caller cannot read is not taken (the status is why: 5 when the
+// caller may not read it, 2 when it is not there).
+uint32_t Miniport::insert(unsigned char* data,
+                          const std::shared_ptr<const ombrix::platform::FileIdentity>& caller) {
     Unit* unit = unitAt(data);
     if (unit == nullptr) return kReturnNoUnit;
     std::string path;
@@ -186,13 +213,32 @@ uint32_t Miniport::insert(unsigned char* data) {
     uint32_t status = 0;
     if (unit->removalPrevented && !unit->imagePath.empty()) {
         status = kStatusBusy;
-    } else if (!path.empty() && ::access(path.c_str(), R_OK) != 0) {
-        status = static_cast<uint32_t>(win::fromErrno(errno, path.c_str()));
-    } else if (unit->imagePath != path) {
+    } else if (!path.empty()) {
+        status = readableBy(path, caller.get());
+    }
+    if (status == 0 && unit->imagePath != path) {
         unit->imagePath = path;
+        unit->owner = path.empty() ? nullptr : caller;
+        unit->readers.clear();
+        if (!path.empty() && caller) unit->readers.push_back(caller->uid);
         if (mediaChanged_) mediaChanged_(*unit);
     }
     scsi::writeU32(data + scsi::kInsertStatus, status);
+    return 0;
+}
+
+uint32_t Miniport::setReaders(const unsigned char* data, uint32_t length) {
+    if (length < scsi::kReadersHead) return kReturnBadData;
+    Unit* unit = unitAt(data);
+    if (unit == nullptr) return kReturnNoUnit;
+    const uint32_t count = scsi::readU32(data + 4);
+    if (count > scsi::kMaxReaders || length < scsi::kReadersHead + 4 * size_t{count}) {
+        return kReturnBadData;
+    }
+    unit->readers.clear();
+    for (uint32_t i = 0; i < count; ++i)
+        unit->readers.push_back(static_cast<uid_t>(scsi::readU32(data + 8 + 4 * i)));
+    if (readersChanged_) readersChanged_(*unit);
     return 0;
 }
 

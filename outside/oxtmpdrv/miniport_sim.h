@@ -5,10 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/account.h"
 #include "platform/device_io.h"
 #include "platform/unique_fd.h"
 
@@ -35,7 +37,12 @@ struct Unit {
     uint8_t lun = 0;
     std::string imagePath;
     bool removalPrevented = false;
+    // Whose rights the image's files are opened with: the account that inserted it.
+    std::shared_ptr<const ombrix::platform::FileIdentity> owner;
+    std::vector<uid_t> readers;  // who may read the disc besides root
 };
+// Called when the accounts that may read a unit's disc change.
+using ReadersHook = std::function<void(const Unit&)>;
 
 // Status of request 1 when the unit's medium is locked in place.
 constexpr uint32_t kStatusBusy = 170;
@@ -57,14 +64,18 @@ class Miniport {
     bool mapNotifications(const std::string& path);
 
     // The reply message to one request sent to the port, or to unit `unit` (an index into
-    // units()); `peer` is the calling process.
-    std::vector<unsigned char> handlePort(const unsigned char* message, size_t size, pid_t peer);
+    // units()); `peer` is the calling process. A request to the port speaks for `caller`: an
+    // insert opens the image with that account's rights (its sender's own when null).
+    std::vector<unsigned char> handlePort(
+        const unsigned char* message, size_t size, pid_t peer,
+        std::shared_ptr<const ombrix::platform::FileIdentity> caller = nullptr);
     std::vector<unsigned char> handleUnit(size_t unit, const unsigned char* message, size_t size,
                                           pid_t peer);
 
     const std::vector<Unit>& units() const { return units_; }
     const Config& config() const { return config_; }
     void onMediaChanged(MediaHook hook) { mediaChanged_ = std::move(hook); }
+    void onReadersChanged(ReadersHook hook) { readersChanged_ = std::move(hook); }
 
     // Records in the notification buffer that process `pid` accessed a unit. May be called from
     // any thread.
@@ -72,9 +83,12 @@ class Miniport {
     pid_t attachedProcess() const { return attached_; }
 
   private:
-    std::vector<unsigned char> miniportBlock(const ombrix::platform::DeviceRequest& request,
-                                             pid_t peer);
-    uint32_t insert(unsigned char* data);
+    std::vector<unsigned char> miniportBlock(
+        const ombrix::platform::DeviceRequest& request, pid_t peer,
+        const std::shared_ptr<const ombrix::platform::FileIdentity>& caller);
+    uint32_t insert(unsigned char* data,
+                    const std::shared_ptr<const ombrix::platform::FileIdentity>& caller);
+    uint32_t setReaders(const unsigned char* data, uint32_t length);
     uint32_t queryImage(unsigned char* data);
     Unit* unitAt(const unsigned char* address);
 
@@ -84,6 +98,7 @@ class Miniport {
     size_t nextSlot_ = 0;
     std::mutex notifyLock_;
     MediaHook mediaChanged_;
+    ReadersHook readersChanged_;
     pid_t attached_ = 0;
 };
 

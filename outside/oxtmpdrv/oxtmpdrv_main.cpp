@@ -22,6 +22,7 @@
 #include "platform/machine_root.h"
 #include "platform/object_manager.h"
 #include "platform/registry.h"
+#include "platform/root_layout.h"
 #include "platform/scsi_miniport.h"
 
 namespace fs = std::filesystem;
@@ -109,9 +110,35 @@ struct Connection {
     int unit = -1;
 };
 
+// Receives one request and the credentials it was sent with: the service may speak for the
+// account that asked it for an insert (root may name any account in SCM_CREDENTIALS).
+ssize_t receiveRequest(int fd, std::vector<unsigned char>& buffer, ucred& sentFor,
+                       bool& haveSentFor) {
+    iovec part{buffer.data(), buffer.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t n = ::recvmsg(fd, &message, MSG_TRUNC | MSG_DONTWAIT);
+    haveSentFor = false;
+    if (n <= 0) return n;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS &&
+            c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+            std::memcpy(&sentFor, CMSG_DATA(c), sizeof sentFor);
+            haveSentFor = true;
+        }
+    }
+    return n;
+}
+
 void serveOne(oxtmpdrv::Miniport& driver, Connection& connection, bool& closed) {
     std::vector<unsigned char> buffer(kMaxMessage);
-    ssize_t n = ::recv(connection.fd.get(), buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT);
+    ucred sentFor{};
+    bool haveSentFor = false;
+    ssize_t n = receiveRequest(connection.fd.get(), buffer, sentFor, haveSentFor);
     if (n <= 0) {
         closed = n == 0 || (errno != EAGAIN && errno != EINTR);
         return;
@@ -127,7 +154,13 @@ void serveOne(oxtmpdrv::Miniport& driver, Connection& connection, bool& closed) 
         // only.
         reply = ombrix::platform::deviceReply(5, nullptr, 0);
     } else if (connection.unit < 0) {
-        reply = driver.handlePort(buffer.data(), static_cast<size_t>(n), peer.pid);
+        // The account the request speaks for; the kernel only lets root name another one.
+        std::shared_ptr<const ombrix::platform::FileIdentity> caller;
+        if (haveSentFor) {
+            caller = std::make_shared<ombrix::platform::FileIdentity>(
+                ombrix::platform::identityOf(sentFor.uid, sentFor.gid));
+        }
+        reply = driver.handlePort(buffer.data(), static_cast<size_t>(n), peer.pid, caller);
     } else {
         reply = driver.handleUnit(static_cast<size_t>(connection.unit), buffer.data(),
                                   static_cast<size_t>(n), peer.pid);
@@ -173,6 +206,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    ombrix::platform::prepareMachineRoot();
     oxtmpdrv::Miniport driver(config);
     const std::string portName = "Scsi" + std::to_string(config.port);
     const fs::path portFile = ombrix::platform::rootPath("Device/" + portName);
@@ -192,6 +226,7 @@ int main(int argc, char** argv) {
             unit,
             ombrix::platform::rootPath("Device/CdRom" + std::to_string(unit.number)).string());
     });
+    driver.onReadersChanged([&mounts](const oxtmpdrv::Unit& unit) { mounts.readersChanged(unit); });
 
     std::vector<Listener> listeners;
     int error = 0;
@@ -243,6 +278,8 @@ int main(int argc, char** argv) {
             if (!(fds[i].revents & POLLIN)) continue;
             int fd = ::accept4(listeners[i].fd.get(), nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) continue;
+            int one = 1;
+            ::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &one, sizeof one);
             // Connections beyond the limit are closed unanswered.
             if (connections.size() >= kMaxConnections) {
                 ::close(fd);

@@ -36,7 +36,8 @@ void UnitMounts::mediaChanged(const Unit& unit, const std::string& folder) {
     }
     if (unit.imagePath.empty()) return;
     auto disc = std::make_unique<DiscFs>([this](pid_t pid) { noteAccess(pid); });
-    if (int err = disc->load(unit.imagePath)) {
+    disc->setReaders(unit.readers);
+    if (int err = disc->load(unit.imagePath, unit.owner)) {
         log_("CdRom" + std::to_string(unit.number) + ": cannot read " + unit.imagePath +
              " (error " + std::to_string(err) + "); the unit shows no files");
         return;
@@ -49,6 +50,12 @@ void UnitMounts::mediaChanged(const Unit& unit, const std::string& folder) {
         return;
     }
     mounts_[unit.number] = std::move(mount);
+}
+
+void UnitMounts::readersChanged(const Unit& unit) {
+    if (auto it = mounts_.find(unit.number); it != mounts_.end()) {
+        it->second->disc().setReaders(unit.readers);
+    }
 }
 
 void UnitMounts::clear() {

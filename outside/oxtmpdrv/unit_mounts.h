@@ -30,6 +30,8 @@ class UnitMounts {
     // Mounts or unmounts `folder` for the unit's new image. The previous disc is unmounted
     // lazily: files open on it keep reading it until they are closed.
     void mediaChanged(const Unit& unit, const std::string& folder);
+    // The accounts that may read the unit's disc changed.
+    void readersChanged(const Unit& unit);
     // Unmounts every unit; files still open fail from now on.
     void clear();
     // Discs unmounted from their units that still serve open files.

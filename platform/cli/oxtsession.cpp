@@ -1,5 +1,7 @@
 // oxtsession: logs terminal sessions on and off and lists them. Fit for pam_exec: "oxtsession
 // pam" takes the session from the process and the user and the step from PAM_USER and PAM_TYPE.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -46,11 +48,14 @@ const char* stateName(int state) {
 }
 
 int logOn(uint32_t sid, const char* user) {
+    // Who a session belongs to is root's word alone.
+    if (::geteuid() != 0) return fail("only root logs sessions on", 5);
     int rc = wts::logOn(sid, user);
     return rc == 0 ? 0 : fail("cannot log on session " + std::to_string(sid), rc);
 }
 
 int logOff(uint32_t sid) {
+    if (::geteuid() != 0) return fail("only root logs sessions off", 5);
     int rc = wts::logOff(sid);
     return rc == 0 ? 0 : fail("cannot log off session " + std::to_string(sid), rc);
 }

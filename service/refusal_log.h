@@ -1,0 +1,22 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "platform/named_pipe.h"
+
+// Requests refused to their callers, logged once per account and request code, so a caller that
+// keeps trying cannot fill the log.
+class CRefusalLog {
+  public:
+    void Note(const ombrix::platform::PipeCaller& caller, int32_t code);
+
+  private:
+    static constexpr size_t kRemembered = 1024;
+    std::mutex m_lock;
+    std::set<std::pair<uid_t, int32_t>> m_logged;
+};
