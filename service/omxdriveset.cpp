@@ -600,6 +600,11 @@ void COmxdriveset::StartListener() {
 void COmxdriveset::RestartListener() {
     {
         std::lock_guard guard(m_listenerLock);
+        // Listeners closed before whose last handlers have ended are let go, so port changes
+        // do not pile up closed listeners.
+        std::erase_if(m_closedListeners, [](const std::unique_ptr<CIPListener>& listener) {
+            return listener->ActiveConnections() == 0;
+        });
         if (m_listener) {
             m_listener->Close();
             m_closedListeners.push_back(std::move(m_listener));

@@ -262,10 +262,10 @@ TEST_F(InsertEject, SessionPipeServesTheAdministrationRequests) {
     EXPECT_EQ(reply.text(), "");
     EXPECT_EQ(callPipe(sessionPipe(2), record(29)).text(), "EFG");
 
-    // A refused insert answers -19 with the code.
+    // A refused insert answers -19 with the code: a missing image is a file not found.
     reply = callPipe(sessionPipe(2), record(1, 2, image("missing.om4"), 'E'));
     EXPECT_EQ(reply.m_request, -19);
-    EXPECT_EQ(reply.m_dwData, 4u);
+    EXPECT_EQ(reply.m_dwData, 1u);
 
     // New letters: the dropped drive is emptied and its link goes.
     reply = callPipe(sessionPipe(2), record(23, 0, "hi", 0));

@@ -12,20 +12,24 @@
 #include <utility>
 #include <vector>
 
+#include "support/accounts.h"
 #include "support/temp_root.h"
 
 namespace ombrix::test {
 
 // A program of the build running in the background with its standard output in `output`,
-// optionally in a session (OMBRIX_SESSION) and with extra environment values; killed at the end.
+// optionally in a session (OMBRIX_SESSION), with extra environment values and as another
+// account; killed at the end.
 class Program {
   public:
     Program(const std::string& name, std::vector<std::string> args,
             const std::filesystem::path& output, const char* session = nullptr,
-            std::vector<std::pair<std::string, std::string>> environment = {}) {
+            std::vector<std::pair<std::string, std::string>> environment = {},
+            const TestAccount* account = nullptr) {
         pid_ = fork();
         if (pid_ == 0) {
             if (std::freopen(output.c_str(), "w", stdout) == nullptr) _exit(126);
+            if (account != nullptr) becomeInChild(*account);
             if (session != nullptr) setenv("OMBRIX_SESSION", session, 1);
             for (auto& [key, value] : environment)
                 setenv(key.c_str(), value.c_str(), 1);
