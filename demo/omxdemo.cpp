@@ -19,9 +19,10 @@ namespace {
 
 const char* kUsage =
     "usage: omxdemo IMAGE_FOLDER\n"
-    "Adds sample images from IMAGE_FOLDER to the shared catalogue named by the global value\n"
-    "OmxConfigFileNet, publishes the catalogue into the global store and lists it.\n"
-    "The machine root is $OMBRIX_ROOT.\n";
+    "       omxdemo --add IMAGE\n"
+    "Adds sample images from IMAGE_FOLDER (or the one IMAGE) to the shared catalogue named by\n"
+    "the global value OmxConfigFileNet, publishes the catalogue into the global store and lists\n"
+    "it. The machine root is $OMBRIX_ROOT.\n";
 
 // Every entry of the catalogue file becomes "OMXImage_%.4d" in the global store (numbers below
 // 5000 count from 5000), with the highest index and the count beside them.
@@ -55,6 +56,22 @@ bool publishCatalogue(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--add") == 0) {
+        // The administrator catalogues an image, so that the users may insert it.
+        OmxImageInfo info;
+        std::memset(&info, 0, sizeof info);
+        std::snprintf(info.path, sizeof info.path, "%s", argv[2]);
+        info.driveLetter = '0';
+        int index = OMXAddImage(&info, OMX_RANGE_SHARED);
+        char catalogue[1024];
+        if (index < 0 || !EnvGetGlobalValue("OmxConfigFileNet", catalogue, sizeof catalogue) ||
+            !publishCatalogue(catalogue)) {
+            std::fprintf(stderr, "omxdemo: cannot add %s to the catalogue\n", argv[2]);
+            return 1;
+        }
+        std::printf("catalogued %s -> %d\n", argv[2], index);
+        return 0;
+    }
     if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
         std::fputs(kUsage, argc == 2 ? stdout : stderr);
         return argc == 2 ? 0 : 2;

@@ -5,6 +5,17 @@ set -euo pipefail
 build=${1:-build}
 bin=$(cd "$build/system" && pwd)
 root=$(pwd)/demo-root
+if [ "$(id -u)" -ne 0 ]; then
+  echo "The demo runs its sessions as real accounts: run it as root." >&2
+  exit 1
+fi
+# The users must reach the machine root, as they reach /var/lib/ombrix on a server.
+if ! setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$(pwd)"; then
+  root=/var/tmp/ombrix-demo-root
+  echo "(other accounts cannot enter $(pwd); the machine root is $root)"
+fi
+# What a run before left mounted goes first.
+grep -o " $root/[^ ]*" /proc/self/mounts 2>/dev/null | xargs -r -n1 umount -l 2>/dev/null || true
 rm -rf "$root"
 mkdir -p "$root/home" "$root/pool/images"
 export OMBRIX_ROOT=$root
@@ -73,15 +84,22 @@ cat "$root/oxtmpdrv.out"
 "$bin/oxtreg" list 'HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port 2'
 
 echo
-echo "== two sessions log on (oxtsession, then the service's request 17)"
+echo "== two real accounts log on: alice in session 2, bob in session 3 (oxtsession, as PAM would)"
+for user in alice bob; do
+  if ! id "$user" >/dev/null 2>&1; then
+    useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin \
+      --user-group "$user"
+    echo "created the account $user"
+  fi
+  mkdir -p "$root/users/$user"
+  chown "$user:" "$root/users/$user"
+done
 "$bin/oxtsession" logon 2 alice
 "$bin/oxtsession" logon 3 bob
-"$bin/oxtpipe" 17 --session 2 --text alice >/dev/null
-"$bin/oxtpipe" 17 --session 3 --text bob >/dev/null
 "$bin/oxtsession" list
-echo "logons (oxtpipe 19):"
-"$bin/oxtpipe" 19 | grep entries
-echo "OMXLogons = $("$bin/oxtenv" get OMXLogons)"
+echo "what root made for session 2 (its folders are alice's, the files saying whose it is root's):"
+ls -ld "$root/Sessions/2" "$root/Sessions/2/user" "$root/Sessions/2"/*/ "$root/env/session/2" \
+  "$root/sync/Session2" | awk '{print "   " $1, $3, $NF}' | sed "s#$root/##"
 
 echo
 echo "== the units"
@@ -97,15 +115,16 @@ echo "== the road of one insert: oxtcmd in alice's session, then in bob's"
 # The installation's system folder holds the programs, so the client library finds the session
 # helper program there and starts it once per session.
 ln -sfn "$bin" "$root/home/system"
-in_session() {  # in_session SID USER PROGRAM ARGS...: run as that session's user would
+in_session() {  # in_session SID USER PROGRAM ARGS...: run as that session's user, as that user
   local sid=$1 user=$2
   shift 2
-  mkdir -p "$root/users/$user"
-  OMBRIX_SESSION=$sid HOME="$root/users/$user" OMBRIX_UI_RECORD="$root/boxes-$user.txt" \
-    QT_QPA_PLATFORM=offscreen "$@"
+  setpriv --reuid="$user" --regid="$user" --init-groups \
+    env OMBRIX_SESSION=$sid HOME="$root/users/$user" \
+    OMBRIX_UI_RECORD="$root/users/$user/boxes.txt" QT_QPA_PLATFORM=offscreen "$@"
 }
 boxes() {  # the message boxes a user saw, then forget them
-  [ -f "$root/boxes-$1.txt" ] && sed 's/^/   box: /' "$root/boxes-$1.txt" && rm -f "$root/boxes-$1.txt"
+  local file="$root/users/$1/boxes.txt"
+  [ -f "$file" ] && sed 's/^/   box: /' "$file" && rm -f "$file"
   true
 }
 units() {
@@ -143,20 +162,40 @@ if command -v xorriso >/dev/null 2>&1; then
   xorriso -as mkisofs -J -V DEMO_DISC -o "$root/pool/demo.iso" "$root/disc" >/dev/null 2>&1
   disc="$root/pool/images/demo.om4"
   "$bin/omxcvt" --quiet --storage deflate --output "$disc" "$root/pool/demo.iso"
+  echo "the administrator catalogues it (users insert catalogued images; the catalogue is root's):"
+  "$bin/omxdemo" --add "$disc" | sed 's/^/   /'
   echo "omxcontents list $disc:"
   "$bin/omxcontents" list "$disc" | sed 's/^/   /'
   echo "bob: oxtcmd /Q /I $disc F:, then he reads the disc through his drive ~/OmbrixDrives/F"
   in_session 3 bob "$bin/oxtcmd" /Q /I "$disc" F: || echo "   (oxtcmd failed)"
   drive="$root/users/bob/OmbrixDrives/F"
   if mountpoint -q "$(readlink -f "$drive")" 2>/dev/null; then
-    echo "   F: -> $(readlink -f "$drive" | sed "s#^$root/##")"
-    echo "   ls -R ~/OmbrixDrives/F:"
-    (cd "$drive/" && ls -R . | sed 's/^/     /')
-    echo "   cat ~/OmbrixDrives/F/README.txt: $(cat "$drive/README.txt")"
+    unit=$(readlink -f "$drive")
+    echo "   F: -> ${unit#$root/}"
+    echo "   bob: ls -R ~/OmbrixDrives/F:"
+    in_session 3 bob sh -c 'cd "$HOME/OmbrixDrives/F/" && ls -R .' | sed 's/^/     /'
+    echo "   bob: cat ~/OmbrixDrives/F/README.txt: $(in_session 3 bob cat "$drive/README.txt")"
+    echo "   alice, whose session does not hold the unit: cat ${unit#$root/}/README.txt"
+    in_session 2 alice cat "$unit/README.txt" 2>&1 | sed 's/^/     /' || true
   else
     echo "   this machine shows no disc files in the units:"
     sed 's/^/     /' "$root/oxtmpdrv.err"
   fi
+  echo "alice: oxtcmd /Q /I $disc E:, then she reads it through her drive; bob cannot read her unit"
   in_session 3 bob "$bin/oxtcmd" /Q /E F: || echo "   (oxtcmd failed)"
-  echo "   after bob's eject, F: -> $(readlink -f "$drive" | sed "s#^$root/##")"
+  in_session 2 alice "$bin/oxtcmd" /Q /I "$disc" E: || echo "   (oxtcmd failed)"
+  unit=$(readlink -f "$root/users/alice/OmbrixDrives/E")
+  if mountpoint -q "$unit" 2>/dev/null; then
+    echo "   alice: cat ~/OmbrixDrives/E/docs/lines.txt: $(in_session 2 alice cat "$root/users/alice/OmbrixDrives/E/docs/lines.txt" | tr '\n' ' ')"
+    echo "   bob: cat ${unit#$root/}/docs/lines.txt"
+    in_session 3 bob cat "$unit/docs/lines.txt" 2>&1 | sed 's/^/     /' || true
+  fi
+  in_session 2 alice "$bin/oxtcmd" /Q /E E: || echo "   (oxtcmd failed)"
+  echo "   after the ejects, E: -> $(readlink -f "$root/users/alice/OmbrixDrives/E" | sed "s#^$root/##")"
 fi
+
+echo
+echo "== who owns what in the machine root"
+(cd "$root" && find . -maxdepth 3 \( -path ./users -o -path ./pool -o -path ./disc -o -name 'boxes*' \) -prune -o \
+  \( -type d -o -type s -o -name '*.lock' -o -name '*.mdb' -o -name '*.reg' -o -name user -o -name state \) \
+  -printf '   %M %-6u %-6g %p\n' 2>/dev/null | sort -k4)
