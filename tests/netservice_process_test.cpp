@@ -22,6 +22,7 @@
 #include "platform/terminal_sessions.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
+#include "support/accounts.h"
 #include "support/echo_pipe.h"
 #include "support/global_value.h"
 #include "support/pipe_records.h"
@@ -218,6 +219,34 @@ TEST_F(NetService, HelperLibraryRereadsAndListsWhatIsPublished) {
         auto all = notices();
         return std::find(all.begin(), all.end(), 44) != all.end();
     }));
+}
+
+// An ordinary account gets nothing of the image passwords, cannot end the pipe and has the
+// shared files re-read only with the administration right; the service goes on for the others.
+TEST_F(NetService, OrdinaryAccountsAreAnsweredOnlyWhatTheyMayAsk) {
+    if (!ombrix::test::canUseAccounts()) GTEST_SKIP() << "needs root";
+    const auto bob = ombrix::test::testAccount("ombrix-bob");
+    const std::string locked = (root / "locked.om4").string();
+    ombrix::samples::writeImage(locked, ombrix::samples::makeHeader("locked", "secret"));
+    auto asBob = [&](const CMountRequest& sent) {
+        std::string out;
+        ombrix::test::runAs(
+            bob,
+            [&] {
+                CMountRequest got = call(ombrix::names::kNetPipe, sent);
+                std::fwrite(got.bytes(), 1, sizeof got, stdout);
+                return 0;
+            },
+            &out);
+        CMountRequest got;
+        if (out.size() == sizeof got) got.fromBytes(out.data());
+        return got.m_request;
+    };
+    for (const CMountRequest& sent : {record(-1), record(32, 0, locked),
+                                      record(33, 0, locked, 0, "secret"), record(35), record(52)})
+        EXPECT_EQ(asBob(sent), 9999) << sent.m_request;
+    EXPECT_EQ(net(record(33, 0, locked, 0, "secret")).m_request, 33);
+    EXPECT_EQ(net(record(35)).m_request, 35);
 }
 
 TEST_F(NetService, PasswordChecksAndSharedInserts) {

@@ -26,6 +26,7 @@
 #include "outside/env/oxtenv.h"
 #include "outside/help/rights.h"
 #include "oxthelp.h"
+#include "log/oxtlog.h"
 #include "platform/named_pipe.h"
 #include "platform/object_manager.h"
 #include "platform/registry.h"
@@ -198,6 +199,20 @@ TEST_F(Trust, UsersWorkAsThemselvesWithTheirRights) {
     char group[64] = "";
     EnvGetGlobalValue("OMXAdminGroup", group, sizeof group);
     EXPECT_NE(std::string(group), alice.name);
+
+    // A user's program logs into that user's own log, never into root's.
+    ASSERT_TRUE(EnvSetGlobalValue("OmxHomePath", (root.path().string() + "/").c_str()));
+    ASSERT_TRUE(EnvSetGlobalValue("OXTLogLevel", "0"));
+    const fs::path home = t::homeFor(root.path(), alice);
+    t::runAs(alice, [&] {
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_STATE_HOME");
+        OXTLog(0, "a line of %s", "alice");
+        return 0;
+    });
+    EXPECT_NE(t::readFile(home / ".local/state/ombrix/OXTLog.log").find("a line of alice"),
+              std::string::npos);
+    EXPECT_EQ(t::readFile(root / "OXTLog.log").find("a line of alice"), std::string::npos);
 
     // Rights from the profiles; administration from the administrators' group only.
     EXPECT_EQ(rightOf(alice, 2), 1);
