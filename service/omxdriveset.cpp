@@ -65,16 +65,6 @@ std::string valueText(const reg::Value& value) {
     return text;
 }
 
-// Sends a copy of a notification to each session's pipe, after a short delay so that the
-// sender has its reply first. Owns its copies; touches nothing of the service.
-void forwardToSessions(CMountRequest record, std::vector<uint32_t> sessions) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kForwardDelayMs));
-    for (uint32_t session : sessions) {
-        CMountRequest copy(record);
-        CallPipe(ombrix::names::sessionPipe(session), copy, kSessionPipeTimeoutMs, kPipeAttempts);
-    }
-}
-
 // The account of a logged-on session: whom the terminal sessions name for it.
 std::optional<std::pair<uid_t, std::string>> SessionAccount(uint32_t session) {
     ombrix::wts::SessionInfo info;
@@ -100,7 +90,12 @@ uint32_t ReadableBy(const ServiceRequests::Caller& caller, std::string_view path
 
 COmxdriveset::COmxdriveset()
     : CNTService("OXTServ", "Ombrix TS Manager", "Provides support for management of Ombrix drives",
-                 ids::table()) {
+                 ids::table()),
+      m_forwarder(std::chrono::milliseconds(kForwardDelayMs),
+                  [](uint32_t session, CMountRequest& record) {
+                      CallPipe(ombrix::names::sessionPipe(session), record,
+                               kSessionPipeTimeoutMs, kPipeAttempts);
+                  }) {
     m_controlsAcceptedRunning = svc::kAcceptStop | svc::kAcceptShutdown;
 }
 
@@ -169,9 +164,8 @@ void COmxdriveset::Run(int, char**) {
     hooks.linkSecurity = [this](std::string_view name, uint32_t session, uint32_t, uint32_t) {
         return LinkSecurity(name, session);
     };
-    hooks.notifySessions = [](const CMountRequest& record, std::vector<uint32_t> sessions) {
-        CMountRequest copy(record);
-        std::thread(forwardToSessions, copy, std::move(sessions)).detach();
+    hooks.notifySessions = [this](const CMountRequest& record, std::vector<uint32_t> sessions) {
+        m_forwarder.Forward(record, std::move(sessions));
     };
     hooks.peerRequest = [this](const CMountRequest& record) { PeerRequest(record); };
     m_requests = std::make_unique<ServiceRequests>(*m_logons, std::move(hooks));
@@ -184,9 +178,9 @@ void COmxdriveset::Run(int, char**) {
                         CIPRequests::kSessionPipeTimeoutMs, CIPRequests::kSessionPipeAttempts);
     };
     ipHooks.sessions = [this] { return m_logons->sessions(); };
-    ipHooks.notifySessions = [](const CMountRequest& record, std::vector<uint32_t> sessions) {
-        CMountRequest copy(record);
-        std::thread(forwardToSessions, copy, std::move(sessions)).detach();
+    ipHooks.notifySessions = [this](const CMountRequest& record,
+                                    std::vector<uint32_t> sessions) {
+        m_forwarder.Forward(record, std::move(sessions));
     };
     ipHooks.announcePath = [this](const std::string& path) {
         {
@@ -295,7 +289,18 @@ void COmxdriveset::ForgetEarlierUse() {
             m_requests->emptyUnit(*unit);
         }
     }
-    if (empty == nullptr) return;
+    std::vector<std::string> units;
+    for (CDriveInfo* unit : m_requests->units()) {
+        if (unit != empty) units.push_back(unit->deviceName);
+    }
+    PointLettersAtEmptyDevice(units);
+}
+
+// Every drive letter of a logged-on session that points at one of `devices` points at the empty
+// device instead.
+void COmxdriveset::PointLettersAtEmptyDevice(const std::vector<std::string>& devices) {
+    CDriveInfo* empty = m_requests->emptyDevice();
+    if (empty == nullptr || devices.empty()) return;
     std::vector<ombrix::wts::SessionInfo> sessions;
     if (ombrix::wts::enumerateSessions(sessions) != 0) return;
     for (const auto& session : sessions) {
@@ -309,10 +314,8 @@ void COmxdriveset::ForgetEarlierUse() {
                 ombrix::objmgr::queryDosDevice(name, target, session.id) != 0) {
                 continue;
             }
-            for (CDriveInfo* unit : m_requests->units()) {
-                if (unit == empty || !ombrix::ascii::equalsIgnoreCase(target, unit->deviceName)) {
-                    continue;
-                }
+            for (const std::string& device : devices) {
+                if (!ombrix::ascii::equalsIgnoreCase(target, device)) continue;
                 ombrix::objmgr::defineDosDevice(ombrix::objmgr::kRawTargetPath, name,
                                                 empty->deviceName, session.id);
             }
@@ -465,6 +468,28 @@ void COmxdriveset::CheckConsistency() {
         }
     }
     if (differs) LogEventById(ids::kConsistencyError, kEventWarning, kEventIdFromType);
+    ForgetLostDiscs();
+}
+
+// A driver that started anew holds no images: the units that lost theirs are given up, and the
+// letters that pointed at them show an empty drive, so no session's drive claims a disc it no
+// longer has, and no later insert into the unit shows up in that drive.
+void COmxdriveset::ForgetLostDiscs() {
+    std::vector<std::string> lost;
+    {
+        std::lock_guard guard(m_unitLock);
+        for (CDriveInfo* unit : m_requests->units()) {
+            std::string held;
+            if (unit->imagePath.empty() || !m_driver.QueryImage(*unit, held) || !held.empty()) {
+                continue;
+            }
+            OXTLog(3, "%s lost '%s' in the driver; its sessions see an empty drive",
+                   unit->deviceName.c_str(), unit->imagePath.c_str());
+            m_requests->forgetUnit(*unit);
+            lost.push_back(unit->deviceName);
+        }
+    }
+    PointLettersAtEmptyDevice(lost);
 }
 
 // The notification and session-monitor threads end on the stop event (the monitor's wait is

@@ -22,6 +22,7 @@
 #include "service/peer_server.h"
 #include "service/request_table.h"
 #include "service/service_pipe.h"
+#include "service/session_forwarder.h"
 #include "service/stop_event.h"
 #include "service/unit_setup.h"
 
@@ -52,6 +53,8 @@ class COmxdriveset : public CNTService {
     void DiscoverUnits();
     bool OpenDriver();
     void ForgetEarlierUse();
+    void ForgetLostDiscs();
+    void PointLettersAtEmptyDevice(const std::vector<std::string>& devices);
     bool StartNotifications();
     void NotificationThread(std::string deviceName);
     void NotifyAccess(uint32_t pid, const std::string& deviceName);
@@ -74,6 +77,7 @@ class COmxdriveset : public CNTService {
     void ShutDownService();
     void JoinWorkers();
 
+    CSessionForwarder m_forwarder;
     StopEvent m_stopEvent;
     std::unique_ptr<SafeLogonMap> m_logons;
     std::unique_ptr<ServiceRequests> m_requests;

@@ -237,6 +237,17 @@ void ServiceRequests::emptyUnit(CDriveInfo& unit) {
     setGlobal("Device_%d", unit.number, "");
 }
 
+void ServiceRequests::forgetUnit(CDriveInfo& unit) {
+    for (uint32_t session : unit.users) {
+        if (std::optional<uint32_t> count = logons_.lookup(session)) {
+            logons_.set(session, *count > 0 ? *count - 1 : 0);
+        }
+    }
+    unit.users.clear();
+    unit.imagePath.clear();
+    setGlobal("Device_%d", unit.number, "");
+}
+
 void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
     const uint32_t session = request.m_sessionId;
     std::optional<uint32_t> count = logons_.lookup(session);

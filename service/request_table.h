@@ -96,6 +96,8 @@ class ServiceRequests {
 
     // Empties a unit through the driver; it keeps its image when the driver refuses.
     void emptyUnit(CDriveInfo& unit);
+    // Gives up a unit whose image the driver lost: its sessions no longer use it.
+    void forgetUnit(CDriveInfo& unit);
 
   private:
     void insert(CMountRequest& request, const Caller& caller);

@@ -101,17 +101,21 @@ class ThreeServers : public ::testing::Test {
         a.reset();
     }
     std::vector<PoolServer*> servers() { return {a.get(), b.get(), c.get()}; }
+    ombrix::test::TestAccount bob;
 
     // Logs session 2 on at B with its helper program running and a program of the session
     // listening to its messages.
     void SessionAtB() {
-        ASSERT_EQ(inRoot(b->root, [] { return ombrix::wts::logOn(kSession, "bob"); }), 0);
-        ASSERT_EQ(b->Call(17, 0, "bob", kSession).m_request, 17);
+        if (!ombrix::test::canUseAccounts()) GTEST_SKIP() << "the session's account needs root";
+        bob = ombrix::test::testAccount("ombrix-bob");
+        ASSERT_EQ(inRoot(b->root, [&] { return ombrix::wts::logOn(kSession, bob.name); }), 0);
+        ASSERT_EQ(b->Call(17, 0, bob.name.c_str(), kSession).m_request, 17);
         listener = inRoot(b->root, [] { return std::make_unique<BusListener>(kSession); });
         ASSERT_TRUE(listener->ok());
-        b->Spawn(
-            "OxtHelp", {}, "oxthelp2", SIGTERM,
-            {{"OMBRIX_SESSION", std::to_string(kSession)}, {"HOME", (b->root / "bob").string()}});
+        b->Spawn("OxtHelp", {}, "oxthelp2", SIGTERM,
+                 {{"OMBRIX_SESSION", std::to_string(kSession)},
+                  {"HOME", ombrix::test::homeFor(b->root, bob).string()}},
+                 &bob);
         ASSERT_TRUE(waitFor([&] {
             CMountRequest r;
             r.m_request = 29;
@@ -145,7 +149,8 @@ TEST_F(ThreeServers, ServersFindEachOtherAndCarryChangesOfTheSharedFiles) {
     }
     EXPECT_EQ(a->Logged("CServer Run() : 127.0.0.2 (SRVB), Flags = 62"), 1);
     EXPECT_EQ(a->Logged("CServer Run() : 127.0.0.3 (SRVC), Flags = 62"), 1);
-    SessionAtB();
+    ASSERT_NO_FATAL_FAILURE(SessionAtB());
+    if (IsSkipped()) return;
 
     // An image added to the shared catalogue on A: A's network access service publishes it at
     // once, B and C hear of it through type-2 records from A's management service.

@@ -3,6 +3,7 @@
 // which insert and eject through the service and the driver stand-in; each a process of its own
 // in a temporary machine root, the service on its own loopback address.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "service/ip_data.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
+#include "support/accounts.h"
 #include "support/driver_and_service.h"
 #include "support/echo_pipe.h"
 #include "support/free_port.h"
@@ -51,17 +53,25 @@ class RemoteAdmin : public ::testing::Test {
         ASSERT_NO_FATAL_FAILURE(ombrix::test::startDriverAndService(
             root, driver, service, {"--units", "4", "--no-fuse"},
             {{"OMBRIX_IP", kAddress}, {"OMBRIX_HOST", "SRVB"}}));
+        if (!ombrix::test::canUseAccounts()) GTEST_SKIP() << "the sessions' accounts need root";
+        accounts = {ombrix::test::testAccount("ombrix-alice"),
+                    ombrix::test::testAccount("ombrix-bob")};
         for (uint32_t sid : {1u, 2u}) {
-            std::string user = sid == 1 ? "alice" : "bob";
-            ASSERT_EQ(ombrix::wts::logOn(sid, user), 0);
-            ASSERT_EQ(callPipe(ombrix::names::kServicePipe, record(17, sid, user)).m_request, 17);
-            std::string home = (root / ("home" + std::to_string(sid))).string();
+            const auto& account = accounts[sid - 1];
+            ASSERT_EQ(ombrix::wts::logOn(sid, account.name), 0);
+            ASSERT_EQ(callPipe(ombrix::names::kServicePipe, record(17, sid, account.name)).m_request,
+                      17);
+            // The boxes are recorded where the session's account may write.
+            const auto boxes = root / ("boxes" + std::to_string(sid));
+            ombrix::test::writeFile(boxes, "");
+            ASSERT_EQ(::chown(boxes.c_str(), account.uid, account.gid), 0);
             helpers.push_back(std::make_unique<Program>(
                 "OxtHelp", std::vector<std::string>{}, root / ("helper" + std::to_string(sid)),
                 sid == 1 ? "1" : "2",
                 std::vector<std::pair<std::string, std::string>>{
-                    {"HOME", home},
-                    {"OMBRIX_UI_RECORD", (root / ("boxes" + std::to_string(sid))).string()}}));
+                    {"HOME", ombrix::test::homeFor(root.path(), account).string()},
+                    {"OMBRIX_UI_RECORD", boxes.string()}},
+                &account));
             std::string pipe = ombrix::names::sessionPipe(sid);
             ASSERT_TRUE(waitFor([&] { return callPipe(pipe, record(29)).m_request == 29; }));
         }
@@ -98,6 +108,7 @@ class RemoteAdmin : public ::testing::Test {
     ombrix::test::TempRoot root;
     EchoPipe net{ombrix::names::kNetPipe};
     int port = 0;
+    std::vector<ombrix::test::TestAccount> accounts;
     std::unique_ptr<Program> driver;
     std::unique_ptr<Program> service;
     std::vector<std::unique_ptr<Program>> helpers;
@@ -114,8 +125,8 @@ TEST_F(RemoteAdmin, InsertListAndEjectInAnotherServersSessions) {
     reply = ask(13, 0);
     auto sessions = reply.Texts();
     std::sort(sessions.begin(), sessions.end());
-    EXPECT_EQ(sessions, (std::vector<std::string>{"1|alice|E|" + image("a.om4"),
-                                                  "2|bob|F|" + image("secret.om4")}));
+    EXPECT_EQ(sessions, (std::vector<std::string>{"1|ombrix-alice|E|" + image("a.om4"),
+                                                  "2|ombrix-bob|F|" + image("secret.om4")}));
 
     auto letters = ask(10, 1).Texts();
     ASSERT_EQ(letters.size(), 26u);
@@ -133,7 +144,8 @@ TEST_F(RemoteAdmin, InsertListAndEjectInAnotherServersSessions) {
     EXPECT_EQ(reply.Data(), 0u);
     sessions = ask(13, 0).Texts();
     std::sort(sessions.begin(), sessions.end());
-    EXPECT_EQ(sessions, (std::vector<std::string>{"1|alice", "2|bob|F|" + image("secret.om4")}));
+    EXPECT_EQ(sessions, (std::vector<std::string>{"1|ombrix-alice",
+                                                  "2|ombrix-bob|F|" + image("secret.om4")}));
 
     // New drive letters for session 1, and a text for every user.
     reply = ask(11, 1, "0|EFGH");

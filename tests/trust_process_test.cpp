@@ -417,6 +417,17 @@ TEST_F(Trust, ARestartShowsNoSessionAnotherSessionsDisc) {
     // alice inserts again: her session is logged on anew, and her disc gets its own unit.
     ASSERT_EQ(insertAs(alice, 1, 'E', image("pub/a.om4")), 0);
     EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom2");
+
+    // The driver starts anew and holds nothing: at its next check the service gives the lost
+    // discs up, and the drives that showed them show an empty drive.
+    driver->stop(SIGKILL);
+    driver = std::make_unique<t::Program>(
+        "oxtmpdrv", std::vector<std::string>{"--units", "4", "--no-fuse"}, root / "driver2.txt");
+    EXPECT_TRUE(t::waitFor([&] { return link(1, 'E') == "\\Device\\CdRom0"; },
+                           std::chrono::seconds(25)));
+    EXPECT_EQ(link(2, 'E'), "\\Device\\CdRom0");
+    ASSERT_EQ(insertAs(bob, 2, 'F', image("pub/a.om4")), 0);
+    EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom0");
 }
 
 }  // namespace

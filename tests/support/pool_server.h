@@ -23,6 +23,7 @@
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
 #include "service/pipe_call.h"
+#include "support/accounts.h"
 #include "support/free_port.h"
 #include "support/global_value.h"
 #include "support/temp_root.h"
@@ -102,7 +103,8 @@ class PoolServer {
     // Starts `program` of the build for this server, standard output in the root's
     // "<output>.txt"; `stopSignal` ends it at the end of the test.
     pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
-                const std::string& output, int stopSignal = SIGINT, const Environment& extra = {}) {
+                const std::string& output, int stopSignal = SIGINT, const Environment& extra = {},
+                const TestAccount* account = nullptr) {
         // Everything the child needs is made before the fork: it only redirects and executes.
         Environment values{
             {"OMBRIX_ROOT", root.string()}, {"OMBRIX_HOST", name}, {"OMBRIX_IP", ip}};
@@ -133,6 +135,7 @@ class PoolServer {
         if (pid == 0) {
             int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (fd >= 0) ::dup2(fd, STDOUT_FILENO);
+            if (account != nullptr) becomeInChild(*account);
             execve(path.c_str(), argv.data(), envp.data());
             _exit(127);
         }
