@@ -62,7 +62,9 @@ OMX_EXPORT int OMXCheckOMXPlay(void) {
     if (helperRuns()) return 1;
     for (const auto& [program, directory] : helperCandidates()) {
         if (program.empty()) continue;
-        if (ombrix::platform::shellOpen(program.string(), "", directory) <= 32) continue;
+        // The helper lives as long as the session: it keeps nothing of the caller's, so a script
+        // that reads what its program wrote is not kept waiting by it.
+        if (ombrix::platform::startDaemon(program.string(), directory) != 0) continue;
         auto deadline = std::chrono::steady_clock::now() + kHelperStartLimit;
         while (std::chrono::steady_clock::now() < deadline) {
             if (helperRuns()) return 1;

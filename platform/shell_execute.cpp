@@ -1,6 +1,7 @@
 #include "platform/shell_execute.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,7 +40,8 @@ bool isExecutableFile(const std::string& path) {
 
 // Runs argv detached: a child starts the program as its own child and leaves at once, so the
 // program is adopted by init. The exec's errno comes back through a close-on-exec pipe.
-int spawnDetached(std::vector<std::string> argv, const std::string& workingDirectory) {
+int spawnDetached(std::vector<std::string> argv, const std::string& workingDirectory,
+                  bool quiet = false) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return errno;
     UniqueFd readEnd(fds[0]);
@@ -55,6 +57,18 @@ int spawnDetached(std::vector<std::string> argv, const std::string& workingDirec
         ::setsid();
         pid_t grandchild = ::fork();
         if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
+        if (quiet) {
+            // A daemon keeps nothing of its starter's: a caller reading what its own program
+            // wrote would otherwise wait for the daemon's end.
+            int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            if (null >= 0) {
+                ::dup2(null, STDIN_FILENO);
+                ::dup2(null, STDOUT_FILENO);
+                ::dup2(null, STDERR_FILENO);
+            }
+            // Nor any other descriptor the starter happened to leave inheritable.
+            ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        }
         int error = 0;
         if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0) {
             error = errno == ENOENT ? ENOTDIR : errno;
@@ -79,6 +93,10 @@ int spawnDetached(std::vector<std::string> argv, const std::string& workingDirec
 }
 
 }  // namespace
+
+int startDaemon(const std::string& program, const std::string& workingDirectory) {
+    return spawnDetached({program}, workingDirectory, true);
+}
 
 std::vector<std::string> splitArguments(std::string_view arguments) {
     std::vector<std::string> result;

@@ -26,6 +26,10 @@ constexpr long kShellSuccess = 42;
 long shellOpen(const std::string& file, const std::string& arguments,
                const std::string& workingDirectory);
 
+// Starts `program` as a daemon: its own session, its standard streams on /dev/null. 0 or the
+// errno of why it could not be started.
+int startDaemon(const std::string& program, const std::string& workingDirectory);
+
 // Blanks and tabs separate arguments; double quotes group blanks into one, and \" is a quote.
 std::vector<std::string> splitArguments(std::string_view arguments);
 

@@ -179,6 +179,15 @@ bool ServiceRequests::mayActFor(uint32_t session, const Caller& caller) {
     return (owner && *owner == caller.uid) || administrator(caller.uid);
 }
 
+// Inserts and ejects need their right; those who administer (the administration tool's player)
+// need none.
+bool ServiceRequests::mayInsertAndEject(const Caller& caller) {
+    if (caller.uid == 0) return true;
+    if (!hooks_.hasRight) return false;
+    return hooks_.hasRight(caller.uid, kRightInsertEject) ||
+           hooks_.hasRight(caller.uid, kRightAdministration);
+}
+
 bool ServiceRequests::usesUnit(uid_t uid, const CDriveInfo& unit) {
     for (uint32_t session : unit.users) {
         std::optional<uid_t> owner = sessionOwner(session);
@@ -261,9 +270,7 @@ void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
         return refuse(request, kPathTooLong);
     }
     if (request.text().empty()) return refuse(request, kEmptyPath);
-    if (caller.uid != 0 && !(hooks_.hasRight && hooks_.hasRight(caller.uid, kRightInsertEject))) {
-        return refuse(request, kNoRight);
-    }
+    if (!mayInsertAndEject(caller)) return refuse(request, kNoRight);
     auto noSlot = [&] {
         OXTLog(3, "No more slots availbale");
         request.m_request = CMountRequest::kNoUnit;
@@ -334,11 +341,7 @@ void ServiceRequests::eject(CMountRequest& request, const Caller& caller) {
     auto found = std::find(unit->users.begin(), unit->users.end(), session);
     bool removed = found != unit->users.end();
     bool wasEmpty = unit->users.empty();
-    if (removed && caller.uid != 0 &&
-        !(hooks_.hasRight && hooks_.hasRight(caller.uid, kRightInsertEject)) &&
-        !administrator(caller.uid)) {
-        return refuse(request, kNoRight);
-    }
+    if (removed && !mayInsertAndEject(caller)) return refuse(request, kNoRight);
     if (removed) unit->users.erase(found);
     if ((removed && unit->users.empty()) || wasEmpty) emptyUnit(*unit);
     if (removed) updateReaders(*unit);

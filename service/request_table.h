@@ -118,6 +118,7 @@ class ServiceRequests {
     std::optional<uid_t> sessionOwner(uint32_t session);
     bool administrator(uid_t uid);
     bool usesUnit(uid_t uid, const CDriveInfo& unit);
+    bool mayInsertAndEject(const Caller& caller);
     // Tells the driver the accounts of the sessions now using `unit`.
     void updateReaders(const CDriveInfo& unit);
     void refuse(CMountRequest& request, uint32_t code);

@@ -1,9 +1,11 @@
 #include "service/session_forwarder.h"
 
+#include <system_error>
+
 #include "log/oxtlog.h"
 
 CSessionForwarder::CSessionForwarder(std::chrono::milliseconds delay, Send send)
-    : m_delay(delay), m_send(std::move(send)), m_worker(&CSessionForwarder::Work, this) {}
+    : m_delay(delay), m_send(std::move(send)) {}
 
 CSessionForwarder::~CSessionForwarder() {
     {
@@ -11,7 +13,7 @@ CSessionForwarder::~CSessionForwarder() {
         m_stop = true;
     }
     m_wake.notify_all();
-    m_worker.join();
+    if (m_worker.joinable()) m_worker.join();
 }
 
 void CSessionForwarder::Forward(const CMountRequest& record, std::vector<uint32_t> sessions) {
@@ -24,6 +26,16 @@ void CSessionForwarder::Forward(const CMountRequest& record, std::vector<uint32_
         }
         m_items.push_back(
             {record, std::move(sessions), std::chrono::steady_clock::now() + m_delay});
+        // The worker starts with the first notification, in the process that serves.
+        if (!m_worker.joinable()) {
+            try {
+                m_worker = std::thread(&CSessionForwarder::Work, this);
+            } catch (const std::system_error&) {
+                m_items.pop_back();
+                OXTLog(3, "No thread to pass request %d on to the sessions", record.m_request);
+                return;
+            }
+        }
     }
     m_wake.notify_one();
 }

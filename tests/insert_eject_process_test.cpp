@@ -3,9 +3,11 @@
 // stand-in, each a process of its own in a temporary machine root.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +27,7 @@
 #include "profiles/profile.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
+#include "support/accounts.h"
 #include "support/driver_and_service.h"
 #include "support/echo_pipe.h"
 #include "support/grant_rights.h"
@@ -46,9 +49,16 @@ std::string sessionPipe(uint32_t session) {
     return ombrix::names::sessionPipe(session);
 }
 
+// The sessions' programs run as the sessions' accounts: alice owns session 1, bob session 2.
+// What a session does runs in a child process of its account; what the service holds is asked
+// by root between.
 class InsertEject : public ::testing::Test {
   protected:
     void SetUp() override {
+        if (!ombrix::test::canUseAccounts()) GTEST_SKIP() << "the sessions' accounts need root";
+        accounts = {ombrix::test::testAccount("ombrix-alice"),
+                    ombrix::test::testAccount("ombrix-bob"),
+                    ombrix::test::testAccount("ombrix-carol")};
         for (const char* name : {"a.om4", "b.om4"}) {
             ombrix::samples::writeImage(root / name, ombrix::samples::makeHeader(name));
         }
@@ -57,28 +67,51 @@ class InsertEject : public ::testing::Test {
         grantEveryone(4 | 8);
         ASSERT_NO_FATAL_FAILURE(ombrix::test::startDriverAndService(root, driver, service));
         for (uint32_t sid : {1u, 2u}) {
-            ASSERT_EQ(ombrix::wts::logOn(sid, "user" + std::to_string(sid)), 0);
-            std::string home = (root / ("home" + std::to_string(sid))).string();
+            const auto& account = accounts[sid - 1];
+            ASSERT_EQ(ombrix::wts::logOn(sid, account.name), 0);
+            const auto boxes = ownFile("boxes" + std::to_string(sid), sid);
             helpers.push_back(std::make_unique<Program>(
                 "OxtHelp", std::vector<std::string>{}, root / ("helper" + std::to_string(sid)),
                 sid == 1 ? "1" : "2",
                 std::vector<std::pair<std::string, std::string>>{
-                    {"HOME", home},
-                    {"OMBRIX_UI_RECORD", (root / ("boxes" + std::to_string(sid))).string()}}));
+                    {"HOME", home(sid).string()}, {"OMBRIX_UI_RECORD", boxes.string()}},
+                &account));
             ASSERT_TRUE(
                 waitFor([sid] { return callPipe(sessionPipe(sid), record(29)).m_request == 29; }));
         }
-        actAs(1);
     }
     void TearDown() override {
         helpers.clear();
         if (service) service->stop(SIGINT);
-        unsetenv("OMBRIX_SESSION");
         unsetenv("OMBRIX_UI_RECORD");
         unsetenv("OMBRIX_UI_ANSWERS");
     }
 
-    void actAs(uint32_t session) { setenv("OMBRIX_SESSION", std::to_string(session).c_str(), 1); }
+    // Runs `body` as session `session`'s program, with that session's account; its failures
+    // fail the test.
+    void inSession(uint32_t session, const std::function<void()>& body) {
+        std::string output;
+        int rc = ombrix::test::runAs(
+            accounts[session - 1],
+            [&] {
+                setenv("OMBRIX_SESSION", std::to_string(session).c_str(), 1);
+                body();
+                return ::testing::Test::HasFailure() ? 1 : 0;
+            },
+            &output);
+        EXPECT_EQ(rc, 0) << "in session " << session << ":\n" << output;
+    }
+    std::filesystem::path home(uint32_t session) {
+        return ombrix::test::homeFor(root.path(), accounts[session - 1]);
+    }
+    // An empty file in the root that session `session`'s account may write.
+    std::filesystem::path ownFile(const std::string& name, uint32_t session) {
+        const auto file = root / name;
+        ombrix::test::writeFile(file, "");
+        const auto& account = accounts[session - 1];
+        EXPECT_EQ(::chown(file.c_str(), account.uid, account.gid), 0);
+        return file;
+    }
     std::string image(const char* name) { return (root / name).string(); }
 
     // Where the session's letter points, as the session sees it.
@@ -99,7 +132,8 @@ class InsertEject : public ::testing::Test {
             count += unit(n) == std::make_pair(path, 1u) ? 1 : 0;
         return count;
     }
-    std::string recorded(char letter) {
+    // What the calling session recorded for a drive (in a session's body only).
+    static std::string recorded(char letter) {
         char value[512] = "";
         EnvGetUserValue((std::string("OMX_Drive_") + letter).c_str(), value, sizeof value);
         return value;
@@ -107,120 +141,142 @@ class InsertEject : public ::testing::Test {
 
     ombrix::test::TempRoot root;
     EchoPipe net{ombrix::names::kNetPipe};  // confirms every shared insert's password
+    std::vector<ombrix::test::TestAccount> accounts;
     std::unique_ptr<Program> driver;
     std::unique_ptr<Program> service;
     std::vector<std::unique_ptr<Program>> helpers;
 };
 
 TEST_F(InsertEject, InsertSharesUnitsAcrossSessionsAndEjectFreesThem) {
-    ASSERT_EQ(OMXInsert('E', image("a.om4").c_str(), "", 1, 5, 0), 0);
-    EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom1");
-    EXPECT_EQ(recorded('E'), image("a.om4"));
-    EXPECT_EQ(unit(1), std::make_pair(image("a.om4"), 1u));
-    char mounted[300] = "";
-    ASSERT_TRUE(OMXGetMountedFileFromDrive('E', mounted, sizeof mounted));
-    EXPECT_EQ(std::string(mounted), image("a.om4"));
-    EXPECT_EQ(OMXGetMountDrive(image("a.om4").c_str()), 'E');
+    const std::string a = image("a.om4");
+    inSession(1, [&] {
+        ASSERT_EQ(OMXInsert('E', a.c_str(), "", 1, 5, 0), 0);
+        EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom1");
+        EXPECT_EQ(recorded('E'), a);
+        char mounted[300] = "";
+        ASSERT_TRUE(OMXGetMountedFileFromDrive('E', mounted, sizeof mounted));
+        EXPECT_EQ(std::string(mounted), a);
+        EXPECT_EQ(OMXGetMountDrive(a.c_str()), 'E');
+    });
+    EXPECT_EQ(unit(1), std::make_pair(a, 1u));
 
-    actAs(2);
-    ASSERT_EQ(OMXInsert('F', image("a.om4").c_str(), "", 1, 5, 0), 0);
-    EXPECT_EQ(link(2, 'F'), "\\Device\\CdRom1");
+    const auto folder = home(2) / "OmbrixDrives" / "F";
+    inSession(2, [&] {
+        ASSERT_EQ(OMXInsert('F', a.c_str(), "", 1, 5, 0), 0);
+        EXPECT_EQ(link(2, 'F'), "\\Device\\CdRom1");
+        EXPECT_EQ(OMXGetMountDrive(a.c_str()), 'F');  // each session its own record
+        // The user's folder of drive links reaches the session's drive.
+        std::error_code error;
+        EXPECT_EQ(std::filesystem::read_symlink(folder, error),
+                  ombrix::objmgr::dosDevicesFolder(2) / "F:");
+    });
     EXPECT_EQ(unit(1).second, 2u);
-    EXPECT_EQ(OMXGetMountDrive(image("a.om4").c_str()), 'F');  // each session its own record
 
-    // The user's folder of drive links reaches the session's drive.
-    std::error_code error;
-    EXPECT_EQ(std::filesystem::read_symlink(root / "home2" / "OmbrixDrives" / "F", error),
-              ombrix::objmgr::dosDevicesFolder(2) / "F:");
+    inSession(1, [&] {
+        ASSERT_EQ(OMXEject('E'), 0);
+        EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom0");  // the empty device
+        EXPECT_EQ(recorded('E'), "");
+        char mounted[300] = "?";
+        ASSERT_TRUE(OMXGetMountedFileFromDrive('E', mounted, sizeof mounted));
+        EXPECT_EQ(std::string(mounted), "");
+    });
+    EXPECT_EQ(unit(1), std::make_pair(a, 1u));  // session 2 still uses it
 
-    actAs(1);
-    ASSERT_EQ(OMXEject('E'), 0);
-    EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom0");  // the empty device
-    EXPECT_EQ(recorded('E'), "");
-    EXPECT_EQ(unit(1), std::make_pair(image("a.om4"), 1u));  // session 2 still uses it
-    ASSERT_TRUE(OMXGetMountedFileFromDrive('E', mounted, sizeof mounted));
-    EXPECT_EQ(std::string(mounted), "");
-
-    actAs(2);
-    ASSERT_EQ(OMXEject('F'), 0);
+    inSession(2, [&] { ASSERT_EQ(OMXEject('F'), 0); });
     EXPECT_EQ(unit(1), std::make_pair(std::string(), 0u));
 }
 
 TEST_F(InsertEject, ADriveIsEmptiedFirstAndAnImageMovesBetweenDrives) {
-    ASSERT_EQ(OMXInsert('E', image("a.om4").c_str(), "", 1, 5, 0), 0);
-    ASSERT_EQ(OMXInsert('E', image("b.om4").c_str(), "", 1, 5, 0), 0);
-    EXPECT_EQ(recorded('E'), image("b.om4"));
-    EXPECT_EQ(unitsHolding(image("a.om4")), 0);  // a.om4 left its unit first
-    EXPECT_EQ(unitsHolding(image("b.om4")), 1);
+    const std::string a = image("a.om4"), b = image("b.om4");
+    inSession(1, [&] {
+        ASSERT_EQ(OMXInsert('E', a.c_str(), "", 1, 5, 0), 0);
+        ASSERT_EQ(OMXInsert('E', b.c_str(), "", 1, 5, 0), 0);
+        EXPECT_EQ(recorded('E'), b);
+    });
+    EXPECT_EQ(unitsHolding(a), 0);  // a.om4 left its unit first
+    EXPECT_EQ(unitsHolding(b), 1);
 
     // The same image into F: leaves E: first.
-    ASSERT_EQ(OMXInsert('F', image("b.om4").c_str(), "", 1, 5, 0), 0);
-    EXPECT_EQ(recorded('E'), "");
-    EXPECT_EQ(recorded('F'), image("b.om4"));
-    EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom0");
-    EXPECT_EQ(unitsHolding(image("b.om4")), 1);
+    inSession(1, [&] {
+        ASSERT_EQ(OMXInsert('F', b.c_str(), "", 1, 5, 0), 0);
+        EXPECT_EQ(recorded('E'), "");
+        EXPECT_EQ(recorded('F'), b);
+        EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom0");
+    });
+    EXPECT_EQ(unitsHolding(b), 1);
 }
 
 TEST_F(InsertEject, RefusalsChangeNothing) {
-    ASSERT_EQ(OMXInsert('E', image("a.om4").c_str(), "", 1, 5, 0), 0);
+    const std::string a = image("a.om4"), b = image("b.om4"), missing = image("missing.om4");
+    inSession(1, [&] {
+        ASSERT_EQ(OMXInsert('E', a.c_str(), "", 1, 5, 0), 0);
+        EXPECT_EQ(OMXInsert('E', missing.c_str(), "", 1, 5, 0), 5);
+        EXPECT_EQ(OMXInsert('E', nullptr, "", 1, 5, 0), 18);
+        EXPECT_EQ(OMXInsert('Q', b.c_str(), "", 1, 5, 0), 14);  // not a session drive
+        EXPECT_EQ(recorded('E'), a);
+    });
 
-    EXPECT_EQ(OMXInsert('E', image("missing.om4").c_str(), "", 1, 5, 0), 5);
-    EXPECT_EQ(OMXInsert('E', nullptr, "", 1, 5, 0), 18);
-    EXPECT_EQ(OMXInsert('Q', image("b.om4").c_str(), "", 1, 5, 0), 14);  // not a session drive
-    EXPECT_EQ(recorded('E'), image("a.om4"));
-
-    grantEveryone(8);  // no right to insert and eject
-    EXPECT_EQ(OMXInsert('F', image("b.om4").c_str(), "", 1, 5, 0), 600);
-    EXPECT_EQ(OMXEject('E'), 600);
-    EXPECT_EQ(unit(1), std::make_pair(image("a.om4"), 1u));
+    grantEveryone(2);  // the right to administer, but not to insert and eject
+    inSession(1, [&] {
+        EXPECT_EQ(OMXInsert('F', b.c_str(), "", 1, 5, 0), 600);
+        EXPECT_EQ(OMXEject('E'), 600);
+    });
+    EXPECT_EQ(unit(1), std::make_pair(a, 1u));
     EXPECT_EQ(unit(2).first, "");
-    // The administration tool's player needs no right.
-    EXPECT_EQ(OMXEjectPlayer('E'), 0);
+    // The administration tool's player needs the right to administer, not the one to insert.
+    inSession(1, [&] { EXPECT_EQ(OMXEjectPlayer('E'), 0); });
     EXPECT_EQ(unit(1).first, "");
 }
 
 TEST_F(InsertEject, CatalogueInsertAsksForThePasswordAndRunsTheProgram) {
-    auto answers = root / "answers.txt";
-    auto boxes = root / "boxes.txt";
+    auto answers = ownFile("answers.txt", 1);
+    auto boxes = ownFile("boxes.txt", 1);
     ombrix::test::writeFile(answers, "cancel\npassword:wrong\nok\npassword:sesame\n");
     setenv("OMBRIX_UI_RECORD", boxes.c_str(), 1);
     setenv("OMBRIX_UI_ANSWERS", answers.c_str(), 1);
 
     // A program that writes its arguments where the test can see them.
+    const auto ran = home(1) / "ran.txt";
     auto script = root / "program.sh";
-    ombrix::test::writeFile(script,
-                            "#!/bin/sh\necho \"$@\" > \"" + (root / "ran.txt").string() + "\"\n");
+    ombrix::test::writeFile(script, "#!/bin/sh\necho \"$@\" > \"" + ran.string() + "\"\n");
     ::chmod(script.c_str(), 0755);
     EnvSetGlobalValue("OMXIndexHi", "3");
     std::string entry = image("secret.om4") + "|" + script.string() + "||0|0|0|0|Secret disc";
     EnvSetGlobalValue("OMXImage_0003", entry.c_str());
 
-    EXPECT_EQ(OMXInsertIndex('e', 3), 8);  // cancelled
-    EXPECT_EQ(recorded('E'), "");
+    inSession(1, [&] {
+        EXPECT_EQ(OMXInsertIndex('e', 3), 8);  // cancelled
+        EXPECT_EQ(recorded('E'), "");
+    });
     EXPECT_EQ(unit(1).first, "");
 
-    EXPECT_EQ(OMXInsertIndex('e', 3), 0);
-    EXPECT_EQ(recorded('E'), image("secret.om4"));
-    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(root / "ran.txt"); }));
-    EXPECT_EQ(OMXGetDriveIndex('E'), 3);
+    const std::string secret = image("secret.om4");
+    inSession(1, [&] {
+        EXPECT_EQ(OMXInsertIndex('e', 3), 0);
+        EXPECT_EQ(recorded('E'), secret);
+        EXPECT_EQ(OMXGetDriveIndex('E'), 3);
+        EXPECT_EQ(OMXInsertIndex('F', 42), 515);  // no such entry: nothing is inserted
+        EXPECT_EQ(recorded('F'), "");
+    });
+    EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(ran); }));
     // Three prompts for the disc's description, and the wrong password told in between.
     EXPECT_EQ(ombrix::test::readFile(boxes),
               "Ombrix TS\tpassword\tSecret disc\n"
               "Ombrix TS\tpassword\tSecret disc\n"
               "Ombrix TS\twarning\tThe password for 'Secret disc' is invalid!\n"
               "Ombrix TS\tpassword\tSecret disc\n");
-
-    EXPECT_EQ(OMXInsertIndex('F', 42), 515);  // no such entry: nothing is inserted
-    EXPECT_EQ(recorded('F'), "");
 }
 
 TEST_F(InsertEject, LostSessionRecordIsRebuiltFromTheDrives) {
-    ASSERT_EQ(OMXInsert('G', image("b.om4").c_str(), "", 1, 5, 0), 0);
-    EnvSetUserValue("OMX_Drive_G", "");
-    EXPECT_EQ(OMXGetDriveIndex('G'), 0);  // an image the session did not record
-    OMXCheckMountedDrives();
-    EXPECT_EQ(recorded('G'), image("b.om4"));
-    EXPECT_EQ(OMXGetDriveIndex('G'), -1);  // not catalogued
+    const std::string b = image("b.om4");
+    inSession(1, [&] {
+        ASSERT_EQ(OMXInsert('G', b.c_str(), "", 1, 5, 0), 0);
+        EnvSetUserValue("OMX_Drive_G", "");
+        EXPECT_EQ(OMXGetDriveIndex('G'), 0);  // an image the session did not record
+        OMXCheckMountedDrives();
+        EXPECT_EQ(recorded('G'), b);
+        EXPECT_EQ(OMXGetDriveIndex('G'), -1);  // not catalogued
+    });
 }
 
 TEST_F(InsertEject, AnalogAudioIsToldByTheImageInTheDrive) {
@@ -233,11 +289,14 @@ TEST_F(InsertEject, AnalogAudioIsToldByTheImageInTheDrive) {
     spec.leadOut = 1100;
     ASSERT_EQ(ombrix::image::writeContainer(image("mixed.om4"), spec), 0);
 
-    EXPECT_EQ(OMXIsAnalogAudio('E'), 0);  // empty drive
-    ASSERT_EQ(OMXInsert('E', image("mixed.om4").c_str(), "", 1, 5, 0), 0);
-    ASSERT_EQ(OMXInsert('F', image("a.om4").c_str(), "", 1, 5, 0), 0);
-    EXPECT_EQ(OMXIsAnalogAudio('E'), 1);
-    EXPECT_EQ(OMXIsAnalogAudio('F'), 0);
+    const std::string mixed = image("mixed.om4"), a = image("a.om4");
+    inSession(1, [&] {
+        EXPECT_EQ(OMXIsAnalogAudio('E'), 0);  // empty drive
+        ASSERT_EQ(OMXInsert('E', mixed.c_str(), "", 1, 5, 0), 0);
+        ASSERT_EQ(OMXInsert('F', a.c_str(), "", 1, 5, 0), 0);
+        EXPECT_EQ(OMXIsAnalogAudio('E'), 1);
+        EXPECT_EQ(OMXIsAnalogAudio('F'), 0);
+    });
 }
 
 TEST_F(InsertEject, SessionPipeServesTheAdministrationRequests) {
@@ -300,16 +359,20 @@ TEST_F(InsertEject, SessionPipeServesTheAdministrationRequests) {
 TEST_F(InsertEject, HelperStartsOnDemandAndOnlyOncePerSession) {
     EnvSetGlobalValue("OMXHomePath",
                       (ombrix::test::systemDir().parent_path().string() + "/").c_str());
-    actAs(1);
-    EXPECT_EQ(OMXCheckOMXPlay(), 1);  // already running
-    ASSERT_EQ(ombrix::wts::logOn(5, "user5"), 0);
-    actAs(5);
-    EXPECT_EQ(OMXCheckOMXPlay(), 1);  // started from the installation's system folder
-    EXPECT_TRUE(waitFor([] { return callPipe(sessionPipe(5), record(29)).m_request == 29; }));
-    EXPECT_EQ(OMXInsert('E', image("b.om4").c_str(), "", 1, 5, 0), 0);
+    inSession(1, [] { EXPECT_EQ(OMXCheckOMXPlay(), 1); });  // already running
+    // carol's session has no helper yet: her first program starts it, as her.
+    ASSERT_EQ(ombrix::wts::logOn(3, accounts[2].name), 0);
+    const std::string b = image("b.om4");
+    const auto carolsHome = home(3);
+    inSession(3, [&] {
+        setenv("HOME", carolsHome.c_str(), 1);
+        EXPECT_EQ(OMXCheckOMXPlay(), 1);  // started from the installation's system folder
+        EXPECT_TRUE(waitFor([] { return callPipe(sessionPipe(3), record(29)).m_request == 29; }));
+        EXPECT_EQ(OMXInsert('E', b.c_str(), "", 1, 5, 0), 0);
+    });
     // Logging the session off ends its helper.
-    ASSERT_EQ(ombrix::wts::logOff(5), 0);
-    EXPECT_TRUE(waitFor([] { return callPipe(sessionPipe(5), record(29)).m_request == 9999; }));
+    ASSERT_EQ(ombrix::wts::logOff(3), 0);
+    EXPECT_TRUE(waitFor([] { return callPipe(sessionPipe(3), record(29)).m_request == 9999; }));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/accounts.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/wait.h>
@@ -60,8 +61,8 @@ void becomeInChild(const TestAccount& account) {
 
 int runAs(const TestAccount& account, const std::function<int()>& work, std::string* output) {
     int out[2], result[2];
-    if (::pipe(out) != 0) return -1;
-    if (::pipe(result) != 0) {
+    if (::pipe2(out, O_CLOEXEC) != 0) return -1;
+    if (::pipe2(result, O_CLOEXEC) != 0) {
         ::close(out[0]);
         ::close(out[1]);
         return -1;
