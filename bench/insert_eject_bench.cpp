@@ -117,7 +117,8 @@ class ActingAccount {
   public:
     explicit ActingAccount(const ombrix::test::TestAccount& account) {
         saved_.resize(static_cast<size_t>(::getgroups(0, nullptr)));
-        saved_.resize(static_cast<size_t>(::getgroups(static_cast<int>(saved_.size()), saved_.data())));
+        saved_.resize(
+            static_cast<size_t>(::getgroups(static_cast<int>(saved_.size()), saved_.data())));
         ok_ = ::setgroups(1, &account.gid) == 0 && ::setegid(account.gid) == 0 &&
               ::seteuid(account.uid) == 0;
     }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <list>
+#include <memory>
 #include <set>
 #include <string>
 

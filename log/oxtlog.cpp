@@ -199,9 +199,8 @@ size_t composeLine(char (&line)[kDateArea + kTextArea + 1], int level, const cha
 void appendToFile(const std::string& path, const char* data, size_t length) {
     // O_APPEND: each line lands whole at the end even when a writer goes ahead without the mutex.
     // Never through a link: a privileged writer would append to whatever it points at.
-    platform::UniqueFd fd(
-        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-               0644));
+    platform::UniqueFd fd(::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     while (length > 0) {

@@ -55,9 +55,9 @@ int ImageContents::open(const std::string& path,
         track->index = i;
         track->record = container.tracks[i];
         if (track->record.kind & image::kDataTrack) {
-            track->data = std::make_unique<TrackData>(path, static_cast<int>(i), track->record,
-                                                      container.header.sectorsPerPartFile,
-                                                      identity);
+            track->data =
+                std::make_unique<TrackData>(path, static_cast<int>(i), track->record,
+                                            container.header.sectorsPerPartFile, identity);
         } else {
             track->walked = true;
         }

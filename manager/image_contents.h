@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "common/image_container.h"
-#include "platform/account.h"
 #include "manager/iso_filesystem.h"
 #include "manager/track_data.h"
+#include "platform/account.h"
 
 // The contents of one image: its description, its tracks and, for each data track, the folders
 // and files of its file system. Opening starts one worker per data track that walks its file

@@ -33,7 +33,8 @@ int TrackData::locate(uint32_t n, image::TrackFile*& file, uint32_t& inPart, uin
         auto opened = std::make_unique<image::TrackFile>();
         auto path = image::findPartFile(containerPath_, trackIndex_, static_cast<int>(part));
         int err = as && !as->ok() ? win::kAccessDenied
-                                  : path ? opened->open(*path) : win::kFileNotFound;
+                  : path          ? opened->open(*path)
+                                  : win::kFileNotFound;
         if (err != 0) {
             partErrors_[part] = err;
         } else {

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <functional>
-#include <sys/types.h>
 #include <mutex>
 
 #include "netservice/shared_files.h"

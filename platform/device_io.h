@@ -1,8 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
 #include <cstddef>
 #include <cstdint>
-#include <sys/types.h>
 #include <filesystem>
 #include <string_view>
 #include <vector>

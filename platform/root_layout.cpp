@@ -24,10 +24,11 @@ struct FolderRule {
 // Root's folders. The users' own settings files lie in one folder everybody may add to but
 // nobody may list, and where only a file's owner can replace or remove it.
 constexpr FolderRule kMachineFolders[] = {
-    {"", 0755},          {"registry", 0755},  {"registry/HKU", 01733}, {"env", 0755},
-    {"env/global", 0755}, {"env/session", 0755}, {"pipe", 0755},       {"sync", 0755},
-    {"sync/Global", 0755}, {"Sessions", 0755}, {"Device", 0755},       {"GLOBAL??", 0755},
-    {"eventlog", 0755},  {"services", 0755},
+    {"", 0755},         {"registry", 0755},   {"registry/HKU", 01733},
+    {"env", 0755},      {"env/global", 0755}, {"env/session", 0755},
+    {"pipe", 0755},     {"sync", 0755},       {"sync/Global", 0755},
+    {"Sessions", 0755}, {"Device", 0755},     {"GLOBAL??", 0755},
+    {"eventlog", 0755}, {"services", 0755},
 };
 
 struct SessionFolder {

@@ -62,8 +62,8 @@ int ensureFolder(const std::filesystem::path& folder, mode_t mode, std::optional
         return win::fromErrno(errno, folder.c_str());
     }
     UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) return errno == ELOOP || errno == ENOTDIR ? win::kAccessDenied
-                                                               : win::fromErrno(errno);
+    if (!fd.valid())
+        return errno == ELOOP || errno == ENOTDIR ? win::kAccessDenied : win::fromErrno(errno);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return win::fromErrno(errno);
     const bool privileged = ::geteuid() == 0;

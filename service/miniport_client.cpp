@@ -94,8 +94,7 @@ bool CMiniport::Send(uint32_t code, void* data, uint32_t length, int timeoutNumb
     return true;
 }
 
-uint32_t CMiniport::Insert(const CDriveInfo& unit, std::string_view path,
-                           std::string_view password,
+uint32_t CMiniport::Insert(const CDriveInfo& unit, std::string_view path, std::string_view password,
                            const ombrix::platform::SentFor* caller) const {
     unsigned char data[scsi::kInsertLength] = {};
     data[0] = static_cast<unsigned char>(unit.pathId);

@@ -37,8 +37,8 @@ class CMiniport {
 
     // One miniport control block; `data` (of `length` bytes) goes in and, on success, comes
     // back. `returnIn` is the caller's word in the return-code field.
-    bool Send(uint32_t code, void* data, uint32_t length, int timeoutNumber,
-              uint32_t returnIn = 0, const ombrix::platform::SentFor* caller = nullptr) const;
+    bool Send(uint32_t code, void* data, uint32_t length, int timeoutNumber, uint32_t returnIn = 0,
+              const ombrix::platform::SentFor* caller = nullptr) const;
 
     // Request 1: the driver's status (0 = accepted), 17 when the request failed. On status 0
     // the unit's "Device_%d" value is set at once. The driver opens the image with the rights of

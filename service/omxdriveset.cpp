@@ -93,8 +93,8 @@ COmxdriveset::COmxdriveset()
                  ids::table()),
       m_forwarder(std::chrono::milliseconds(kForwardDelayMs),
                   [](uint32_t session, CMountRequest& record) {
-                      CallPipe(ombrix::names::sessionPipe(session), record,
-                               kSessionPipeTimeoutMs, kPipeAttempts);
+                      CallPipe(ombrix::names::sessionPipe(session), record, kSessionPipeTimeoutMs,
+                               kPipeAttempts);
                   }) {
     m_controlsAcceptedRunning = svc::kAcceptStop | svc::kAcceptShutdown;
 }
@@ -178,8 +178,7 @@ void COmxdriveset::Run(int, char**) {
                         CIPRequests::kSessionPipeTimeoutMs, CIPRequests::kSessionPipeAttempts);
     };
     ipHooks.sessions = [this] { return m_logons->sessions(); };
-    ipHooks.notifySessions = [this](const CMountRequest& record,
-                                    std::vector<uint32_t> sessions) {
+    ipHooks.notifySessions = [this](const CMountRequest& record, std::vector<uint32_t> sessions) {
         m_forwarder.Forward(record, std::move(sessions));
     };
     ipHooks.announcePath = [this](const std::string& path) {
@@ -413,11 +412,12 @@ int COmxdriveset::LinkSecurity(std::string_view name, uint32_t session) {
 }
 
 void COmxdriveset::StartPipeServer() {
-    int error = m_pipe.Start(ombrix::names::kServicePipe, kPipeInstances, m_stopEvent,
-                             [this](CMountRequest& record, const ombrix::platform::PipeCaller& caller) {
-                                 std::lock_guard guard(m_unitLock);
-                                 return m_requests->handle(record, caller);
-                             });
+    int error =
+        m_pipe.Start(ombrix::names::kServicePipe, kPipeInstances, m_stopEvent,
+                     [this](CMountRequest& record, const ombrix::platform::PipeCaller& caller) {
+                         std::lock_guard guard(m_unitLock);
+                         return m_requests->handle(record, caller);
+                     });
     if (error == 0) return;
     if (error != CServicePipe::kNoThread) CNTService::SetLastError(static_cast<uint32_t>(error));
     LogEventById(ids::kNoCommunication, kEventError, kEventIdFromType);

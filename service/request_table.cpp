@@ -295,7 +295,8 @@ void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
     if (shared != nullptr) {
         // Sharing a unit shows its disc to the caller: only when the caller can read the image.
         if (caller.uid != 0 && hooks_.canRead) {
-            if (uint32_t why = hooks_.canRead(caller, shared->imagePath)) return refuse(request, why);
+            if (uint32_t why = hooks_.canRead(caller, shared->imagePath))
+                return refuse(request, why);
         }
         // The network access service confirms the password before a second session shares it.
         CMountRequest check(request);
@@ -314,9 +315,8 @@ void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
         return;
     }
     if (free == nullptr) return noSlot();
-    uint32_t status = hooks_.driverInsert
-                          ? hooks_.driverInsert(*free, path, request.password(), &caller)
-                          : 1;
+    uint32_t status =
+        hooks_.driverInsert ? hooks_.driverInsert(*free, path, request.password(), &caller) : 1;
     if (status != 0) {
         request.m_request = CMountRequest::kRefused;
         request.m_dwData = status;

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/types.h>
 #include <map>
 #include <optional>
-#include <sys/types.h>
 
 #include "platform/named_pipe.h"
 #include "service/logon_map.h"

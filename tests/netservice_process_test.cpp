@@ -176,7 +176,8 @@ TEST_F(NetService, ChangesReachTheProgramsOfASessionAsTheirMessages) {
     ombrix::platform::BusListener program(3);
     ASSERT_TRUE(program.ok());
     Program helper("OxtHelp", {}, root / "helper3.txt", "3", {{"HOME", (root / "home3").string()}});
-    ASSERT_TRUE(waitFor([] { return call(ombrix::names::sessionPipe(3), record(29)).m_request == 29; }));
+    ASSERT_TRUE(
+        waitFor([] { return call(ombrix::names::sessionPipe(3), record(29)).m_request == 29; }));
     // Waits for the message; the start-up's own notice may come first.
     auto next = [&](const std::string& name, int64_t lParam) {
         auto deadline = std::chrono::steady_clock::now() + kCheck;

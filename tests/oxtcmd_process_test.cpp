@@ -374,7 +374,8 @@ TEST_F(OxtcmdProcess, StartsTheSessionHelperWhenItIsNotRunning) {
     EXPECT_EQ(unitImage(3, 'G'), image("two.om4"));
     // Logging the session off ends the helper oxtcmd started and empties its drive.
     ASSERT_EQ(ombrix::wts::logOff(3), 0);
-    EXPECT_TRUE(waitFor([] { return callPipe(ombrix::names::sessionPipe(3), record(29)).m_request == 9999; }));
+    EXPECT_TRUE(waitFor(
+        [] { return callPipe(ombrix::names::sessionPipe(3), record(29)).m_request == 9999; }));
     EXPECT_TRUE(waitFor([&] {
         for (int unit = 1; unit <= 4; ++unit)
             if (unitHolds(unit) == image("two.om4")) return false;

@@ -356,7 +356,8 @@ TEST_F(ServicePipe, NotificationsReachTheSessionsLater) {
     CMountRequest reply;
     ASSERT_TRUE(call(record(17, 4, "user"), reply));
     int error = 0;
-    auto session = ombrix::platform::NamedPipeServer::create(ombrix::names::sessionPipe(4), 5, error);
+    auto session =
+        ombrix::platform::NamedPipeServer::create(ombrix::names::sessionPipe(4), 5, error);
     ASSERT_NE(session, nullptr);
 
     CMountRequest note = record(40, 4, "D");

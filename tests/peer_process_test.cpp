@@ -214,8 +214,10 @@ TEST_F(Pool, ServersFindEachOtherAndPassChangesToTheirPeers) {
 TEST_F(Pool, RemoteAdministrationOfSessionsAndDrives) {
     b->Start();
     FakeSession one, two;
-    FakePipe pipe1(b->root, ombrix::names::sessionPipe(1), [&](CMountRequest& r) { one.Answer(1, r); });
-    FakePipe pipe2(b->root, ombrix::names::sessionPipe(2), [&](CMountRequest& r) { two.Answer(2, r); });
+    FakePipe pipe1(b->root, ombrix::names::sessionPipe(1),
+                   [&](CMountRequest& r) { one.Answer(1, r); });
+    FakePipe pipe2(b->root, ombrix::names::sessionPipe(2),
+                   [&](CMountRequest& r) { two.Answer(2, r); });
     EXPECT_EQ(b->Call(17, 0, "alice", 1).m_request, 17);
     EXPECT_EQ(b->Call(17, 0, "bob", 2).m_request, 17);
     EXPECT_EQ(b->Call(17, 0, "carol", 3).m_request, 17);  // no helper runs there

@@ -119,7 +119,8 @@ class ThreeServers : public ::testing::Test {
         ASSERT_TRUE(waitFor([&] {
             CMountRequest r;
             r.m_request = 29;
-            return inRoot(b->root, [&] { return CallPipe(ombrix::names::sessionPipe(2), r, 250, 1); });
+            return inRoot(b->root,
+                          [&] { return CallPipe(ombrix::names::sessionPipe(2), r, 250, 1); });
         }));
     }
     // Waits for the message; notices of the start-up may come first.

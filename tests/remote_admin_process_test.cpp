@@ -59,8 +59,8 @@ class RemoteAdmin : public ::testing::Test {
         for (uint32_t sid : {1u, 2u}) {
             const auto& account = accounts[sid - 1];
             ASSERT_EQ(ombrix::wts::logOn(sid, account.name), 0);
-            ASSERT_EQ(callPipe(ombrix::names::kServicePipe, record(17, sid, account.name)).m_request,
-                      17);
+            ASSERT_EQ(
+                callPipe(ombrix::names::kServicePipe, record(17, sid, account.name)).m_request, 17);
             // The boxes are recorded where the session's account may write.
             const auto boxes = root / ("boxes" + std::to_string(sid));
             ombrix::test::writeFile(boxes, "");

@@ -24,8 +24,8 @@
 #include "platform/unique_fd.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
-#include "support/convert_iso.h"
 #include "support/accounts.h"
+#include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
 #include "support/driver_and_service.h"
 #include "support/echo_pipe.h"
@@ -99,9 +99,7 @@ class SessionDisc : public ::testing::Test {
     fs::path drive(uint32_t session, char letter) {
         return ombrix::objmgr::dosDevicesFolder(session) / (std::string(1, letter) + ":");
     }
-    fs::path home(uint32_t session) {
-        return root / ("home-" + accounts[session - 1].name);
-    }
+    fs::path home(uint32_t session) { return root / ("home-" + accounts[session - 1].name); }
     // An insert or eject by the session's own account, through the client library.
     int insert(uint32_t session, char letter) {
         return t::runAs(accounts[session - 1], [&] {
@@ -196,14 +194,12 @@ TEST_F(SessionDisc, CommandLineInsertThenTheSessionsUserReadsThroughE) {
     insert.wait();
     ASSERT_EQ(readAs(accounts[0], drive(1, 'E') / "readme.txt"), "hello\n")
         << t::readFile(root / "boxes.txt") << t::readFile(root / "oxtcmd.txt");
-    EXPECT_TRUE(readAs(accounts[0], drive(1, 'E') / "one/exact.bin") ==
-                std::string(4 * 2048, 'e'));
+    EXPECT_TRUE(readAs(accounts[0], drive(1, 'E') / "one/exact.bin") == std::string(4 * 2048, 'e'));
     EXPECT_TRUE(readAs(accounts[0], home(1) / "OmbrixDrives/E/one/mixed.bin") ==
                 t::readFile(root / "src/one/mixed.bin"));
     EXPECT_EQ(readAs(accounts[1], drive(1, 'E') / "readme.txt"), "<denied>");
 
-    t::Program eject("oxtcmd", {"/E", "E:"}, root / "oxtcmd2.txt", "1", environment,
-                     &accounts[0]);
+    t::Program eject("oxtcmd", {"/E", "E:"}, root / "oxtcmd2.txt", "1", environment, &accounts[0]);
     eject.wait();
     EXPECT_FALSE(fs::exists(drive(1, 'E') / "readme.txt"));
 }

@@ -23,10 +23,10 @@
 #include "common/names.h"
 #include "common/oxtcomm_drives.h"
 #include "common/sample_images.h"
+#include "log/oxtlog.h"
 #include "outside/env/oxtenv.h"
 #include "outside/help/rights.h"
 #include "oxthelp.h"
-#include "log/oxtlog.h"
 #include "platform/named_pipe.h"
 #include "platform/object_manager.h"
 #include "platform/registry.h"
@@ -106,9 +106,9 @@ class Trust : public ::testing::Test {
         CProfile profile;
         profile.name = "users";
         profile.rights = 4;
-        ASSERT_TRUE(profile.security.BuildFromMembers(
-            {{ombrix::profiles::Sid::Everyone(), false},
-             {ombrix::profiles::Sid::User(dave.uid), true}}));
+        ASSERT_TRUE(
+            profile.security.BuildFromMembers({{ombrix::profiles::Sid::Everyone(), false},
+                                               {ombrix::profiles::Sid::User(dave.uid), true}}));
         list.Profiles().push_back(std::move(profile));
         std::string bytes;
         ASSERT_EQ(list.Save(bytes), 0);
@@ -123,8 +123,9 @@ class Trust : public ::testing::Test {
             std::vector<std::pair<std::string, std::string>>{
                 {"HOME", t::homeFor(root.path(), account).string()}},
             &account));
-        ASSERT_TRUE(t::waitFor(
-            [sid] { return callPipe(ombrix::names::sessionPipe(sid), record(29)).m_request == 29; }));
+        ASSERT_TRUE(t::waitFor([sid] {
+            return callPipe(ombrix::names::sessionPipe(sid), record(29)).m_request == 29;
+        }));
     }
 
     std::string image(const char* relative) { return (root / relative).string(); }
@@ -305,17 +306,17 @@ TEST_F(Trust, NobodyTakesAnotherSessionsNames) {
     EXPECT_EQ(squatter.wait(std::chrono::seconds(5)), 1);
     EXPECT_EQ(t::runAs(bob,
                        [&] {
-                           int fd = ::open((root / "sync/Session3/x").c_str(),
-                                           O_CREAT | O_RDWR, 0600);
+                           int fd =
+                               ::open((root / "sync/Session3/x").c_str(), O_CREAT | O_RDWR, 0600);
                            return fd < 0 ? 0 : 1;
                        }),
               0);
     // carol's own helper serves her session.
-    helpers.push_back(std::make_unique<t::Program>(
-        "OxtHelp", std::vector<std::string>{}, root / "helper3", "3",
-        std::vector<std::pair<std::string, std::string>>{
-            {"HOME", t::homeFor(root.path(), carol).string()}},
-        &carol));
+    helpers.push_back(
+        std::make_unique<t::Program>("OxtHelp", std::vector<std::string>{}, root / "helper3", "3",
+                                     std::vector<std::pair<std::string, std::string>>{
+                                         {"HOME", t::homeFor(root.path(), carol).string()}},
+                                     &carol));
     EXPECT_TRUE(t::waitFor(
         [] { return callPipe(ombrix::names::sessionPipe(3), record(29)).m_request == 29; }));
 
@@ -423,8 +424,8 @@ TEST_F(Trust, ARestartShowsNoSessionAnotherSessionsDisc) {
     driver->stop(SIGKILL);
     driver = std::make_unique<t::Program>(
         "oxtmpdrv", std::vector<std::string>{"--units", "4", "--no-fuse"}, root / "driver2.txt");
-    EXPECT_TRUE(t::waitFor([&] { return link(1, 'E') == "\\Device\\CdRom0"; },
-                           std::chrono::seconds(25)));
+    EXPECT_TRUE(
+        t::waitFor([&] { return link(1, 'E') == "\\Device\\CdRom0"; }, std::chrono::seconds(25)));
     EXPECT_EQ(link(2, 'E'), "\\Device\\CdRom0");
     ASSERT_EQ(insertAs(bob, 2, 'F', image("pub/a.om4")), 0);
     EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom0");

@@ -47,10 +47,9 @@ constexpr const char* kUsage =
 // session, its drive letters, messages) need that right whoever sends them.
 bool mayAsk(const ombrix::platform::PipeCaller& caller, int32_t code) {
     if (caller.uid == 0) return true;
-    const bool administration = code == ombrix::helper::kInsertForAdmin ||
-                                code == ombrix::helper::kEjectForAdmin ||
-                                code == ombrix::helper::kSetDrives ||
-                                code == ombrix::helper::kUserMessage;
+    const bool administration =
+        code == ombrix::helper::kInsertForAdmin || code == ombrix::helper::kEjectForAdmin ||
+        code == ombrix::helper::kSetDrives || code == ombrix::helper::kUserMessage;
     if (!administration && caller.uid == ::geteuid()) return true;
     return ombrix::help::accountHasRight(8, caller.uid);
 }

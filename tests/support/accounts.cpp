@@ -1,8 +1,8 @@
 #include "support/accounts.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,9 +36,10 @@ TestAccount testAccount(const std::string& name) {
     TestAccount account;
     if (lookUp(name, account)) return account;
     // Tests run in parallel: another one may hold the account database for a moment.
-    const std::string command = "useradd --system --no-create-home --home-dir /nonexistent "
-                                "--shell /usr/sbin/nologin --user-group " +
-                                name + " >/dev/null 2>&1";
+    const std::string command =
+        "useradd --system --no-create-home --home-dir /nonexistent "
+        "--shell /usr/sbin/nologin --user-group " +
+        name + " >/dev/null 2>&1";
     for (int attempt = 0; attempt < 50 && !lookUp(name, account); ++attempt) {
         if (std::system(command.c_str()) != 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

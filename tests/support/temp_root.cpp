@@ -15,11 +15,10 @@ TempRoot::TempRoot() {
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
     // The machine root is a folder everybody may enter, as /var/lib/ombrix is.
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all |
-                                            std::filesystem::perms::group_read |
-                                            std::filesystem::perms::group_exec |
-                                            std::filesystem::perms::others_read |
-                                            std::filesystem::perms::others_exec);
+    std::filesystem::permissions(
+        path_, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                   std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                   std::filesystem::perms::others_exec);
     if (const char* old = std::getenv("OMBRIX_ROOT")) {
         previous_ = old;
         hadPrevious_ = true;
