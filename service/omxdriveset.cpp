@@ -145,8 +145,13 @@ void COmxdriveset::Run(int, char**) {
         }
     };
     hooks.sessionAccount = [](uint32_t session) { return SessionAccount(session); };
-    hooks.isAdministrator = [](uid_t uid) { return ombrix::help::isAdministrator(uid); };
-    hooks.hasRight = [](uid_t uid, int right) { return ombrix::help::accountHasRight(right, uid); };
+    hooks.isAdministrator = [this](uid_t uid) {
+        return m_rights.Get(uid, 0, [uid] { return ombrix::help::isAdministrator(uid); });
+    };
+    hooks.hasRight = [this](uid_t uid, int right) {
+        return m_rights.Get(uid, right,
+                            [uid, right] { return ombrix::help::accountHasRight(right, uid); });
+    };
     hooks.canRead = [](const ServiceRequests::Caller& caller, std::string_view path) {
         return ReadableBy(caller, path);
     };

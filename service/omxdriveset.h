@@ -21,6 +21,7 @@
 #include "service/ntservice.h"
 #include "service/peer_server.h"
 #include "service/request_table.h"
+#include "service/rights_cache.h"
 #include "service/service_pipe.h"
 #include "service/session_forwarder.h"
 #include "service/stop_event.h"
@@ -78,6 +79,7 @@ class COmxdriveset : public CNTService {
     void JoinWorkers();
 
     CSessionForwarder m_forwarder;
+    CRightsCache m_rights;
     StopEvent m_stopEvent;
     std::unique_ptr<SafeLogonMap> m_logons;
     std::unique_ptr<ServiceRequests> m_requests;

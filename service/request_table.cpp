@@ -327,7 +327,10 @@ void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
     free->users.push_back(session);
     request.setText(free->deviceName);
     logons_.set(session, *count + 1);
-    updateReaders(*free);
+    // The driver gave the unit its inserting account as reader; others only when the session
+    // is somebody else's (an administrator inserting for it).
+    std::optional<uid_t> owner = sessionOwner(session);
+    if (owner && *owner != caller.uid) updateReaders(*free);
 }
 
 void ServiceRequests::eject(CMountRequest& request, const Caller& caller) {
