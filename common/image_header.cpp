@@ -57,6 +57,20 @@ bool hasPassword(const OmxImageHeader& header) {
     return header.passwordDigest[0] != '\0';
 }
 
+PasswordVerdict checkPassword(const OmxImageHeader& header, std::string_view password) {
+    const std::string signature = boundedText(
+        bytesOf(header, kOmxOldSignatureOffset, sizeof header - kOmxOldSignatureOffset));
+    if (signature == "ZRM V1.0" || signature == "ZRM V3.0" || !hasPassword(header)) {
+        return PasswordVerdict::kNone;
+    }
+    constexpr size_t kDigest = offsetof(OmxImageHeader, passwordDigest);
+    auto digest = md5Hex(password);
+    // The stored text must be exactly the 32 digits: byte for byte, terminator included.
+    return digest && boundedText(bytesOf(header, kDigest, sizeof header - kDigest)) == *digest
+               ? PasswordVerdict::kRight
+               : PasswordVerdict::kWrong;
+}
+
 bool checksumMatches(const OmxImageHeader& header) {
     auto digest = md5Hex(bytesOf(header, 0, kOmxChecksummedBytes));
     return digest &&

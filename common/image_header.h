@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "common/omx_image_types.h"
 #include "platform/locked_file.h"
@@ -22,6 +23,11 @@ int write(const std::string& path, OmxImageHeader& header);
 bool setChecksum(OmxImageHeader& header);
 
 bool hasContainerMark(const OmxImageHeader& header);
+
+// Whether `password` opens an image: kNone when the image asks for none (older formats carry
+// no password), kRight when its digest is the stored one byte for byte, else kWrong.
+enum class PasswordVerdict { kNone, kRight, kWrong };
+PasswordVerdict checkPassword(const OmxImageHeader& header, std::string_view password);
 bool hasPassword(const OmxImageHeader& header);
 bool checksumMatches(const OmxImageHeader& header);
 

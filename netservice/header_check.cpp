@@ -4,7 +4,6 @@
 #include <string>
 
 #include "common/image_header.h"
-#include "common/md5_digest.h"
 #include "common/omx_image_types.h"
 
 namespace netsvc {
@@ -16,7 +15,6 @@ constexpr uint32_t kNoName = 87;
 constexpr uint32_t kUnknownError = 1208;
 constexpr size_t kDigestText = 69;  // at most this many characters of the digest travel back
 constexpr size_t kDigestOffset = 999;
-constexpr size_t kSignatureOffset = 140;
 
 // Reads the header of the record's image; false (and the record answered) on failure.
 bool readHeader(CMountRequest& record, OmxImageHeader& header) {
@@ -61,13 +59,8 @@ void GetPasswordDigest(CMountRequest& record) {
 void CheckPassword(CMountRequest& record) {
     OmxImageHeader header;
     if (!readHeader(record, header)) return;
-    std::string signature = textAt(header, kSignatureOffset, sizeof header);
-    if (signature == "ZRM V1.0" || signature == "ZRM V3.0") return;
-    const char* bytes = reinterpret_cast<const char*>(&header);
-    if (bytes[kDigestOffset] == '\0') return;
-    auto digest = ombrix::md5Hex(record.password());
-    // The stored text must be exactly the 32 digits: byte for byte, terminator included.
-    if (!digest || textAt(header, kDigestOffset, sizeof header) != *digest) {
+    if (ombrix::header::checkPassword(header, record.password()) ==
+        ombrix::header::PasswordVerdict::kWrong) {
         record.m_request = kWrongPassword;
     }
 }

@@ -42,8 +42,9 @@ void copyList(CMountRequest& request, const List& list, uint32_t start) {
 
 }  // namespace
 
-ServiceRequests::ServiceRequests(SafeLogonMap& logons, Hooks hooks)
-    : logons_(logons), hooks_(std::move(hooks)) {}
+ServiceRequests::ServiceRequests(SafeLogonMap& logons, Hooks hooks,
+                                 CPasswordAttempts::Clock clock)
+    : logons_(logons), hooks_(std::move(hooks)), passwords_(std::move(clock)) {}
 
 void ServiceRequests::event(uint16_t type, int stringId) {
     if (hooks_.event) hooks_.event(type, stringId);
@@ -85,6 +86,7 @@ Access accessOf(int32_t code) {
 }
 
 constexpr uint32_t kAccessDenied = 5;
+constexpr uint32_t kWrongPassword = 8;
 constexpr uint32_t kNoRight = 600;
 constexpr uint32_t kEmptyPath = 18;
 constexpr uint32_t kPathTooLong = 206;
@@ -292,6 +294,8 @@ void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
             free = unit;
         }
     }
+    // A session that guessed wrong a few times waits before its next guess counts.
+    if (!passwords_.MayTry(path, session)) return refuse(request, kWrongPassword);
     if (shared != nullptr) {
         // Sharing a unit shows its disc to the caller: only when the caller can read the image.
         if (caller.uid != 0 && hooks_.canRead) {
@@ -304,10 +308,10 @@ void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
         bool confirmed = hooks_.callNetPipe && hooks_.callNetPipe(check) &&
                          check.m_request == CMountRequest::kPasswordCheck;
         if (!confirmed) {
-            request.m_request = CMountRequest::kRefused;
-            request.m_dwData = 8;
-            return;
+            passwords_.Failed(path, session);
+            return refuse(request, kWrongPassword);
         }
+        passwords_.Succeeded(path, session);
         request.setText(shared->deviceName);
         shared->users.push_back(session);
         logons_.set(session, *count + 1);
@@ -317,11 +321,9 @@ void ServiceRequests::insert(CMountRequest& request, const Caller& caller) {
     if (free == nullptr) return noSlot();
     uint32_t status =
         hooks_.driverInsert ? hooks_.driverInsert(*free, path, request.password(), &caller) : 1;
-    if (status != 0) {
-        request.m_request = CMountRequest::kRefused;
-        request.m_dwData = status;
-        return;
-    }
+    if (status == kWrongPassword) passwords_.Failed(path, session);
+    if (status != 0) return refuse(request, status);
+    passwords_.Succeeded(path, session);
     free->imagePath = path;
     setGlobal("Device_%d", free->number, path);
     free->users.push_back(session);

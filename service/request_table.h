@@ -16,6 +16,7 @@
 #include "platform/named_pipe.h"
 #include "service/logon_map.h"
 #include "service/mountrequest.h"
+#include "service/password_attempts.h"
 #include "service/pipe_reply.h"
 #include "service/refusal_log.h"
 
@@ -77,7 +78,8 @@ class ServiceRequests {
 
     static constexpr size_t kBuckets = 17;
 
-    ServiceRequests(SafeLogonMap& logons, Hooks hooks);
+    ServiceRequests(SafeLogonMap& logons, Hooks hooks,
+                    CPasswordAttempts::Clock clock = std::chrono::steady_clock::now);
 
     // Handles one record of `caller` in place.
     PipeReply handle(CMountRequest& request, const Caller& caller);
@@ -126,9 +128,10 @@ class ServiceRequests {
     void logRefusal(const Caller& caller, int32_t code);
 
     SafeLogonMap& logons_;
+    Hooks hooks_;
+    CPasswordAttempts passwords_;
     std::map<uint32_t, uid_t> sessionOwners_;  // recorded at log-on
     CRefusalLog refusals_;
-    Hooks hooks_;
     std::array<std::vector<std::unique_ptr<CDriveInfo>>, kBuckets> unitBuckets_;
     CDriveInfo* emptyDevice_ = nullptr;
     int unitCount_ = 0;

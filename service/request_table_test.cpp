@@ -90,7 +90,7 @@ class Requests : public ::testing::Test {
             notified.emplace_back(r.m_request, ids);
         };
         hooks.peerRequest = [this](const CMountRequest& r) { peers.push_back(r.m_request); };
-        table = std::make_unique<ServiceRequests>(*logons, hooks);
+        table = std::make_unique<ServiceRequests>(*logons, hooks, [this] { return now; });
     }
 
     // The reply as raw bytes: the copy constructor of the record would cut list texts short.
@@ -98,6 +98,15 @@ class Requests : public ::testing::Test {
         CMountRequest reply;
         reply.fromBytes(sent.bytes());
         table->handle(reply);
+        return reply;
+    }
+    // The same sent by account `uid`; request 9999 when it was not answered.
+    CMountRequest runAs(uid_t uid, const CMountRequest& sent) {
+        CMountRequest reply;
+        reply.fromBytes(sent.bytes());
+        if (table->handle(reply, ServiceRequests::Caller{1, uid, uid}) == PipeReply::kNoAnswer) {
+            reply.m_request = 9999;
+        }
         return reply;
     }
     void logOn(uint32_t session) { ASSERT_EQ(run(request(17, session, "user")).m_request, 17); }
@@ -115,6 +124,7 @@ class Requests : public ::testing::Test {
     std::map<uint32_t, uid_t> accounts;
     std::vector<uid_t> insertedFor;
     std::map<int32_t, std::vector<uid_t>> readersOf;
+    std::chrono::steady_clock::time_point now{};
     uid_t administrator = 900;
     uid_t withoutRights = 901;
     uid_t cannotRead = 902;
@@ -252,6 +262,92 @@ TEST_F(Requests, DriverRefusalLeavesTheUnitFreeAndTheEmptyDeviceIsNeverGiven) {
     driverStatus = 0;
     EXPECT_EQ(run(request(1, 3, "/img/a.om4")).m_request, 1);
     EXPECT_EQ(run(request(1, 3, "/img/b.om4")).m_request, -4);  // only the empty device is left
+}
+
+// Sessions 3 and 5 belong to accounts 1000 and 1001: each acts for its own session only.
+TEST_F(Requests, AccountsActOnlyForTheirOwnSessions) {
+    table->addUnit(unit(0));
+    table->addUnit(unit(1));
+    accounts = {{3, 1000}, {5, 1001}};
+    logOn(3);
+    logOn(5);
+    ASSERT_EQ(runAs(1000, request(1, 3, "/img/a.om4")).m_request, 1);
+    EXPECT_EQ(insertedFor.back(), 1000u);  // the driver opens the image as the account
+
+    // 1001 inserts, ejects and logs off for session 3: refused, nothing changes.
+    CMountRequest forged = runAs(1001, request(1, 3, "/img/b.om4"));
+    EXPECT_EQ(forged.m_request, -19);
+    EXPECT_EQ(forged.m_dwData, 5u);
+    CMountRequest eject = request(2, 3, "E:");
+    eject.m_dwData = 1;
+    EXPECT_EQ(runAs(1001, eject).m_request, -19);
+    EXPECT_EQ(runAs(1001, request(18, 3)).m_request, -19);
+    EXPECT_EQ(runAs(1001, request(17, 77, "me")).m_request, -19);  // nobody's session
+    EXPECT_EQ(logons->lookup(3), 1u);
+    // The services' own requests are root's: not even answered.
+    for (int32_t code : {-1, 6, 31, 40, 49})
+        EXPECT_EQ(runAs(1001, request(code)).m_request, 9999) << code;
+    EXPECT_TRUE(notified.empty());
+    EXPECT_TRUE(peers.empty());
+    // Which image unit 1 holds is told to its users and administrators only.
+    CMountRequest info = request(4);
+    info.m_dwData = 1;
+    EXPECT_EQ(runAs(1001, info).text(), "");
+    EXPECT_EQ(runAs(1000, info).text(), "/img/a.om4");
+    EXPECT_EQ(runAs(administrator, info).text(), "/img/a.om4");
+    // An administrator acts for any session.
+    EXPECT_EQ(runAs(administrator, eject).m_request, 2);
+    EXPECT_EQ(logons->lookup(3), 0u);
+}
+
+TEST_F(Requests, RightsAndReadersFollowTheSessions) {
+    table->addUnit(unit(0));
+    table->addUnit(unit(1));
+    accounts = {{3, 1000}, {5, 1001}, {6, withoutRights}, {7, cannotRead}};
+    for (uint32_t session : {3u, 5u, 6u, 7u})
+        logOn(session);
+    CMountRequest refused = runAs(withoutRights, request(1, 6, "/img/a.om4"));
+    EXPECT_EQ(refused.m_request, -19);
+    EXPECT_EQ(refused.m_dwData, 600u);
+    ASSERT_EQ(runAs(1000, request(1, 3, "/img/a.om4")).m_request, 1);
+    // Sharing shows the disc: only to an account that can read the image itself.
+    refused = runAs(cannotRead, request(1, 7, "/img/A.om4"));
+    EXPECT_EQ(refused.m_request, -19);
+    EXPECT_EQ(refused.m_dwData, 5u);
+    ASSERT_EQ(runAs(1001, request(1, 5, "/img/A.om4")).m_request, 1);
+    EXPECT_EQ(readersOf[1], (std::vector<uid_t>{1000, 1001}));
+    CMountRequest eject = request(2, 3, "E:");
+    eject.m_dwData = 1;
+    ASSERT_EQ(runAs(1000, eject).m_request, 2);
+    EXPECT_EQ(readersOf[1], (std::vector<uid_t>{1001}));
+    // An empty path, or one that does not fit the record, names no image.
+    EXPECT_EQ(runAs(1001, request(1, 5, "")).m_dwData, 18u);
+    CMountRequest overlong = request(1, 5);
+    std::memset(overlong.m_text, 'a', sizeof overlong.m_text);
+    EXPECT_EQ(runAs(1001, overlong).m_dwData, 206u);
+}
+
+TEST_F(Requests, WrongPasswordsPauseTheGuessing) {
+    table->addUnit(unit(0));
+    table->addUnit(unit(1));
+    table->addUnit(unit(2));
+    accounts = {{3, 1000}};
+    logOn(3);
+    driverStatus = 8;  // the driver finds the password wrong
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(runAs(1000, request(1, 3, "/img/locked.om4")).m_dwData, 8u);
+    // Paused: refused without asking the driver, until the pause is over.
+    const size_t asked = driverCalls.size();
+    EXPECT_EQ(runAs(1000, request(1, 3, "/IMG/LOCKED.om4")).m_dwData, 8u);
+    EXPECT_EQ(driverCalls.size(), asked);
+    now += std::chrono::seconds(1);
+    driverStatus = 0;
+    EXPECT_EQ(runAs(1000, request(1, 3, "/img/locked.om4")).m_request, 1);
+    EXPECT_EQ(driverCalls.size(), asked + 1);
+    // Another image is not paused by the first one's guesses.
+    driverStatus = 8;
+    EXPECT_EQ(runAs(1000, request(1, 3, "/img/other.om4")).m_dwData, 8u);
+    EXPECT_EQ(driverCalls.size(), asked + 2);
 }
 
 }  // namespace

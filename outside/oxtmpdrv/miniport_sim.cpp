@@ -12,6 +12,7 @@
 #include <optional>
 #include <system_error>
 
+#include "common/image_header.h"
 #include "platform/ascii.h"
 #include "platform/scsi_miniport.h"
 #include "platform/win_error.h"
@@ -56,6 +57,26 @@ uint32_t readableBy(const std::string& path, const ombrix::platform::FileIdentit
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return win::kAccessDenied;
     return 0;
+}
+
+// The password field of an insert: up to 15 characters, without terminator when it has 15.
+std::string passwordOf(const unsigned char* data) {
+    const char* field = reinterpret_cast<const char*>(data + scsi::kInsertPassword);
+    const void* end = std::memchr(field, 0, scsi::kInsertPasswordSize);
+    return std::string(field, end ? static_cast<const char*>(end) - field
+                                  : scsi::kInsertPasswordSize);
+}
+
+// Whether `password` opens the image (one without a password opens with any); the header is read
+// with the caller's rights. A header that cannot be read asks for nothing here.
+bool passwordOpens(const std::string& path, const std::string& password,
+                   const ombrix::platform::FileIdentity* caller) {
+    std::optional<ombrix::platform::ActingAs> as;
+    if (caller != nullptr) as.emplace(*caller);
+    OmxImageHeader header{};
+    if (ombrix::header::read(path, header) != 0) return true;
+    return ombrix::header::checkPassword(header, password) !=
+           ombrix::header::PasswordVerdict::kWrong;
 }
 
 }  // namespace
@@ -215,6 +236,10 @@ uint32_t Miniport::insert(unsigned char* data,
         status = kStatusBusy;
     } else if (!path.empty()) {
         status = readableBy(path, caller.get());
+        // A protected image is taken only with its password.
+        if (status == 0 && !passwordOpens(path, passwordOf(data), caller.get())) {
+            status = kStatusWrongPassword;
+        }
     }
     if (status == 0 && unit->imagePath != path) {
         unit->imagePath = path;

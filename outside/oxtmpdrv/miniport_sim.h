@@ -44,8 +44,10 @@ struct Unit {
 // Called when the accounts that may read a unit's disc change.
 using ReadersHook = std::function<void(const Unit&)>;
 
-// Status of request 1 when the unit's medium is locked in place.
+// Status of request 1 when the unit's medium is locked in place, and when the image's password
+// is not the one given.
 constexpr uint32_t kStatusBusy = 170;
+constexpr uint32_t kStatusWrongPassword = 8;
 // Return codes of refused miniport blocks.
 constexpr uint32_t kReturnBadSignature = 1;
 constexpr uint32_t kReturnUnknownCode = 1;
