@@ -1,6 +1,7 @@
 // The shared files other than the catalogue and the server list: the tree file, the profile
 // file, the administration file and the shared settings file; and what every reader shares.
 #include "netservice/shared_files.h"
+#include "netservice/protected_keys.h"
 
 #include <sys/stat.h>
 
@@ -74,25 +75,6 @@ std::string_view trimLine(std::string_view line) {
 }
 
 }  // namespace
-
-bool CSharedFiles::IsReservedKey(std::string_view key) {
-    static constexpr std::string_view kPrefixes[] = {"OMXImage_", "OMXTree_", "Server_",
-                                                     "OMX_Drive_"};
-    static constexpr std::string_view kKeys[] = {
-        "OMXIndexHiNet",      "OMXImageCount",    "OmxConfigFileNet", "OMXTreeLines",
-        "OMXTreeFileNet",     "OXTSecurity",      "OMXServer",        "OMXServerFileNet",
-        "Pool_Name",          "ServerChange",     "OmxAdminMode",     "OmxAdminDrives",
-        "NetAccount",         "NetAccountSystem", "OmxConfigPathNet", "OmxTreePathNet",
-        "OMXSecurityPathNet", "OMXServerPathNet", "OmxAdmPathNet",    "OmxServerName",
-        "OmxServerPort",      "OmxHomePath",      "OMXHomePath",      "OXTLogLevel"};
-    for (std::string_view prefix : kPrefixes) {
-        if (ombrix::ascii::startsWithIgnoreCase(key, prefix)) return true;
-    }
-    for (std::string_view name : kKeys) {
-        if (ombrix::ascii::equalsIgnoreCase(key, name)) return true;
-    }
-    return false;
-}
 
 CSharedFiles::CSharedFiles(Push push) : push_(std::move(push)) {}
 
@@ -356,7 +338,7 @@ bool CSharedFiles::ReadEnvFile() {
         return false;
     }
     for (const CEntry& entry : entries) {
-        if (IsReservedKey(entry.key)) {
+        if (netsvc::isProtectedKey(entry.key)) {
             OXTLog(0, "Settings file: %s is not taken over", entry.key.c_str());
             continue;
         }

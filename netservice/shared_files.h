@@ -97,10 +97,6 @@ class CSharedFiles {
     int CreateDefaultProfileFile(const std::string& path) const;
     void SetProfileNames(std::string administrators, std::string users);
 
-    // Keys the settings file may not set: what this service publishes from the other files,
-    // the folders and names it works with, and the log threshold.
-    static bool IsReservedKey(std::string_view key);
-
     // Catalogue key as read ("OMXIMAGE_12") → published key number (5012); nullopt when the key
     // has another form or a number outside 0..kMaxKeyNumber.
     static std::optional<long> PublishedNumber(std::string_view key);

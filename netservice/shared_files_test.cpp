@@ -1,12 +1,14 @@
 // The readers of the shared files against files in a temporary root: what they publish, what
 // they queue for the management service, and how they live with bad or held files.
 #include "netservice/shared_files.h"
+#include "netservice/protected_keys.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -382,6 +384,38 @@ TEST_F(SharedFiles, SettingsFileIsCreatedAndPublished) {
     // The settings file cannot pose as another file nor move the folders.
     EXPECT_EQ(global("OMXImage_5001"), "<missing>");
     EXPECT_EQ(global("OmxConfigPathNet"), share.string() + "/");
+}
+
+// Whoever may write the pool's folder may not decide who administers a server, where its services
+// look, whom they answer or what they published themselves.
+TEST_F(SharedFiles, APoolsSettingsFileChangesNoProtectedValue) {
+    const std::vector<std::string> protectedKeys = {
+        "OMXAdminGroup",    "NetAccount",       "NetAccountSystem", "OmxConfigPathNet",
+        "OmxTreePathNet",   "OMXSecurityPathNet", "OMXServerPathNet", "OmxAdmPathNet",
+        "OmxHomePath",      "OXTLogLevel",      "OmxServerName",    "OmxServerPort",
+        "OmxListenAddress", "OMXIndexHiNet",    "OMXImageCount",    "OmxConfigFileNet",
+        "OMXTreeLines",     "OMXTreeFileNet",   "OXTSecurity",      "OMXServer",
+        "OMXServerFileNet", "Pool_Name",        "ServerChange",     "OmxAdminMode",
+        "OmxAdminDrives",   "OMXUnits",         "OMXAdapter",       "OMXDeviceMap",
+        "OXTEmptyDevice",   "OMXLogons",        "KSCount",          "OMXImage_5001",
+        "OMXTree_1",        "Server_1",         "OMX_Drive_E",      "Device_1",
+        "Sid_2",            "KS_1",             "IP_1"};
+    std::string text = "[Settings]\r\nOmxUseXPIcons=1\r\n";
+    std::map<std::string, std::string> before;
+    for (const std::string& key : protectedKeys) {
+        if (global(key) == "<missing>") {
+            ASSERT_TRUE(EnvSetGlobalValue(key.c_str(), "own"));
+        }
+        before[key] = global(key);
+        text += key + "=pool's\r\n";
+    }
+    writeFile(file("Oxtenv.dat"), text);
+    ASSERT_TRUE(files.ReadEnvFile());
+    EXPECT_EQ(global("OmxUseXPIcons"), "1");
+    for (const std::string& key : protectedKeys) {
+        EXPECT_TRUE(netsvc::isProtectedKey(key)) << key;
+        EXPECT_EQ(global(key), before[key]) << key;
+    }
 }
 
 TEST_F(SharedFiles, ChangeCheckAsksOnlyForChangedFiles) {

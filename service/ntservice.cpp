@@ -1,5 +1,6 @@
 #include "service/ntservice.h"
 
+#include <algorithm>
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
@@ -175,7 +176,12 @@ void CNTService::SetResourceModule(void* module, int (*getString)(int, char*, in
 
 void CNTService::LoadLanguageModule(const std::string& language, const std::string& homePath,
                                     int expectedVersion) {
-    if (language.size() != 3) return;
+    // A language is three letters: nothing else becomes part of a path of a module to load.
+    if (language.size() != 3 ||
+        !std::all_of(language.begin(), language.end(),
+                     [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); })) {
+        return;
+    }
     char self[1024];
     ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return;
