@@ -44,6 +44,12 @@ bool sendTo(const std::string& dotted, const std::string& message) {
     if (!fd.valid()) return false;
     int on = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // From this server's own address, so that the receiver knows whom it heard.
+    std::vector<std::string> own = bindAddresses();
+    if (!own.empty()) {
+        sockaddr_in local = addressOf(own.front(), 0);
+        ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    }
     sockaddr_in address = addressOf(dotted, network::mailslotPort());
     return ::sendto(fd.get(), message.data(), message.size(), 0,
                     reinterpret_cast<const sockaddr*>(&address),
@@ -81,7 +87,8 @@ std::unique_ptr<MailslotServer> MailslotServer::create(std::string_view name, in
         new MailslotServer(ascii::toUpper(name), std::move(sockets)));
 }
 
-int MailslotServer::read(void* buffer, size_t capacity, size_t& size, int timeoutMs) {
+int MailslotServer::read(void* buffer, size_t capacity, size_t& size, int timeoutMs,
+                         std::string* from) {
     size = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<pollfd> entries;
@@ -103,13 +110,21 @@ int MailslotServer::read(void* buffer, size_t capacity, size_t& size, int timeou
         }
         for (auto& entry : entries) {
             if (!(entry.revents & POLLIN)) continue;
-            ssize_t got = ::recv(entry.fd, message.data(), message.size(), MSG_DONTWAIT);
+            sockaddr_in sender{};
+            socklen_t senderSize = sizeof sender;
+            ssize_t got = ::recvfrom(entry.fd, message.data(), message.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&sender), &senderSize);
             if (got <= 0) continue;
             auto length = static_cast<size_t>(static_cast<unsigned char>(message[0]));
             if (static_cast<size_t>(got) < 1 + length) continue;
             if (message.compare(1, length, name_) != 0 || length != name_.size()) continue;
             size = static_cast<size_t>(got) - 1 - length;
             std::memcpy(buffer, message.data() + 1 + length, size < capacity ? size : capacity);
+            if (from != nullptr) {
+                char text[INET_ADDRSTRLEN] = {};
+                ::inet_ntop(AF_INET, &sender.sin_addr, text, sizeof text);
+                *from = text;
+            }
             return 0;
         }
     }

@@ -23,8 +23,10 @@ class MailslotServer {
 
     // Waits at most `timeoutMs` for the next message of this slot and reads it; messages of
     // other slots are skipped. `size` gets the message's full length (beyond `capacity` the
-    // rest is dropped). Returns 0, 121 on time-out, or another code.
-    int read(void* buffer, size_t capacity, size_t& size, int timeoutMs);
+    // rest is dropped). `from` gets the sender's address (dotted IPv4) when given. Returns 0,
+    // 121 on time-out, or another code.
+    int read(void* buffer, size_t capacity, size_t& size, int timeoutMs,
+             std::string* from = nullptr);
 
   private:
     MailslotServer(std::string name, std::vector<UniqueFd> sockets)

@@ -47,6 +47,19 @@ std::vector<std::pair<std::string, std::vector<std::string>>> domains() {
     return out;
 }
 
+bool domainAddresses(std::vector<std::string>& out) {
+    out.clear();
+    std::vector<std::pair<std::string, registry::Value>> values;
+    if (registry::listValues(kDomainsKey, values) != 0 || values.empty()) return false;
+    for (const auto& [name, value] : values) {
+        for (const auto& host : splitList(text(value))) {
+            std::vector<std::string> addresses;
+            if (resolveHost(host, addresses)) out.insert(out.end(), addresses.begin(), addresses.end());
+        }
+    }
+    return true;
+}
+
 bool hostEntry(const std::string& name, std::string& addresses) {
     registry::Value value;
     if (registry::getValue(kHostsKey, name, value) != 0) return false;

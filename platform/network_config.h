@@ -24,6 +24,10 @@ int mailslotPort();
 // The domains with their hosts, in the registry's order.
 std::vector<std::pair<std::string, std::vector<std::string>>> domains();
 
+// The addresses of the hosts of the configured domains; false when no domain is configured (the
+// network is then the local networks' broadcast domain).
+bool domainAddresses(std::vector<std::string>& out);
+
 // The configured addresses of host `name`; false when it has no entry.
 bool hostEntry(const std::string& name, std::string& addresses);
 

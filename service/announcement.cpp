@@ -1,5 +1,7 @@
 #include "service/announcement.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -71,10 +73,21 @@ void CServerMap::Store(const ServerAnnouncement& record) {
     std::string name = announce::Field(record.serverName, sizeof record.serverName);
     std::string path = announce::Field(record.sharedPath, sizeof record.sharedPath);
     std::lock_guard guard(m_lock);
-    m_servers[ombrix::ascii::toUpper(name)] =
-        ombrix::platform::format("%s|%d|%s", name.c_str(), static_cast<int>(record.port),
-                                 ombrix::ascii::toUpper(path).c_str());
-    Publish();
+    const size_t before = m_servers.size();
+    const std::string key = ombrix::ascii::toUpper(name);
+    m_servers[key] = ombrix::platform::format("%s|%d|%s", name.c_str(),
+                                              static_cast<int>(record.port),
+                                              ombrix::ascii::toUpper(path).c_str());
+    m_heard[key] = ++m_count;
+    while (m_servers.size() > kMaxServers) {
+        auto oldest = std::min_element(m_heard.begin(), m_heard.end(), [](const auto& a,
+                                                                           const auto& b) {
+            return a.second < b.second;
+        });
+        m_servers.erase(oldest->first);
+        m_heard.erase(oldest);
+    }
+    Publish(before);
 }
 
 std::map<std::string, std::string> CServerMap::Snapshot() const {
@@ -82,9 +95,12 @@ std::map<std::string, std::string> CServerMap::Snapshot() const {
     return m_servers;
 }
 
-void CServerMap::Publish() const {
+// `before`: how many were published before, so that no stale "KS_%d" stays behind.
+void CServerMap::Publish(size_t before) const {
     int n = 0;
     for (const auto& [key, text] : m_servers)
         EnvSetGlobalValue(ombrix::platform::format("KS_%d", ++n).c_str(), text.c_str());
+    for (size_t stale = m_servers.size() + 1; stale <= before; ++stale)
+        EnvDeleteGlobalValue(ombrix::platform::format("KS_%d", static_cast<int>(stale)).c_str());
     EnvSetGlobalValue("KSCount", std::to_string(n).c_str());
 }

@@ -53,16 +53,21 @@ void Send(const ServerAnnouncement& record);
 }  // namespace announce
 
 // The servers heard of: server name (upper-cased) -> "name|port|SHARED PATH". Each change is
-// written to the global store as "KS_%d" (1-based, in key order) and "KSCount".
+// written to the global store as "KS_%d" (1-based, in key order) and "KSCount". At most
+// kMaxServers are kept: the one heard of longest ago goes first.
 class CServerMap {
   public:
+    static constexpr size_t kMaxServers = 256;
+
     // Stores the sender of `record`.
     void Store(const ServerAnnouncement& record);
     std::map<std::string, std::string> Snapshot() const;
 
   private:
-    void Publish() const;
+    void Publish(size_t before) const;
 
     mutable std::mutex m_lock;
     std::map<std::string, std::string> m_servers;
+    std::map<std::string, uint64_t> m_heard;  // when each was last heard of, counted
+    uint64_t m_count = 0;
 };

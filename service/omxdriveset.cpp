@@ -16,6 +16,7 @@
 #include "platform/account.h"
 #include "platform/ascii.h"
 #include "platform/host_name.h"
+#include "platform/network_config.h"
 #include "platform/object_manager.h"
 #include "platform/registry.h"
 #include "platform/scsi_miniport.h"
@@ -565,33 +566,42 @@ void COmxdriveset::MailslotThread() {
     ServerAnnouncement mail;
     while (!m_stopEvent.isSet()) {
         size_t size = 0;
-        if (m_mailslot->read(&mail, sizeof mail, size, kMailslotSliceMs) != 0) continue;
+        std::string from;
+        if (m_mailslot->read(&mail, sizeof mail, size, kMailslotSliceMs, &from) != 0) continue;
         if (size != sizeof mail) {
             OXTLog(0, "Received Mail does not fit");
             continue;
         }
-        HandleMail(mail);
+        HandleMail(mail, from);
     }
 }
 
-void COmxdriveset::HandleMail(const ServerAnnouncement& mail) {
+// Announcements count only from the hosts of the pool's domains (any sender of the local
+// networks when no domain is configured), and the answer goes to the sender's own address,
+// never to one a record names.
+void COmxdriveset::HandleMail(const ServerAnnouncement& mail, const std::string& from) {
     std::string sender = announce::Field(mail.computerName, sizeof mail.computerName);
     OXTLog(0, "Got Mail from %s, size is %d", sender.c_str(), static_cast<int>(sizeof mail));
     if (mail.type != announce::kAnnouncement && mail.type != announce::kAnswer) return;
+    std::vector<std::string> pool;
+    if (ombrix::platform::network::domainAddresses(pool) &&
+        std::find(pool.begin(), pool.end(), from) == pool.end()) {
+        m_refusals.NoteAddress(from, "an announcement");
+        return;
+    }
     m_serverMap.Store(mail);
     if (mail.type != announce::kAnnouncement) return;
     ServerAnnouncement answer;
     {
         std::lock_guard guard(m_announceLock);
         if (sender == m_computerName) return;  // our own announcement came back
+        for (const auto& own : m_localAddresses) {
+            if (own == from) return;
+        }
         answer = announce::Make(announce::kAnswer, m_computerName, m_serverName, m_serverPort,
                                 m_announcePath);
     }
-    if (ombrix::platform::writeMailslot(sender, announce::kMailslot, &answer, sizeof answer) != 0) {
-        // A computer name the resolver does not know: the sender's address is in the record.
-        std::string address = announce::Field(mail.serverName, sizeof mail.serverName);
-        ombrix::platform::writeMailslot(address, announce::kMailslot, &answer, sizeof answer);
-    }
+    ombrix::platform::writeMailslot(from, announce::kMailslot, &answer, sizeof answer);
 }
 
 // The host name's IPv4 addresses, published as "IP_%d"; the first is the server's name.

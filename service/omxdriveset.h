@@ -20,6 +20,7 @@
 #include "service/mountrequest.h"
 #include "service/ntservice.h"
 #include "service/peer_server.h"
+#include "service/refusal_log.h"
 #include "service/request_table.h"
 #include "service/rights_cache.h"
 #include "service/service_pipe.h"
@@ -67,7 +68,7 @@ class COmxdriveset : public CNTService {
     // Peer servers and remote administration.
     void StartMailslot();
     void MailslotThread();
-    void HandleMail(const ServerAnnouncement& mail);
+    void HandleMail(const ServerAnnouncement& mail, const std::string& from);
     bool DetermineServerIdentity();
     void StartListener();
     void RestartListener();
@@ -80,6 +81,7 @@ class COmxdriveset : public CNTService {
 
     CSessionForwarder m_forwarder;
     CRightsCache m_rights;
+    CRefusalLog m_refusals;
     StopEvent m_stopEvent;
     std::unique_ptr<SafeLogonMap> m_logons;
     std::unique_ptr<ServiceRequests> m_requests;

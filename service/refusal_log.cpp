@@ -11,3 +11,15 @@ void CRefusalLog::Note(const ombrix::platform::PipeCaller& caller, int32_t code)
     OXTLog(3, "Refused request %d of user %u (process %d)", code, static_cast<unsigned>(caller.uid),
            static_cast<int>(caller.pid));
 }
+
+void CRefusalLog::NoteAddress(const std::string& address, const char* what) {
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard guard(m_lock);
+        if (m_addresses.size() >= kRemembered) m_addresses.clear();
+        auto [it, added] = m_addresses.try_emplace(address, now);
+        if (!added && now - it->second < std::chrono::minutes(1)) return;
+        it->second = now;
+    }
+    OXTLog(3, "Refused %s from %s: not a server of the pool", what, address.c_str());
+}

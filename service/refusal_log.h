@@ -3,8 +3,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "platform/named_pipe.h"
@@ -14,9 +17,12 @@
 class CRefusalLog {
   public:
     void Note(const ombrix::platform::PipeCaller& caller, int32_t code);
+    // A refused network peer, logged once per address and minute.
+    void NoteAddress(const std::string& address, const char* what);
 
   private:
     static constexpr size_t kRemembered = 1024;
     std::mutex m_lock;
     std::set<std::pair<uid_t, int32_t>> m_logged;
+    std::map<std::string, std::chrono::steady_clock::time_point> m_addresses;
 };
