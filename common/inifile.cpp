@@ -267,7 +267,7 @@ int CIniFile::openWithRetries(bool write, int attempts) {
     int last = -1;
     for (int attempt = 0; attempt < std::max(attempts, 1); ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kRetryDelayMs));
-        last = file_.open(path_, access);
+        last = file_.open(path_, access, false);
         if (last == win::kSuccess) return last;
         // Only another process's lock is worth waiting for.
         if (last != win::kSharingViolation) return last;

@@ -50,7 +50,7 @@ constexpr FileInfo kFiles[CSharedFiles::kFileCount] = {
 int openForReading(LockedFile& file, const std::string& path, int attempts) {
     int rc = 0;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        rc = file.open(path, FileAccess::Read);
+        rc = file.open(path, FileAccess::Read, false);
         if (rc != kSharingViolation) return rc;
         if (attempt + 1 < attempts) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kShareRetryMs));
@@ -124,7 +124,7 @@ void CSharedFiles::succeeded(File file) {
 
 int CSharedFiles::CreateEmptyFile(const std::string& path) {
     LockedFile file;
-    return file.open(path, FileAccess::Write);
+    return file.open(path, FileAccess::Write, false);
 }
 
 int CSharedFiles::CreateDefaultSettingsFile(const std::string& path) {
@@ -150,7 +150,7 @@ int CSharedFiles::CreateDefaultProfileFile(const std::string& path) const {
     int rc = kSharingViolation;
     for (int attempt = 0; attempt < CIniFile::kAttempts && rc == kSharingViolation; ++attempt) {
         if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kShareRetryMs));
-        rc = file.open(path, FileAccess::Write);
+        rc = file.open(path, FileAccess::Write, false);
     }
     if (rc != 0) return rc;
     off_t size = 0;

@@ -10,14 +10,15 @@
 
 namespace ombrix::platform {
 
-int LockedFile::open(const std::string& path, FileAccess access) {
+int LockedFile::open(const std::string& path, FileAccess access, bool followLinks) {
     close();
-    int flags = O_CLOEXEC;
+    int flags = O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW);
     if (access == FileAccess::Read) flags |= O_RDONLY;
     if (access == FileAccess::Write) flags |= O_RDWR | O_CREAT;
     if (access == FileAccess::Update) flags |= O_RDWR;
     // Opened without waiting: a FIFO or a device would otherwise block the caller for good.
     UniqueFd fd(::open(path.c_str(), flags | O_NONBLOCK, 0666));
+    if (!fd.valid() && errno == ELOOP && !followLinks) return win::kAccessDenied;
     if (!fd.valid()) return win::fromErrno(errno, path.c_str());
 
     struct stat st {};

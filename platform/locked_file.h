@@ -24,7 +24,9 @@ class LockedFile {
     LockedFile(LockedFile&&) = default;
     LockedFile& operator=(LockedFile&&) = default;
 
-    int open(const std::string& path, FileAccess access);
+    // With `followLinks` false a link in the file's place is refused (access denied) and never
+    // followed: how shared data files are opened, which a privileged service may create.
+    int open(const std::string& path, FileAccess access, bool followLinks = true);
     void close() { fd_.reset(); }
     bool isOpen() const { return fd_.valid(); }
     int fd() const { return fd_.get(); }

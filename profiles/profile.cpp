@@ -24,7 +24,7 @@ constexpr useconds_t kOpenRetryDelayUs = 50'000;
 int openWithRetries(LockedFile& file, const std::string& path, FileAccess access) {
     int err = ombrix::win::kSuccess;
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
-        err = file.open(path, access);
+        err = file.open(path, access, false);
         if (err != ombrix::win::kSharingViolation) break;
         if (attempt < kOpenAttempts) ::usleep(kOpenRetryDelayUs);
     }

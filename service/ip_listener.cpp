@@ -27,6 +27,7 @@ struct CIPListener::State {
     // The threads themselves: joined once they are done (as new ones start, and at the end),
     // so none is still ending while the process lets go of what its exit uses.
     std::list<std::pair<std::thread, std::shared_ptr<std::atomic<bool>>>> started;
+    Admit admit;
     void Reap() {
         started.remove_if([](auto& entry) {
             if (!*entry.second) return false;
@@ -79,9 +80,10 @@ bool CIPListener::StartThread(const std::shared_ptr<State>& state, size_t index)
 }
 
 std::unique_ptr<CIPListener> CIPListener::Start(const std::vector<std::string>& addresses, int port,
-                                                Handler handler) {
+                                                Handler handler, Admit admit) {
     auto state = std::make_shared<State>();
     state->handler = std::move(handler);
+    state->admit = std::move(admit);
     std::vector<std::string> binds = addresses;
     if (binds.empty()) binds.emplace_back("0.0.0.0");
     for (const auto& dotted : binds) {
@@ -140,8 +142,8 @@ void CIPListener::Wait(std::shared_ptr<State> state, size_t index) {
     ThreadCount count(*state);
     std::shared_ptr<CBlockingSocket> listening = state->sockets[index];
     CBlockingSocket connection;
+    sockaddr_in peer{};
     try {
-        sockaddr_in peer{};
         if (!listening->Accept(connection, peer)) return;
     } catch (const CBlockingSocketException& e) {
         OXTLog(3, "WINSOCK-Error: %s", e.what());
@@ -153,6 +155,12 @@ void CIPListener::Wait(std::shared_ptr<State> state, size_t index) {
     }
     if (!StartThread(state, index) && !state->stopped) {
         OXTLog(3, "WINSOCK-Error: %s", "no thread for the next connection");
+    }
+    if (state->admit) {
+        sockaddr_in local{};
+        socklen_t size = sizeof local;
+        ::getsockname(connection.Handle(), reinterpret_cast<sockaddr*>(&local), &size);
+        if (!state->admit(peer, local)) return;  // closed unread
     }
     Serve(state, std::move(connection));
 }

@@ -17,6 +17,9 @@ class CIPListener {
   public:
     // Handles one record; true when `reply` goes back.
     using Handler = std::function<bool(const CIPData& record, CIPData& reply)>;
+    // Whether a connection from `peer` (to this server's `local` address) is served at all;
+    // refused ones are closed unread.
+    using Admit = std::function<bool(const sockaddr_in& peer, const sockaddr_in& local)>;
 
     static constexpr int kReadTimeoutMs = 2000;
     // Connections the system queues until a thread takes them. The accept chain starts one
@@ -30,7 +33,7 @@ class CIPListener {
     // Listens on `port` at each of `addresses` (empty: every local address) and starts the
     // waiting threads. Throws CBlockingSocketException when a socket cannot be set up.
     static std::unique_ptr<CIPListener> Start(const std::vector<std::string>& addresses, int port,
-                                              Handler handler);
+                                              Handler handler, Admit admit = nullptr);
     // Closes the listening sockets; handlers still running go on.
     void Close();
     // Closes the listening sockets and waits for the handlers still running; afterwards the

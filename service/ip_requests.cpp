@@ -209,6 +209,15 @@ void CIPRequests::SetSharedPath(const CIPData& record, CIPData& reply) {
         return;
     }
     if (path.back() != '/') path += '/';
+    // A folder a peer names must be fit to hold a pool; the server's own is its own.
+    uint32_t why =
+        record.Data() == 0 && hooks_.sharedFolderRefusal ? hooks_.sharedFolderRefusal(path) : 0;
+    if (why != 0) {
+        OXTLog(3, "Refused the shared data path %s (%u)", path.c_str(), why);
+        reply.SetType(record.Type() + CIPData::kFailed);
+        reply.SetData(why);
+        return;
+    }
     for (const char* key : {"OmxConfigPathNet", "OMXServerPathNet", "OmxTreePathNet",
                             "OmxAdmPathNet", "OMXSecurityPathNet"}) {
         EnvSetGlobalValue(key, path.c_str());

@@ -46,6 +46,8 @@ class CIPRequests {
         std::function<void(const CMountRequest&, std::vector<uint32_t> sessions)> notifySessions;
         // The shared data path changed: announce it to the network (type 4).
         std::function<void(const std::string& path)> announcePath;
+        // Whether a folder may hold the pool's shared files: 0, or why not (a Win32 code).
+        std::function<uint32_t(const std::string& folder)> sharedFolderRefusal;
     };
 
     // `settingsKey`: the registry key of the service's settings.

@@ -20,6 +20,7 @@
 #include "platform/object_manager.h"
 #include "platform/registry.h"
 #include "platform/scsi_miniport.h"
+#include "platform/socket_owner.h"
 #include "platform/text_printf.h"
 #include "platform/win_error.h"
 #include "service/pipe_call.h"
@@ -85,6 +86,24 @@ uint32_t ReadableBy(const ServiceRequests::Caller& caller, std::string_view path
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ombrix::win::kAccessDenied;
     return 0;
+}
+
+// A folder may hold the pool's shared files when it is one (not a link to one) and belongs to
+// root or to the account the network access service reads the pool as.
+uint32_t SharedFolderRefusal(const std::string& folder) {
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return ombrix::win::kPathNotFound;
+    if (!S_ISDIR(st.st_mode)) return ombrix::win::kAccessDenied;
+    if (st.st_uid == 0) return 0;
+    std::string account = globalValue("NetAccount", 256);
+    if (size_t slash = account.find_last_of("\\/"); slash != std::string::npos) {
+        account = account.substr(slash + 1);
+    }
+    std::optional<ombrix::platform::Account> owner = ombrix::platform::accountByName(account);
+    return owner && owner->uid == st.st_uid ? 0 : ombrix::win::kAccessDenied;
 }
 
 }  // namespace
@@ -193,6 +212,9 @@ void COmxdriveset::Run(int, char**) {
             m_announcePath = path;
         }
         Announce(announce::kAnswer);
+    };
+    ipHooks.sharedFolderRefusal = [](const std::string& folder) {
+        return SharedFolderRefusal(folder);
     };
     m_ipRequests = std::make_unique<CIPRequests>(std::move(ipHooks), kSettingsKey);
 
@@ -622,12 +644,59 @@ bool COmxdriveset::DetermineServerIdentity() {
     return true;
 }
 
+// Where the listener listens: "OmxListenAddress" when set, else this server's own address
+// (the first of $OMBRIX_IP, else of the host name's); never every interface.
+std::vector<std::string> COmxdriveset::ListenAddresses() {
+    std::vector<std::string> out = ombrix::platform::splitList(globalValue("OmxListenAddress", 256));
+    if (!out.empty()) return out;
+    std::vector<std::string> own;
+    if (ombrix::platform::hostAddresses(own) && !own.empty()) return {own.front()};
+    return {"127.0.0.1"};
+}
+
+// A record is served only from a server of the pool: this machine itself, a peer of the server
+// list or a host of the pool's domains. One made on this host must come from root or an
+// administrator, whatever address it uses.
+bool COmxdriveset::AdmitPeer(const sockaddr_in& peer, const sockaddr_in& local) {
+    const std::string address = CBlockingSocket::DottedAddress(peer);
+    bool known = address == "127.0.0.1";
+    {
+        std::lock_guard guard(m_announceLock);
+        for (const auto& own : m_localAddresses)
+            known = known || own == address;
+    }
+    if (!known) {
+        for (const auto& peerAddress : m_peers->Addresses())
+            known = known || peerAddress == address;
+    }
+    std::vector<std::string> domains;
+    if (!known && ombrix::platform::network::domainAddresses(domains)) {
+        known = std::find(domains.begin(), domains.end(), address) != domains.end();
+    }
+    if (!known) {
+        m_refusals.NoteAddress(address, "an administration record");
+        return false;
+    }
+    if (std::optional<uid_t> owner = ombrix::platform::localPeerOwner(peer, local)) {
+        if (*owner != 0 && !ombrix::help::isAdministrator(*owner)) {
+            m_refusals.NoteAddress(address + " (user " + std::to_string(*owner) + ")",
+                                   "an administration record");
+            return false;
+        }
+    }
+    return true;
+}
+
 void COmxdriveset::StartListener() {
     try {
-        auto listener = CIPListener::Start(ombrix::platform::bindAddresses(), m_serverPort,
-                                           [this](const CIPData& record, CIPData& reply) {
-                                               return m_ipRequests->Handle(record, reply);
-                                           });
+        auto listener = CIPListener::Start(
+            ListenAddresses(), m_serverPort,
+            [this](const CIPData& record, CIPData& reply) {
+                return m_ipRequests->Handle(record, reply);
+            },
+            [this](const sockaddr_in& peer, const sockaddr_in& local) {
+                return AdmitPeer(peer, local);
+            });
         std::lock_guard guard(m_listenerLock);
         m_listener = std::move(listener);
     } catch (const CBlockingSocketException& e) {

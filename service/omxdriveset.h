@@ -71,6 +71,8 @@ class COmxdriveset : public CNTService {
     void HandleMail(const ServerAnnouncement& mail, const std::string& from);
     bool DetermineServerIdentity();
     void StartListener();
+    std::vector<std::string> ListenAddresses();
+    bool AdmitPeer(const sockaddr_in& peer, const sockaddr_in& local);
     void RestartListener();
     void ReloadPeers(uint32_t data);
     void NotifyOtherServers(int32_t request, int flag);

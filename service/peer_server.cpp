@@ -258,3 +258,12 @@ std::vector<std::shared_ptr<CServer>> CPeerList::Peers() {
     std::lock_guard guard(m_lock);
     return m_peers;
 }
+
+std::vector<std::string> CPeerList::Addresses() {
+    std::vector<std::string> out;
+    for (const auto& peer : Peers()) {
+        std::string address = peer->Address();
+        if (!address.empty()) out.push_back(std::move(address));
+    }
+    return out;
+}

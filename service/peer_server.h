@@ -92,6 +92,8 @@ class CPeerList {
     void Clear();
 
     std::vector<std::shared_ptr<CServer>> Peers();
+    // The resolved addresses of the peers.
+    std::vector<std::string> Addresses();
 
     // The record type for a peer flag, and the flag of a service pipe request (0: none).
     static uint32_t TypeForFlag(int flag);

@@ -277,13 +277,23 @@ TEST_F(Pool, RemoteAdministrationOfSessionsAndDrives) {
     EXPECT_EQ(reply.Type(), 14u);
     EXPECT_TRUE(waitFor([&] { return pipe1.Got(48) && pipe2.Got(48); }));
 
-    // Into a pool folder and back home; the sessions hear of it (request 50).
+    // A folder that is not there, or a link to one, holds no pool.
+    const std::filesystem::path second = b->root / "second";
+    std::filesystem::create_directories(second);
+    std::filesystem::create_directory_symlink(second, b->root / "link");
     CIPData move(17, 0);
-    move.SetText("/pool/second/");
+    for (const auto& refused : {b->root / "missing", b->root / "link"}) {
+        move.SetText(refused.string() + "/");
+        ASSERT_TRUE(b->Send(move, reply));
+        EXPECT_EQ(reply.Type(), 10017u) << refused;
+    }
+    EXPECT_EQ(b->Global("OMXServerPathNet"), "/pool/first/");
+    // Into a pool folder and back home; the sessions hear of it (request 50).
+    move.SetText(second.string() + "/");
     ASSERT_TRUE(b->Send(move, reply));
     EXPECT_EQ(reply.Type(), 17u);
-    EXPECT_EQ(b->Global("OMXServerPathNet"), "/pool/second/");
-    EXPECT_EQ(b->Global("OmxConfigFileNet"), "/pool/second/OMXimg.dat");
+    EXPECT_EQ(b->Global("OMXServerPathNet"), second.string() + "/");
+    EXPECT_EQ(b->Global("OmxConfigFileNet"), (second / "OMXimg.dat").string());
     EXPECT_TRUE(waitFor([&] { return pipe1.Got(50); }));
     ASSERT_TRUE(b->Send(CIPData(17, 1), reply));
     EXPECT_EQ(b->Global("OMXServerPathNet"), (b->root / "home").string() + "/system/config/");
