@@ -17,7 +17,7 @@ void CRefusalLog::NoteAddress(const std::string& address, const char* what) {
     {
         std::lock_guard guard(m_lock);
         if (m_addresses.size() >= kRemembered) m_addresses.clear();
-        auto [it, added] = m_addresses.try_emplace(address, now);
+        auto [it, added] = m_addresses.try_emplace(address + " " + what, now);
         if (!added && now - it->second < std::chrono::minutes(1)) return;
         it->second = now;
     }

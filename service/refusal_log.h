@@ -17,7 +17,7 @@
 class CRefusalLog {
   public:
     void Note(const ombrix::platform::PipeCaller& caller, int32_t code);
-    // A refused network peer, logged once per address and minute.
+    // A refused network peer, logged once per address, kind of message and minute.
     void NoteAddress(const std::string& address, const char* what);
 
   private:

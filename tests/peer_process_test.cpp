@@ -15,8 +15,10 @@
 
 #include "common/names.h"
 #include "platform/blocking_socket.h"
+#include "platform/mailslot.h"
 #include "platform/named_pipe.h"
 #include "platform/registry.h"
+#include "service/announcement.h"
 #include "service/ip_data.h"
 #include "service/mountrequest.h"
 #include "support/free_port.h"
@@ -304,6 +306,92 @@ TEST_F(Pool, RemoteAdministrationOfSessionsAndDrives) {
     EXPECT_FALSE(b->Send(forged, reply));
     EXPECT_TRUE(b->Send(CIPData(13, 0), reply));
     EXPECT_EQ(b->Call(7).m_request, 7);
+}
+
+}  // namespace
+
+namespace {
+
+using ombrix::test::PoolServer;
+
+// One administration record sent from `source` (an address of this host); false when the
+// connection closed without a reply.
+bool SendFrom(const std::string& source, const PoolServer& to, const CIPData& record,
+              CIPData& reply) {
+    CBlockingSocket socket;
+    socket.Create();
+    socket.Bind(CBlockingSocket::GetHostByName(source, 0));
+    socket.Connect(CBlockingSocket::GetHostByName(to.ip, to.port), 2000);
+    WriteIPData(socket, record, 2000);
+    try {
+        return ReadIPData(socket, reply, 3000) == IPHeaderCheck::kGood;
+    } catch (const CBlockingSocketException&) {
+        return false;
+    }
+}
+
+// Servers of one pool on 127.0.0.1 and 127.0.0.2, and a stranger at 127.0.0.9 that is no
+// server of it: the stranger is refused whatever it sends, and logged once; the pool's servers,
+// and root on this host, are served.
+TEST(PoolTrust, StrangersAreRefusedAndThePoolsServersServed) {
+    const int mailslots = ombrix::test::freePort("127.0.0.1", SOCK_DGRAM);
+    PoolServer a("SRVA", "127.0.0.1", mailslots, "SRVA,SRVB");
+    PoolServer b("SRVB", "127.0.0.2", mailslots, "SRVA,SRVB");
+    a.Start();
+    b.Start();
+    // The peers found each other by their announcements.
+    ASSERT_TRUE(ombrix::test::waitFor([&] { return a.Global("KSCount") == "2"; }));
+
+    CIPData reply;
+    CIPData move(17, 0);
+    move.SetText((a.root / "home").string() + "/");
+    CIPData eject(16, 1);
+    eject.SetText("E");
+    CIPData insert(15, 1);
+    insert.SetText("E:/img/one.om4");
+    for (const CIPData& record : {CIPData(13, 0), insert, eject, move})
+        EXPECT_FALSE(SendFrom("127.0.0.9", a, record, reply)) << record.Type();
+    EXPECT_EQ(a.Logged("Refused an administration record from 127.0.0.9"), 1);
+    EXPECT_EQ(a.Global("OMXServerPathNet"), (a.root / "home").string() + "/system/config/");
+
+    // The peer and root on this host are served.
+    EXPECT_TRUE(SendFrom("127.0.0.2", a, CIPData(13, 0), reply));
+    EXPECT_TRUE(SendFrom("127.0.0.1", a, CIPData(13, 0), reply));
+
+    // An announcement from the stranger is neither kept nor answered.
+    ServerAnnouncement forged =
+        announce::Make(announce::kAnnouncement, "STRANGER", "127.0.0.9", 1, "/elsewhere/");
+    ombrix::test::inRoot(a.root, [&] {
+        setenv("OMBRIX_IP", "127.0.0.9", 1);
+        int rc = ombrix::platform::writeMailslot("127.0.0.1", announce::kMailslot, &forged,
+                                                 sizeof forged);
+        unsetenv("OMBRIX_IP");
+        return rc;
+    });
+    EXPECT_TRUE(ombrix::test::waitFor(
+        [&] { return a.Logged("Refused an announcement from 127.0.0.9") == 1; }));
+    EXPECT_EQ(a.Global("KSCount"), "2");
+}
+
+// An account of this host that is neither root nor an administrator reaches no server over TCP,
+// whatever address it sends from.
+TEST(PoolTrust, AnOrdinaryAccountOfThisHostIsRefused) {
+    if (!ombrix::test::canUseAccounts()) GTEST_SKIP() << "needs root";
+    const auto bob = ombrix::test::testAccount("ombrix-bob");
+    const int mailslots = ombrix::test::freePort("127.0.0.1", SOCK_DGRAM);
+    PoolServer a("SRVA", "127.0.0.1", mailslots, "SRVA");
+    a.Start();
+    int served = ombrix::test::runAs(bob, [&] {
+        CIPData reply;
+        return SendFrom("127.0.0.1", a, CIPData(13, 0), reply) ? 1 : 0;
+    });
+    EXPECT_EQ(served, 0);
+    EXPECT_TRUE(ombrix::test::waitFor([&] {
+        return a.Logged("Refused an administration record from 127.0.0.1 (user " +
+                        std::to_string(bob.uid) + ")") == 1;
+    }));
+    CIPData reply;
+    EXPECT_TRUE(SendFrom("127.0.0.1", a, CIPData(13, 0), reply));
 }
 
 }  // namespace
