@@ -87,6 +87,8 @@ class Trust : public ::testing::Test {
             ombrix::samples::writeImage(root / "pub" / name, ombrix::samples::makeHeader(name));
         ombrix::samples::writeImage(root / "private/secret.om4",
                                     ombrix::samples::makeHeader("Secret"));
+        ombrix::samples::writeImage(root / "pub/locked.om4",
+                                    ombrix::samples::makeHeader("Locked", "sesame"));
         ::chmod((root / "private").c_str(), 0700);
         ASSERT_EQ(::mkfifo((root / "pub/fifo.om4").c_str(), 0644), 0);
 
@@ -155,10 +157,10 @@ class Trust : public ::testing::Test {
 
     // An insert or eject through the client library by `account` in `session`.
     int insertAs(const TestAccount& account, uint32_t session, char letter,
-                 const std::string& path) {
+                 const std::string& path, const std::string& password = "") {
         return t::runAs(account, [&] {
             setenv("OMBRIX_SESSION", std::to_string(session).c_str(), 1);
-            return OMXInsert(letter, path.c_str(), "", 1, 5, 0);
+            return OMXInsert(letter, path.c_str(), password.c_str(), 1, 5, 0);
         });
     }
     int rightOf(const TestAccount& account, int right) {
@@ -259,6 +261,50 @@ TEST_F(Trust, ImagesAreOpenedWithTheCallersRights) {
     EXPECT_EQ(std::string(reply.text()), "");
     EXPECT_EQ(serviceAs(carol, record(4, 0, "", 1), &reply), 4);
     EXPECT_EQ(std::string(reply.text()), image("private/secret.om4"));
+}
+
+// A protected image goes into a unit only with its password, however the insert is made: the
+// driver checks it, not only the client.
+TEST_F(Trust, AProtectedImageNeedsItsPassword) {
+    const std::string locked = image("pub/locked.om4");
+    // A raw record with a wrong password, then the right one.
+    CMountRequest reply;
+    EXPECT_EQ(serviceAs(bob, record(1, 2, locked, 0, "guess"), &reply), -19);
+    EXPECT_EQ(reply.m_dwData, 8u);
+    EXPECT_EQ(unit(1).first, "");
+    EXPECT_EQ(serviceAs(bob, record(2, 2, "", 1)), 2);
+    EXPECT_EQ(serviceAs(bob, record(1, 2, locked, 0, "sesame"), &reply), 1);
+    EXPECT_EQ(serviceAs(bob, record(2, 2, "", 1)), 2);
+    EXPECT_EQ(unit(1).first, "");
+
+    // Through the client library.
+    EXPECT_EQ(insertAs(alice, 1, 'E', locked, "wrong"), 8);
+    EXPECT_EQ(insertAs(alice, 1, 'E', locked, ""), 8);
+    EXPECT_EQ(unit(1).first, "");
+    EXPECT_EQ(insertAs(alice, 1, 'E', locked, "sesame"), 0);
+    EXPECT_EQ(link(1, 'E'), "\\Device\\CdRom1");
+    ASSERT_EQ(insertAs(alice, 1, 'E', image("pub/a.om4")), 0);  // the unit is free again
+
+    // The command-line program, as the user runs it, for the catalogued image.
+    ASSERT_TRUE(EnvSetGlobalValue("OMXImage_5001", (locked + "|||0|0|0|0|Locked").c_str()));
+    EnvSetGlobalValue("OMXIndexHiNet", "5001");
+    EnvSetGlobalValue("OMXImageCount", "1");
+    const auto boxes = root / "boxes-carol.txt";
+    t::writeFile(boxes, "");
+    ASSERT_EQ(::chown(boxes.c_str(), carol.uid, carol.gid), 0);
+    startSession(3, carol);
+    const std::vector<std::pair<std::string, std::string>> environment = {
+        {"HOME", t::homeFor(root.path(), carol).string()},
+        {"OMBRIX_UI_RECORD", boxes.string()},
+        {"QT_QPA_PLATFORM", "offscreen"}};
+    t::Program wrong("oxtcmd", {"/I", locked, "G:", "/P", "wrong"}, root / "oxtcmd1.txt", "3",
+                     environment, &carol);
+    EXPECT_EQ(wrong.wait(std::chrono::seconds(20)), 1);
+    EXPECT_EQ(link(3, 'G'), "\\Device\\CdRom0");
+    t::Program right("oxtcmd", {"/I", locked, "G:", "/P", "sesame"}, root / "oxtcmd2.txt", "3",
+                     environment, &carol);
+    EXPECT_EQ(right.wait(std::chrono::seconds(20)), 0) << t::readFile(boxes);
+    EXPECT_EQ(link(3, 'G'), "\\Device\\CdRom2");
 }
 
 TEST_F(Trust, NobodyActsForAnotherSession) {
