@@ -418,6 +418,20 @@ TEST_F(SharedFiles, APoolsSettingsFileChangesNoProtectedValue) {
     }
 }
 
+// Whoever may write the pool's folder cannot make the service read or write another file through
+// a link put in a shared file's place.
+TEST_F(SharedFiles, LinksInTheSharedFolderAreNeverFollowed) {
+    const auto victim = root / "victim";
+    writeFile(victim, "untouched");
+    std::filesystem::create_symlink(victim, file("OMXTree.dat"));
+    std::filesystem::create_symlink(victim, file("OXTServ.dat"));
+    EXPECT_FALSE(files.ReadTreeFile());
+    EXPECT_NE(CSharedFiles::CreateDefaultServerList(file("OXTServ.dat")), 0);
+    CNetRequests requests(files, [](const CMountRequest&) {});
+    requests.ChangeCheck([](int32_t) {});
+    EXPECT_EQ(readFile(victim), "untouched");
+}
+
 TEST_F(SharedFiles, ChangeCheckAsksOnlyForChangedFiles) {
     CNetRequests requests(files, [this](const CMountRequest& r) { queued.push_back(r); });
     std::vector<int32_t> asked;
