@@ -90,6 +90,8 @@ class CIniFile {
 
     // Closes the file, which releases the lock; the data stay in memory.
     void Close();
+    // The open file's descriptor (-1 when closed), e.g. to ask for its write time.
+    int Descriptor() const { return file_.fd(); }
     bool IsOpen() const;
 
     // Rewrites the file opened for writing from memory and cuts it to the written length.

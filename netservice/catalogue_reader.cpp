@@ -1,5 +1,7 @@
 // The network catalogue: publishing its entries under shared key numbers and telling the
 // management service what changed.
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "common/inifile.h"
@@ -70,14 +72,18 @@ bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& a
                                            before[n] = value;
                                    });
     };
-    auto clearAll = [&] {
-        GlobalLock global(kLockGlobalMs);
+    // The entries go; the file stays the catalogue when there is one, so images can be added.
+    auto clearEntries = [&] {
         collectBefore();
         for (const auto& entry : before)
             DeleteGlobal(keyOf(entry.first));
         DeleteGlobal("OMXIndexHiNet");
-        DeleteGlobal("OmxConfigFileNet");
         DeleteGlobal("OMXImageCount");
+    };
+    auto clearAll = [&] {
+        GlobalLock global(kLockGlobalMs);
+        clearEntries();
+        DeleteGlobal("OmxConfigFileNet");
     };
 
     auto path = PathOf(kCatalogue);
@@ -98,21 +104,29 @@ bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& a
              ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }
+    const auto time = WriteTimeOf(file.Descriptor());
     file.Close();
     // Remembered once opened: a move to a file that cannot be read yet is announced when it can.
     cataloguePath_ = *path;
-    storeTime(kCatalogue, *path);
-    const CIniMap* images = file.GetSection("Images");
-    if (images == nullptr || images->empty()) {
-        clearAll();
-        fail(kCatalogue, ombrix::platform::format("Could not get entries for %s", "Images"));
-        return false;
-    }
 
     GlobalLock global(kLockGlobalMs);
     if (!global) {
         fail(kCatalogue, "Could not lock environment");
         return false;
+    }
+    // An empty file, or one whose section has no entries, is an empty catalogue; a file of
+    // something else has no entries to publish, but stays the file new images are added to.
+    const CIniMap empty;
+    const CIniMap* images = file.GetSection("Images");
+    if (images == nullptr) {
+        struct stat st {};
+        if (time && ::stat(path->c_str(), &st) == 0 && st.st_size > 0) {
+            clearEntries();
+            SetGlobal("OmxConfigFileNet", *path);
+            fail(kCatalogue, ombrix::platform::format("Could not get entries for %s", "Images"));
+            return false;
+        }
+        images = &empty;
     }
     collectBefore();
     OXTLog(0, "Found %d entries", static_cast<int>(images->size()));
@@ -142,6 +156,7 @@ bool CSharedFiles::readImagesLocked(bool& pathChanged, Values& before, Values& a
     SetGlobal("OMXIndexHiNet", std::to_string(highest));
     SetGlobal("OMXImageCount", std::to_string(after.size()));
     SetGlobal("OmxConfigFileNet", *path);
+    storeTime(kCatalogue, time);
     return true;
 }
 

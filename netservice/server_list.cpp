@@ -95,17 +95,18 @@ bool CSharedFiles::ReadServerFile() {
         fail(kServerList, "Did not get OMXServerPathNet");
         return false;
     }
-    auto time = WriteTimeOf(*path);
     std::error_code ec;
-    if (!time || std::filesystem::file_size(*path, ec) == 0 || ec) CreateDefaultServerList(*path);
+    if (!WriteTimeOf(*path) || std::filesystem::file_size(*path, ec) == 0 || ec) {
+        CreateDefaultServerList(*path);
+    }
     CIniFile file(*path);
     if (int rc = file.OpenAndLoad(false, CIniFile::kAttempts); rc != 0) {
         fail(kServerList,
              ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }
+    const auto time = WriteTimeOf(file.Descriptor());
     file.Close();
-    storeTime(kServerList, *path);
 
     std::vector<std::string> sections;
     file.GetSectionNames(sections);
@@ -145,6 +146,7 @@ bool CSharedFiles::ReadServerFile() {
         DeleteGlobal("Server_" + std::to_string(n));
     SetGlobal("OMXServer", std::to_string(servers.size()));
     SetGlobal("OMXServerFileNet", *path);
+    storeTime(kServerList, time);
     succeeded(kServerList);
     return true;
 }

@@ -98,13 +98,19 @@ std::optional<CSharedFiles::WriteTime> CSharedFiles::WriteTimeOf(const std::stri
     return WriteTime{st.st_mtim};
 }
 
+std::optional<CSharedFiles::WriteTime> CSharedFiles::WriteTimeOf(int fd) {
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
+    return WriteTime{st.st_mtim};
+}
+
 std::optional<CSharedFiles::WriteTime> CSharedFiles::StoredTime(File file) const {
     std::lock_guard guard(lock_);
     return times_[file];
 }
 
-void CSharedFiles::storeTime(File file, const std::string& path) {
-    times_[file] = WriteTimeOf(path);
+void CSharedFiles::storeTime(File file, std::optional<WriteTime> time) {
+    times_[file] = time;
 }
 
 bool CSharedFiles::ReportFailure(File file, const std::string& text) {
@@ -179,6 +185,7 @@ bool CSharedFiles::ReadTreeFile() {
         fail(kTree, ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }
+    const auto time = WriteTimeOf(file.fd());
     std::string bytes;
     int readError = file.readAll(bytes);
     file.close();
@@ -219,7 +226,7 @@ bool CSharedFiles::ReadTreeFile() {
     }
     SetGlobal("OMXTreeLines", std::to_string(published));
     SetGlobal("OMXTreeFileNet", *path);
-    storeTime(kTree, *path);
+    storeTime(kTree, time);
     succeeded(kTree);
     return true;
 }
@@ -244,6 +251,7 @@ bool CSharedFiles::ReadSecurity() {
         fail(kProfile, ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }
+    const auto time = WriteTimeOf(file.fd());
     std::string bytes;
     int rc = file.readAll(bytes);
     file.close();
@@ -253,7 +261,7 @@ bool CSharedFiles::ReadSecurity() {
     if (rc != 0 || bytes.empty()) {
         fail(kProfile, ombrix::platform::format("Could not read %s, Error: %d", path->c_str(),
                                                 rc != 0 ? rc : -1));
-        if (rc == 0) storeTime(kProfile, *path);  // read whole, and empty
+        if (rc == 0) storeTime(kProfile, time);  // read whole, and empty
         return false;
     }
     if (EnvLoadSecurity(bytes.data(), static_cast<int>(bytes.size())) == 0) {
@@ -262,7 +270,7 @@ bool CSharedFiles::ReadSecurity() {
     }
     SetGlobal("OXTSecurity", ombrix::platform::format("%s (%d Byte)", path->c_str(),
                                                       static_cast<int>(bytes.size())));
-    storeTime(kProfile, *path);
+    storeTime(kProfile, time);
     succeeded(kProfile);
     return true;
 }
@@ -279,8 +287,8 @@ bool CSharedFiles::ReadAdminFile() {
         fail(kAdmin, ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }
+    const auto time = WriteTimeOf(file.Descriptor());
     file.Close();
-    storeTime(kAdmin, *path);
 
     GlobalLock global(kLockGlobalMs);
     if (!global) {
@@ -293,6 +301,7 @@ bool CSharedFiles::ReadAdminFile() {
     DeleteGlobal("OmxAdminDrives");
     std::string mode;
     file.GetValue("AdminSetting", "AdminMode", mode);
+    storeTime(kAdmin, time);  // published from here on, whatever it holds
     if (mode == "0") {
         succeeded(kAdmin);
         return true;
@@ -328,8 +337,8 @@ bool CSharedFiles::ReadEnvFile() {
              ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }
+    const auto time = WriteTimeOf(file.Descriptor());
     file.Close();
-    storeTime(kSettings, *path);
     CEntryList entries;
     file.GetSectionEntries("Settings", entries);
     GlobalLock global(kLockGlobalMs);
@@ -344,6 +353,7 @@ bool CSharedFiles::ReadEnvFile() {
         }
         SetGlobal(entry.key, entry.value);
     }
+    storeTime(kSettings, time);
     succeeded(kSettings);
     return true;
 }

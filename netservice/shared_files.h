@@ -63,6 +63,9 @@ class CSharedFiles {
     static std::optional<std::string> PathOf(File file);
     // The write time of `path`; nullopt when the file cannot be found.
     static std::optional<WriteTime> WriteTimeOf(const std::string& path);
+    // The write time of an open file: taken before its contents are read, so a change made
+    // after the read is noticed by the next check.
+    static std::optional<WriteTime> WriteTimeOf(int fd);
 
     // The time recorded when the file was last opened (or read) for publishing.
     std::optional<WriteTime> StoredTime(File file) const;
@@ -110,7 +113,7 @@ class CSharedFiles {
 
     bool readImagesLocked(bool& pathChanged, Values& before, Values& after);
     void queueCatalogueChanges(bool pathChanged, const Values& before, const Values& after);
-    void storeTime(File file, const std::string& path);
+    void storeTime(File file, std::optional<WriteTime> time);
     bool fail(File file, const std::string& text) { return ReportFailure(file, text); }
     void succeeded(File file);
 

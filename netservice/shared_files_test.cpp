@@ -10,6 +10,7 @@
 
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/inifile.h"
@@ -430,6 +431,29 @@ TEST_F(SharedFiles, LinksInTheSharedFolderAreNeverFollowed) {
     CNetRequests requests(files, [](const CMountRequest&) {});
     requests.ChangeCheck([](int32_t) {});
     EXPECT_EQ(readFile(victim), "untouched");
+}
+
+// A change made while the service waits for the store's lock is still noticed: the write time
+// that counts is the one of what was read.
+TEST_F(SharedFiles, AChangeWhileWaitingForTheStoreIsPublishedNextTime) {
+    CNetRequests requests(files, [](const CMountRequest&) {});
+    requests.ChangeCheck([&](int32_t code) {
+        CMountRequest read;
+        read.m_request = code;
+        requests.Handle(read);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    writeFile(file("OMXTree.dat"), "Games\r\n");
+    ASSERT_TRUE(EnvLockGlobal(1000));
+    std::thread reader([&] { files.ReadTreeFile(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // read, waiting for the store
+    writeFile(file("OMXTree.dat"), "Games\r\nTools\r\n");
+    EnvUnlockGlobal();
+    reader.join();
+    EXPECT_EQ(global("OMXTreeLines"), "1");
+    std::vector<int32_t> asked;
+    requests.ChangeCheck([&](int32_t code) { asked.push_back(code); });
+    EXPECT_EQ(asked, (std::vector<int32_t>{36}));
 }
 
 TEST_F(SharedFiles, ChangeCheckAsksOnlyForChangedFiles) {

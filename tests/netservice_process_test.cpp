@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/names.h"
+#include "common/oxtcomm.h"
 #include "common/sample_images.h"
 #include "outside/env/oxtenv.h"
 #include "outside/help/oxthelp.h"
@@ -248,6 +249,26 @@ TEST_F(NetService, OrdinaryAccountsAreAnsweredOnlyWhatTheyMayAsk) {
         EXPECT_EQ(asBob(sent), 9999) << sent.m_request;
     EXPECT_EQ(net(record(33, 0, locked, 0, "secret")).m_request, 33);
     EXPECT_EQ(net(record(35)).m_request, 35);
+}
+
+// A pool starts with an empty catalogue: its first image can be added, and so can the next one
+// after the only entry was removed.
+TEST_F(NetService, AFreshPoolReceivesItsFirstSharedImage) {
+    replaceFile(share / "OMXimg.dat", "");
+    ASSERT_EQ(net(record(35)).m_request, 35);
+    EXPECT_EQ(global("OMXImageCount"), "0");
+    EXPECT_EQ(global("OmxConfigFileNet"), (share / "OMXimg.dat").string());
+    OmxImageInfo info{};
+    std::snprintf(info.path, sizeof info.path, "%s", (root / "first.om4").c_str());
+    ombrix::samples::writeImage(info.path, ombrix::samples::makeHeader("first"));
+    int index = OMXAddImage(&info, OMX_RANGE_SHARED);
+    ASSERT_GE(index, 5001);
+    ASSERT_TRUE(waitFor([] { return global("OMXImageCount") == "1"; }, kCheck));
+    OMXRemoveImage(index);  // its result says nothing
+    ASSERT_TRUE(waitFor([] { return global("OMXImageCount") == "0"; }, kCheck));
+    EXPECT_EQ(global("OmxConfigFileNet"), (share / "OMXimg.dat").string());
+    EXPECT_GE(OMXAddImage(&info, OMX_RANGE_SHARED), 5001);
+    EXPECT_TRUE(waitFor([] { return global("OMXImageCount") == "1"; }, kCheck));
 }
 
 TEST_F(NetService, PasswordChecksAndSharedInserts) {
