@@ -3,6 +3,8 @@
 // session or the other with its boxes recorded. Each case checks the boxes word for word and
 // what became of the session's drive links, the session record and the service's units.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -22,6 +24,7 @@
 #include "profiles/profile.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
+#include "support/accounts.h"
 #include "support/driver_and_service.h"
 #include "support/echo_pipe.h"
 #include "support/grant_rights.h"
@@ -46,19 +49,28 @@ using ombrix::test::writeFile;
 
 const char* kEmptyDevice = "\\Device\\CdRom0";
 
-// A value of a session's store, read as a program of that session reads it.
+// The accounts of the sessions: alice owns session 1, bob session 2, carol session 3.
+const ombrix::test::TestAccount& accountOf(uint32_t session) {
+    static const std::vector<ombrix::test::TestAccount> accounts = {
+        ombrix::test::testAccount("ombrix-alice"), ombrix::test::testAccount("ombrix-bob"),
+        ombrix::test::testAccount("ombrix-carol")};
+    return accounts[session - 1];
+}
+
+// A value of a session's store, read as a program of that session reads it: as its account.
 std::string sessionValue(uint32_t session, const std::string& key) {
-    const char* before = std::getenv("OMBRIX_SESSION");
-    std::string saved = before != nullptr ? before : "";
-    ::setenv("OMBRIX_SESSION", std::to_string(session).c_str(), 1);
-    char buffer[1024] = {};
-    EnvGetUserValue(key.c_str(), buffer, sizeof buffer);
-    if (before != nullptr) {
-        ::setenv("OMBRIX_SESSION", saved.c_str(), 1);
-    } else {
-        ::unsetenv("OMBRIX_SESSION");
-    }
-    return buffer;
+    std::string out;
+    ombrix::test::runAs(
+        accountOf(session),
+        [&] {
+            ::setenv("OMBRIX_SESSION", std::to_string(session).c_str(), 1);
+            char buffer[1024] = {};
+            EnvGetUserValue(key.c_str(), buffer, sizeof buffer);
+            std::fputs(buffer, stdout);
+            return 0;
+        },
+        &out);
+    return out;
 }
 
 // Where a drive letter of a session points.
@@ -78,6 +90,7 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 class OxtcmdProcess : public ::testing::Test {
   protected:
     void SetUp() override {
+        if (!ombrix::test::canUseAccounts()) GTEST_SKIP() << "the sessions' accounts need root";
         // The installation folder: the programs are in its system/ folder.
         fs::create_directories(root / "home");
         fs::create_directory_symlink(ombrix::test::systemDir(), root / "home" / "system");
@@ -96,11 +109,11 @@ class OxtcmdProcess : public ::testing::Test {
 
         ASSERT_NO_FATAL_FAILURE(ombrix::test::startDriverAndService(root, driver, service));
         for (uint32_t sid : {1u, 2u}) {
-            ASSERT_EQ(ombrix::wts::logOn(sid, "user" + std::to_string(sid)), 0);
-            helpers.push_back(
-                std::make_unique<Program>("OxtHelp", std::vector<std::string>{},
-                                          root / ("helper" + std::to_string(sid) + ".txt"), nullptr,
-                                          sessionEnvironment(sid)));
+            ASSERT_EQ(ombrix::wts::logOn(sid, accountOf(sid).name), 0);
+            helpers.push_back(std::make_unique<Program>(
+                "OxtHelp", std::vector<std::string>{},
+                root / ("helper" + std::to_string(sid) + ".txt"), nullptr, sessionEnvironment(sid),
+                &accountOf(sid)));
             std::string pipe = ombrix::names::sessionPipe(sid);
             ASSERT_TRUE(waitFor([&] { return callPipe(pipe, record(29)).m_request == 29; }));
         }
@@ -112,8 +125,7 @@ class OxtcmdProcess : public ::testing::Test {
 
     // A program of a session: its own home, no screen (boxes are recorded).
     Environment sessionEnvironment(uint32_t sid) {
-        fs::path home = root / ("user" + std::to_string(sid));
-        fs::create_directories(home);
+        fs::path home = ombrix::test::homeFor(root.path(), accountOf(sid));
         return {{"OMBRIX_SESSION", std::to_string(sid)},
                 {"HOME", home.string()},
                 {"DISPLAY", ""},
@@ -137,11 +149,16 @@ class OxtcmdProcess : public ::testing::Test {
         fs::path record = root / ("boxes" + std::to_string(runs) + ".txt");
         fs::path answerFile = root / ("answers" + std::to_string(runs) + ".txt");
         writeFile(answerFile, answers);
+        // The boxes are recorded where the session's account may write.
+        writeFile(record, "");
+        const auto& account = accountOf(session);
+        EXPECT_EQ(::chown(record.c_str(), account.uid, account.gid), 0);
+        EXPECT_EQ(::chown(answerFile.c_str(), account.uid, account.gid), 0);
         Environment environment = sessionEnvironment(session);
         environment.emplace_back("OMBRIX_UI_RECORD", record.string());
         environment.emplace_back("OMBRIX_UI_ANSWERS", answerFile.string());
         Program program("oxtcmd", args, root / ("oxtcmd" + std::to_string(runs) + ".txt"), nullptr,
-                        environment);
+                        environment, &account);
         Outcome run;
         run.exitCode = program.wait(30s);
         if (fs::exists(record)) run.boxes = readFile(record);
@@ -294,10 +311,12 @@ TEST_F(OxtcmdProcess, AnUnreadableFileIsRefusedWithoutAskingTheService) {
 }
 
 TEST_F(OxtcmdProcess, AProgramAloneStartsWithoutTouchingADrive) {
-    fs::path marker = root / "started.txt";
+    // The session's account's own program, writing into its home.
+    fs::path marker = ombrix::test::homeFor(root.path(), accountOf(1)) / "started.txt";
     fs::path script = root / "tool dir" / "start.sh";
     writeFile(script, "#!/bin/sh\npwd > '" + marker.string() + "'\n");
     fs::permissions(script, fs::perms::owner_all);
+    ASSERT_EQ(::chown(script.c_str(), accountOf(1).uid, accountOf(1).gid), 0);
     Outcome run = oxtcmd(1, {"/X", script.string(), "/W", root.path().string()});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.boxes, "");
@@ -367,10 +386,26 @@ TEST_F(OxtcmdProcess, LanguageFileTextsAndTheNoticeOfAnotherVersion) {
 }
 
 TEST_F(OxtcmdProcess, StartsTheSessionHelperWhenItIsNotRunning) {
-    ASSERT_EQ(ombrix::wts::logOn(3, "user3"), 0);
-    Outcome run = oxtcmd(3, {"/I", image("two.om4"), "G:"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.boxes, "");
+    ASSERT_EQ(ombrix::wts::logOn(3, accountOf(3).name), 0);
+    // A script that reads what oxtcmd writes gets its end: the helper it starts keeps none of
+    // its output open.
+    Environment environment = sessionEnvironment(3);
+    std::string command = "'" + (ombrix::test::systemDir() / "oxtcmd").string() + "' /Q /I '" +
+                          image("two.om4") + "' G:";
+    std::string captured;
+    const auto started = std::chrono::steady_clock::now();
+    int exitCode = ombrix::test::runAs(accountOf(3), [&] {
+        for (const auto& [key, value] : environment)
+            ::setenv(key.c_str(), value.c_str(), 1);
+        FILE* out = ::popen(command.c_str(), "r");
+        if (out == nullptr) return -2;
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, out) != nullptr) {
+        }
+        return WEXITSTATUS(::pclose(out));
+    });
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
     EXPECT_EQ(unitImage(3, 'G'), image("two.om4"));
     // Logging the session off ends the helper oxtcmd started and empties its drive.
     ASSERT_EQ(ombrix::wts::logOff(3), 0);
