@@ -161,7 +161,17 @@ OMX_EXPORT int OMXAddImageCheck(OmxImageInfo* info, int /*range: always shared*/
         debugTrace("No Info");
         return -1;
     }
-    std::string path = ombrix::toUncForm(std::string(info->path, strnlen(info->path, 260)));
+    // A path that fills the field without its terminator, or whose shared form would not fit
+    // it, is not catalogued cut short: the cut path may name another image.
+    if (strnlen(info->path, sizeof info->path) >= sizeof info->path) {
+        debugTrace("Path too long");
+        return -1;
+    }
+    std::string path = ombrix::toUncForm(info->path);
+    if (path.size() > kPathField) {
+        debugTrace("Path too long");
+        return -1;
+    }
     if (OMXGetIndexFromImageFile(path.c_str(), OMX_RANGE_SHARED) != -1) {
         debugTrace("ExistsImage returned true");
         return 0;

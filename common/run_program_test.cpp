@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "common/oxtcomm.h"
+#include "common/oxtcomm_admin.h"
 #include "common/oxtcomm_disc.h"
 #include "common/oxtcomm_drives.h"
 #include "oxtenv.h"
@@ -105,6 +108,24 @@ TEST(RunProgram, AccessCheckOpensAndClosesTheFile) {
     EXPECT_EQ(OMXCheckAccessFile((root / "missing").c_str(), OMX_ACCESS_READ), 2);
     EXPECT_EQ(OMXCheckAccessFile(root.path().c_str(), OMX_ACCESS_READ), 5);
     EXPECT_NE(OMXCheckAccessFile(nullptr, OMX_ACCESS_READ), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A FIFO or a device where an image is expected answers at once instead of blocking the caller.
+TEST(SpecialFiles, AreRefusedWithoutWaiting) {
+    TempRoot root;
+    const std::string fifo = (root / "fifo.om4").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(OMXCheckAccessFile(fifo.c_str(), OMX_ACCESS_READ), 5);
+    OmxImageHeader header;
+    EXPECT_NE(OMXGetHeader(fifo.c_str(), &header), 0);
+    EXPECT_EQ(OMXHasPWD(fifo.c_str()), 0);
+    EXPECT_EQ(OMXCheckAccessFile("/dev/null", OMX_ACCESS_READ), 5);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 }
 
 }  // namespace

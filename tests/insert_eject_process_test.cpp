@@ -228,6 +228,31 @@ TEST_F(InsertEject, RefusalsChangeNothing) {
     EXPECT_EQ(unit(1).first, "");
 }
 
+// A path the pipe record cannot carry whole is refused, not cut to another image's path; a FIFO
+// is no image and holds nobody up.
+TEST_F(InsertEject, OverlongPathsAndSpecialFilesAreRefused) {
+    // The decoy lies at the first 259 characters of the long path.
+    std::string folder = root.path().string() + "/";
+    while (folder.size() < 200) folder += "d";
+    folder += "/";
+    std::filesystem::create_directories(folder);
+    const std::string decoy = folder + std::string(259 - folder.size(), 'x');
+    const std::string longPath = decoy + "yz.om4";
+    ombrix::samples::writeImage(decoy, ombrix::samples::makeHeader("decoy"));
+    ombrix::samples::writeImage(longPath, ombrix::samples::makeHeader("long"));
+    const std::string fifo = image("fifo.om4");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    inSession(1, [&] {
+        EXPECT_EQ(OMXInsert('E', longPath.c_str(), "", 1, 5, 0), 18);
+        EXPECT_EQ(OMXInsert('F', fifo.c_str(), "", 1, 5, 0), 5);
+        OmxImageInfo info{};
+        std::memcpy(info.path, longPath.data(), sizeof info.path);  // no room for the end
+        EXPECT_EQ(OMXAddImage(&info, OMX_RANGE_SHARED), -1);
+    });
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_EQ(unit(n).first, "") << n;
+}
+
 TEST_F(InsertEject, CatalogueInsertAsksForThePasswordAndRunsTheProgram) {
     auto answers = ownFile("answers.txt", 1);
     auto boxes = ownFile("boxes.txt", 1);

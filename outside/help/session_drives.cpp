@@ -201,6 +201,9 @@ int dismountDrive(uint32_t session, char letter) {
 int mountToDrive(uint32_t session, char letter, const std::string& imagePath,
                  const std::string& password) {
     if (imagePath.empty()) return kEmptyPath;
+    // A path the record cannot carry whole is refused, never cut: its first 259 characters may
+    // name another image.
+    if (imagePath.size() >= CMountRequest::kTextSize) return kInvalidArgument;
     if (sessionDriveLetters().find(letter) == std::string::npos) return kInvalidDrive;
     // The drive's previous image leaves first, so the session never holds a unit it cannot reach.
     if (int code = dismountDrive(session, letter)) return code;

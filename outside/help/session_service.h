@@ -23,6 +23,7 @@ enum ResultCode : int {
     kInvalidDevice = 15,
     kCommunicationFailed = 17,
     kEmptyPath = 18,
+    kInvalidArgument = 18,
     kNoFreeDevice = 504,
     kNoRight = 600,
 };
