@@ -60,18 +60,34 @@ OMX_EXPORT int OMXGetAdminMode(void) {
 OMX_EXPORT int OMXEnterAdmin(void) {
     std::string path = adminFile();
     if (!fileExists(path)) return refuse(strings::kAdminFileNotFound);
-    CIniFile file(path);
-    if (file.OpenAndLoad(true, CIniFile::kAttempts) != 0)
-        return refuse(strings::kAdminFileReadError);
+    // Read, ask, then lock: nobody waits on the file while the password dialog is open.
     std::string mode, digest;
-    if (!file.GetValue(kSettings, "AdminMode", mode)) return refuse(strings::kAdminFileReadError);
-    if (!mode.empty() && mode.front() != '0') return 0;  // another administrator is in
-    if (!file.GetValue(kSettings, "AdminPWD", digest)) return refuse(strings::kAdminFileReadError);
+    {
+        CIniFile reading(path);
+        if (reading.OpenAndLoad(false, CIniFile::kAttempts) != 0)
+            return refuse(strings::kAdminFileReadError);
+        if (!reading.GetValue(kSettings, "AdminMode", mode))
+            return refuse(strings::kAdminFileReadError);
+        if (!mode.empty() && mode.front() != '0') return 0;  // another administrator is in
+        if (!reading.GetValue(kSettings, "AdminPWD", digest))
+            return refuse(strings::kAdminFileReadError);
+    }
     if (digest.size() != kDigestLength) return refuse(strings::kAdminFilePasswordInvalid);
-    // Keep the file locked while the password is asked, so nobody else enters meanwhile.
     if (!ombrix::askForPassword(strings::textOr(strings::kAdministrationMode), digest, true)) {
         return 0;
     }
+    CIniFile file(path);
+    if (file.OpenAndLoad(true, CIniFile::kAttempts) != 0)
+        return refuse(strings::kAdminFileReadError);
+    // The file may have changed while the password was asked: another administrator may have
+    // come in, or the password changed.
+    std::string modeNow, digestNow;
+    if (!file.GetValue(kSettings, "AdminMode", modeNow) ||
+        !file.GetValue(kSettings, "AdminPWD", digestNow)) {
+        return refuse(strings::kAdminFileReadError);
+    }
+    if (!modeNow.empty() && modeNow.front() != '0') return 0;
+    if (digestNow != digest) return refuse(strings::kAdminFilePasswordInvalid);
     if (!file.SetValue(kSettings, "AdminMode", "1") ||
         !file.SetValue(kSettings, "OmxAdminMachine", ombrix::platform::hostName())) {
         return refuse(strings::kAdminFileWriteError);

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "common/inifile.h"
 #include "common/md5_digest.h"
 #include "common/oxtcomm_admin.h"
 #include "oxtenv.h"
+#include "platform/locked_file.h"
 #include "profiles/profile.h"
 #include "support/temp_root.h"
 
@@ -158,6 +163,34 @@ TEST_F(AdminMode, DriveLockHoldsOnlyOrdinaryUsersBoundByIt) {
     EnvDeleteUserValue("OmxAdminMode");
     publishRights(CProfile::kInsertEject);  // not bound by the lock
     EXPECT_EQ(OMXAdminDriveLockCode('E'), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The administration file stays free for everybody while the password dialog is open.
+TEST_F(AdminMode, TheFileIsFreeWhileThePasswordIsAsked) {
+    adminFile("0", *ombrix::md5Hex("admin"));
+    answers("password:admin\n");
+    // The dialog waits for its answer while this process holds the answers file.
+    ombrix::platform::LockedFile answering;
+    ASSERT_EQ(answering.open((root_ / "answers.txt").string(), ombrix::platform::FileAccess::Update),
+              0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        answering.close();  // the lock stays with the parent's descriptor
+        _exit(OMXEnterAdmin() == 1 ? 0 : 1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    CIniFile other(file_);
+    EXPECT_EQ(other.OpenAndLoad(true, 1), 0);
+    other.Close();
+    answering.close();
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(adminValue(file_, "AdminSetting", "AdminMode"), "1");
 }
 
 }  // namespace
