@@ -1,5 +1,7 @@
 #include "common/image_header.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <string_view>
 
@@ -46,6 +48,25 @@ int write(const std::string& path, OmxImageHeader& header) {
     platform::LockedFile file;
     if (int err = file.open(path, platform::FileAccess::Update)) return err;
     if (int err = file.writeAt(&header, sizeof header, 0)) return err;
+    return file.sync();
+}
+
+int change(const std::string& path, const std::function<int(OmxImageHeader&)>& edit) {
+    constexpr int kAttempts = 15;
+    constexpr int kPauseMs = 50;
+    platform::LockedFile file;
+    int err = win::kSharingViolation;
+    for (int attempt = 0; attempt < kAttempts && err == win::kSharingViolation; ++attempt) {
+        if (attempt > 0) ::usleep(kPauseMs * 1000);
+        err = file.open(path, platform::FileAccess::Update);
+    }
+    if (err != 0) return err;
+    OmxImageHeader header;
+    if (int readErr = read(file, header)) return readErr;
+    if (!checksumMatches(header)) return win::kExtendedError;
+    if (int editErr = edit(header)) return editErr;
+    if (!setChecksum(header)) return win::kExtendedError;
+    if (int writeErr = file.writeAt(&header, sizeof header, 0)) return writeErr;
     return file.sync();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,12 @@ int read(const platform::LockedFile& file, OmxImageHeader& out);
 // Stores the checksum of `header` and writes it over the start of the existing file, keeping
 // everybody else out meanwhile. 0, the file's error, or 1208 when the checksum cannot be made.
 int write(const std::string& path, OmxImageHeader& header);
+
+// Changes the header of an existing image in one step under the file's exclusive lock (waiting
+// up to 15 × 50 ms for other holders): read, checked (1208 when its checksum does not match, so
+// a damaged header is never written back), `edit`ed and written back with a new checksum. An
+// error of `edit` is returned and nothing is written.
+int change(const std::string& path, const std::function<int(OmxImageHeader&)>& edit);
 
 // Stores the MD5 of bytes 0 to 1033 as the header's checksum; false when it cannot be made.
 bool setChecksum(OmxImageHeader& header);

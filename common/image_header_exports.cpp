@@ -12,17 +12,6 @@
 namespace win = ombrix::win;
 namespace header = ombrix::header;
 
-namespace {
-
-// Reads the header for a change: its read error, or 1208 when its checksum does not match, so a
-// damaged header is never written back with a fresh checksum.
-int readForChange(const char* path, OmxImageHeader& out) {
-    if (int err = header::read(path, out)) return err;
-    return header::checksumMatches(out) ? win::kSuccess : win::kExtendedError;
-}
-
-}  // namespace
-
 OMX_EXPORT int OMXGetHeader(const char* imagePath, OmxImageHeader* out) {
     if (imagePath == nullptr || out == nullptr) return win::kInvalidParameter;
     return header::read(imagePath, *out);
@@ -38,30 +27,32 @@ OMX_EXPORT int OMXSetPWD(const char* imagePath, const char* oldPassword, const c
     if (imagePath == nullptr || oldPassword == nullptr || newPassword == nullptr) {
         return win::kInvalidParameter;
     }
-    OmxImageHeader h;
-    if (int err = readForChange(imagePath, h)) return err;
-    if (header::hasPassword(h)) {
-        auto old = ombrix::md5Hex(oldPassword);
-        if (!old || std::strncmp(old->c_str(), h.passwordDigest, sizeof h.passwordDigest) != 0) {
-            return win::kInvalidPassword;
+    return header::change(imagePath, [&](OmxImageHeader& h) {
+        if (header::hasPassword(h)) {
+            auto old = ombrix::md5Hex(oldPassword);
+            if (!old ||
+                std::strncmp(old->c_str(), h.passwordDigest, sizeof h.passwordDigest) != 0) {
+                return win::kInvalidPassword;
+            }
         }
-    }
-    std::memset(h.passwordDigest, 0, sizeof h.passwordDigest);
-    if (*newPassword != '\0') {
-        auto digest = ombrix::md5Hex(newPassword);
-        if (!digest) return win::kExtendedError;
-        std::strncpy(h.passwordDigest, digest->c_str(), sizeof h.passwordDigest - 1);
-    }
-    return header::write(imagePath, h);
+        std::memset(h.passwordDigest, 0, sizeof h.passwordDigest);
+        if (*newPassword != '\0') {
+            auto digest = ombrix::md5Hex(newPassword);
+            if (!digest) return win::kExtendedError;
+            std::strncpy(h.passwordDigest, digest->c_str(), sizeof h.passwordDigest - 1);
+        }
+        return win::kSuccess;
+    });
 }
 
 OMX_EXPORT int OMXSetDescription(const char* imagePath, const char* description) {
     if (imagePath == nullptr || description == nullptr) return win::kInvalidParameter;
-    OmxImageHeader h;
-    if (int err = readForChange(imagePath, h)) return err;
-    std::memset(h.description, 0, sizeof h.description);
-    std::memcpy(h.description, description, strnlen(description, sizeof h.description));
-    if (int err = header::write(imagePath, h)) return err;
+    int err = header::change(imagePath, [&](OmxImageHeader& h) {
+        std::memset(h.description, 0, sizeof h.description);
+        std::memcpy(h.description, description, strnlen(description, sizeof h.description));
+        return win::kSuccess;
+    });
+    if (err != 0) return err;
 
     // Catalogue entries of the image show the new description too.
     for (int range : {OMX_RANGE_LOCAL, OMX_RANGE_SHARED}) {

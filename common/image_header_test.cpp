@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/md5_digest.h"
 #include "common/oxtcomm.h"
@@ -90,6 +93,47 @@ TEST_F(ImageHeader, DescriptionReachesHeaderAndSharedEntry) {
     EXPECT_EQ(
         ombrix::test::readFile(catalogue),
         "[IMAGES]\r\nOMXIMAGE_5001=" + path + "|p|d|E|1|2|1|" + longText.substr(0, 128) + "\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Changes of one header from several processes at once: each is made whole, none undoes
+// another, and none fails because the file is busy for a moment.
+TEST_F(ImageHeader, ConcurrentChangesNeitherFailNorUndoEachOther) {
+    const std::string path = image("start", "p0");
+    constexpr int kPasswordChanges = 150;
+    constexpr int kDescriptionChanges = 300;
+    std::vector<pid_t> children;
+    children.push_back(::fork());
+    if (children.back() == 0) {
+        // One process walks the password from p0 to p150, one change after the other.
+        for (int n = 0; n < kPasswordChanges; ++n) {
+            std::string from = "p" + std::to_string(n), to = "p" + std::to_string(n + 1);
+            if (OMXSetPWD(path.c_str(), from.c_str(), to.c_str()) != 0) _exit(1);
+        }
+        _exit(0);
+    }
+    for (int writer = 0; writer < 2; ++writer) {
+        children.push_back(::fork());
+        if (children.back() == 0) {
+            for (int n = 0; n < kDescriptionChanges; ++n) {
+                std::string text = "writer " + std::to_string(writer) + " " + std::to_string(n);
+                if (OMXSetDescription(path.c_str(), text.c_str()) != 0) _exit(2);
+            }
+            _exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << WEXITSTATUS(status);
+    }
+    OmxImageHeader h;
+    ASSERT_EQ(OMXGetHeader(path.c_str(), &h), 0);
+    EXPECT_EQ(std::string(h.passwordDigest), *ombrix::md5Hex("p150"));
+    EXPECT_EQ(std::string(h.description).rfind("writer ", 0), 0u);
 }
 
 }  // namespace
