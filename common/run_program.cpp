@@ -27,16 +27,11 @@ namespace {
 constexpr const char* kHelperProgram = "OxtHelp.exe";
 constexpr auto kHelperStartLimit = std::chrono::milliseconds(5000);
 
+// The helper holds its session's mutex while it runs; asking never takes it, so a starting
+// helper is not kept out by a probe.
 bool helperRuns() {
     ombrix::platform::NamedMutex mutex(ombrix::names::kHelperMutex);
-    if (mutex.openError() != 0) return false;
-    using Wait = ombrix::platform::NamedMutex::WaitResult;
-    Wait wait = mutex.lock(0);
-    if (wait == Wait::Acquired || wait == Wait::Abandoned) {
-        mutex.unlock();
-        return false;
-    }
-    return wait == Wait::TimedOut;
+    return mutex.heldByAnyone();
 }
 
 // Where the helper program may be, each with the working directory it starts in.

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/oxtcomm.h"
 #include "common/oxtcomm_admin.h"
@@ -126,6 +129,34 @@ TEST(SpecialFiles, AreRefusedWithoutWaiting) {
     EXPECT_EQ(OMXHasPWD(fifo.c_str()), 0);
     EXPECT_EQ(OMXCheckAccessFile("/dev/null", OMX_ACCESS_READ), 5);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+}
+
+}  // namespace
+
+namespace {
+
+// Probing whether the session's helper runs never makes another probe (or a starting helper)
+// believe it does.
+TEST(HelperProbe, ProbesNeverSeeEachOtherAsTheHelper) {
+    TempRoot root;
+    ::setenv("OMBRIX_SESSION", "6", 1);
+    EnvSetGlobalValue("OmxHomePath", (root.path().string() + "/").c_str());  // no helper there
+    std::vector<pid_t> children;
+    for (int process = 0; process < 3; ++process) {
+        children.push_back(::fork());
+        if (children.back() == 0) {
+            int running = 0;
+            for (int n = 0; n < 300; ++n)
+                running += OMXCheckOMXPlay();
+            _exit(running == 0 ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ::unsetenv("OMBRIX_SESSION");
 }
 
 }  // namespace

@@ -134,6 +134,16 @@ NamedMutex::WaitResult NamedMutex::lock(int timeoutMs) {
     return abandoned ? WaitResult::Abandoned : WaitResult::Acquired;
 }
 
+bool NamedMutex::heldByAnyone() const {
+    if (openError_ != 0) return false;
+    if (heldByThisThread()) return true;
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    if (::fcntl(fd_.get(), F_OFD_GETLK, &probe) != 0) return false;
+    return probe.l_type != F_UNLCK;
+}
+
 void NamedMutex::unlock() {
     if (!heldByThisThread()) return;
     if (--depth_ > 0) return;

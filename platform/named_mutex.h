@@ -40,6 +40,9 @@ class NamedMutex {
     // the caller holds it now all the same.
     WaitResult lock(int timeoutMs);
     void unlock();
+    // Whether any process holds the mutex now, asked without taking it: a prober never gets in
+    // the way of a holder starting up.
+    bool heldByAnyone() const;
     bool heldByThisThread() const { return owner_.load() == std::this_thread::get_id(); }
 
   private:
