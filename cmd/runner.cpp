@@ -126,6 +126,7 @@ bool Runner::fail() {
 
 void Runner::walk(const std::vector<Token>& arguments, const std::string& line) {
     Pending pending;
+    lastRunFailed_ = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const Token& token = arguments[i];
         char option = optionLetter(token);
@@ -193,7 +194,8 @@ void Runner::walk(const std::vector<Token>& arguments, const std::string& line) 
             }
         }
     }
-    if (!pending.empty() && !pending.broken) run(pending, line);
+    // What is left pending runs at the end, unless the command run last failed.
+    if (!pending.empty() && !pending.broken && !lastRunFailed_) run(pending, line);
     messages_.show(kAllProcessed);
 }
 
@@ -231,6 +233,7 @@ bool Runner::run(Pending& pending, const std::string& line) {
         }
     }
     pending = Pending{};
+    lastRunFailed_ = !ok;
     return ok;
 }
 

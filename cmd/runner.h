@@ -51,6 +51,7 @@ class Runner {
     void applyModes(const SplitLine& split);
     void walk(const std::vector<Token>& arguments, const std::string& line);
     bool run(Pending& pending, const std::string& line);
+    bool lastRunFailed_ = false;
     bool resolveImage(const std::string& text, Pending& pending);
     int findDescription(const std::string& text, OmxImageInfo& found);
     bool insert(Pending& pending);

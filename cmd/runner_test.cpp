@@ -438,6 +438,16 @@ TEST_F(RunnerTest, ProgramAloneTouchesNoDriveAndRetriesAsOftenAsT) {
     }
 }
 
+TEST_F(RunnerTest, ThePendingCommandIsNotRunAfterAFailedOne) {
+    // The eject of a letter that is no drive fails: the program left pending does not run.
+    EXPECT_FALSE(run("/E Q: /X prog"));
+    EXPECT_EQ(client.calls, Strings{});
+    // After a command that went well it does.
+    client.add(5001, a);
+    EXPECT_TRUE(run("/I " + a + " E: /X prog"));
+    EXPECT_EQ(client.calls.back(), "execute prog | ");
+}
+
 TEST_F(RunnerTest, EntryProgramRunsAfterAFileInsertWithTheDriveFilledIn) {
     client.add(5001, a, "", "%OMXDrive%/setup %omxdrive%", "%OMXDRIVE%/");
     EXPECT_TRUE(run("/I " + a + " F: /P pw"));
