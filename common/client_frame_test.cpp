@@ -143,6 +143,8 @@ TEST(ClientPaths, InstallPathComesFromTheStoreThenTheRegistry) {
     EnvSetGlobalValue("OmxHomePath", "/srv/ombrix/");
     EXPECT_EQ(OMXGetInstallPath(buffer, sizeof buffer), 0);
     EXPECT_STREQ(buffer, "/srv/ombrix/");
+    // The store's value does not fit either: reported, not cut.
+    EXPECT_EQ(OMXGetInstallPath(buffer, 5), 234);
 
     EXPECT_EQ(OMXGetAdminFileName(buffer, sizeof buffer), 0);
     EnvSetGlobalValue("OmxAdmPathNet", "/pool");

@@ -1,5 +1,6 @@
 // Where the installation, the image folders and the shared files are.
 #include <string>
+#include <vector>
 
 #include "oxtenv.h"
 #include "platform/ascii.h"
@@ -18,9 +19,14 @@ int globalInto(const char* key, char* buffer, int size) {
 }  // namespace
 
 OMX_EXPORT int OMXGetInstallPath(char* buffer, int size) {
-    if (EnvGetGlobalValue("OMXHomePath", buffer, size)) return 0;
+    // A path that does not fit is reported (234), never handed over cut short.
     std::string path;
-    if (int err = ombrix::registry::getString(kGlobalSettingsKey, "OMXHomePath", path)) return err;
+    std::vector<char> value(4096);
+    if (EnvGetGlobalValue("OMXHomePath", value.data(), static_cast<int>(value.size()))) {
+        path = value.data();
+    } else if (int err = ombrix::registry::getString(kGlobalSettingsKey, "OMXHomePath", path)) {
+        return err;
+    }
     if (buffer == nullptr || size <= static_cast<int>(path.size())) return ombrix::win::kMoreData;
     ombrix::ascii::copyToBuffer(path, buffer, size);
     return 0;

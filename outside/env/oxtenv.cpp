@@ -111,7 +111,13 @@ OMX_EXPORT int EnvGetSecurity(void* buffer, int size) {
 // the machine-wide value.
 OMX_EXPORT int EnvGetSetting(const char* key, char* buffer, int size) {
     if (key == nullptr) return 0;
-    if (getValue(sessionStore(), key, buffer, size)) return 1;
+    // A session value cleared to "" is no value: the user's and the machine's ones count then.
+    EnvStore* session = sessionStore();
+    if (std::optional<std::string> own = session ? session->get(key) : std::nullopt;
+        own && !own->empty()) {
+        ombrix::ascii::copyToBuffer(*own, buffer, size);
+        return 1;
+    }
     std::string text;
     if (ombrix::registry::getString(kUserSettingsKey, key, text) == 0) {
         ombrix::ascii::copyToBuffer(text, buffer, size);

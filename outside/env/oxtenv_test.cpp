@@ -159,6 +159,9 @@ TEST(EnvStores, SettingLooksAtSessionThenUserRegistryThenGlobal) {
     EXPECT_EQ(setting("OmxLanguage"), "FRA");
     ASSERT_TRUE(EnvSetUserValue("OmxLanguage", "ENU"));
     EXPECT_EQ(setting("OMXLANGUAGE"), "ENU");
+    // A session value cleared to "" hides nothing.
+    ASSERT_TRUE(EnvSetUserValue("OmxLanguage", ""));
+    EXPECT_EQ(setting("OmxLanguage"), "FRA");
     ::unsetenv("OMBRIX_SESSION");
 }
 
