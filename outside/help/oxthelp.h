@@ -37,6 +37,11 @@ void OMXTSReReadTreeFile(void);
 void OMXTSReReadEnvFile(void);
 void OMXTSReReadSecurityFile(void);
 
+// Starts the rights dialog (the installation's profile editor "oxtprfed") for the calling
+// session: 0 when it was started, 2 when no editor is installed, 3 without an installation
+// folder, else the shell's result.
+int OMXTSEditRights(void* parent);
+
 // Every published catalogue entry (local and shared), in the order of their numbers:
 // callback(context, number, entry text). The walk goes on while the callback answers non-zero.
 // Returns the number of entries handed to the callback.

@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "profiles/profile.h"
 #include "support/temp_root.h"
+#include "support/wait_for.h"
 
 namespace {
 
@@ -139,6 +140,23 @@ TEST(Rights, AdminGroupOnlyFromRootsRegistry) {
     // The process's own groups are among the caller's groups.
     const auto groups = ombrix::help::callerGroups(::getuid());
     EXPECT_NE(std::find(groups.begin(), groups.end(), ::getgid()), groups.end());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Rights, EditingStartsTheInstallationsProfileEditor) {
+    TempRoot root;
+    EXPECT_EQ(OMXTSEditRights(nullptr), 3);  // no installation folder
+    ASSERT_TRUE(EnvSetGlobalValue("OMXHomePath", (root.path().string() + "/").c_str()));
+    EXPECT_EQ(OMXTSEditRights(nullptr), 2);  // no editor installed
+    const auto marker = root / "started";
+    ombrix::test::writeFile(root / "system/OXTPRFED",
+                            "#!/bin/sh\ntouch '" + marker.string() + "'\n");
+    std::filesystem::permissions(root / "system/OXTPRFED", std::filesystem::perms::owner_all);
+    EXPECT_EQ(OMXTSEditRights(nullptr), 0);
+    EXPECT_TRUE(ombrix::test::waitFor([&] { return std::filesystem::exists(marker); }));
 }
 
 }  // namespace
