@@ -89,8 +89,7 @@ OMX_EXPORT int OMXServiceDrivesSet(int seconds) {
     int error = 0;
     auto event = ombrix::platform::NamedEvent::open(
         std::string("Global\\") + ombrix::names::kDrivesSetEvent, error);
-    if (!event) return 0;
-    event->set();
+    if (!event || !event->set()) return 0;
     auto pause = std::chrono::milliseconds(100 * (seconds > 0 ? seconds : 1));
     for (int poll = 0; poll < 10; ++poll) {
         std::this_thread::sleep_for(pause);

@@ -1,6 +1,7 @@
 #include "platform/named_event.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,10 +53,12 @@ bool anyHolder(int fd) {
 }  // namespace
 
 std::unique_ptr<NamedEvent> NamedEvent::create(std::string_view name, bool manualReset,
-                                               bool initiallySet, int& error) {
+                                               bool initiallySet, int& error,
+                                               bool everybodySets) {
     std::string path = kernelObjectPath(name).string();
     // Other accounts may watch an event but not change it.
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (fd.valid() && everybodySets) ::fchmod(fd.get(), 0666);
     if (!fd.valid()) {
         error = win::fromErrno(errno, path.c_str());
         return nullptr;

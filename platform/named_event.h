@@ -13,8 +13,10 @@ namespace ombrix::platform {
 class NamedEvent {
   public:
     // Creates the event, or opens it when it exists already. `error` gets a Win32-style code.
+    // With `everybodySets` every account may set and reset it; otherwise others may only watch.
     static std::unique_ptr<NamedEvent> create(std::string_view name, bool manualReset,
-                                              bool initiallySet, int& error);
+                                              bool initiallySet, int& error,
+                                              bool everybodySets = false);
     // Opens an existing event; error 2 when nobody holds one of that name. An account that may
     // not change the event gets one it can only watch: set and reset fail, a wait does not
     // reset an auto-reset event.

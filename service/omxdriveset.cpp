@@ -16,6 +16,7 @@
 #include "platform/account.h"
 #include "platform/ascii.h"
 #include "platform/host_name.h"
+#include "platform/named_event.h"
 #include "platform/network_config.h"
 #include "platform/object_manager.h"
 #include "platform/registry.h"
@@ -47,6 +48,7 @@ constexpr int kNotifyTickMs = 150;
 constexpr int kMailslotSliceMs = 100;
 constexpr uint32_t kServerListChanged = 47;
 constexpr int kPeerNoticeDelayMs = 500;
+constexpr int kDrivesSetPollMs = 100;
 
 std::string globalValue(const char* key, int size) {
     std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
@@ -245,6 +247,7 @@ void COmxdriveset::Run(int, char**) {
     Announce(announce::kAnnouncement);
     SetStatus(svc::kRunning, 3000);
     StartSessionMonitor();
+    StartDrivesSetWatch();
 
     while (!m_stopEvent.wait(kMainLoopTickMs))
         CheckConsistency();
@@ -404,6 +407,27 @@ void COmxdriveset::NotifyAccess(uint32_t pid, const std::string& deviceName) {
     CallPipe(ombrix::names::sessionPipe(session), record, kAccessNoticeTimeoutMs, kPipeAttempts);
 }
 
+// Programs that set the session's drives tell the service so through its event; the service
+// takes each notice (the event is reset), so the program knows it was heard.
+void COmxdriveset::StartDrivesSetWatch() {
+    int error = 0;
+    m_drivesSet = ombrix::platform::NamedEvent::create(
+        std::string("Global\\") + ombrix::names::kDrivesSetEvent, false, false, error, true);
+    if (!m_drivesSet) {
+        OXTLog(3, "Cannot create the event %s (%d)", ombrix::names::kDrivesSetEvent, error);
+        return;
+    }
+    try {
+        m_drivesSetThread = std::thread([this] {
+            while (!m_stopEvent.isSet()) {
+                if (m_drivesSet->wait(kDrivesSetPollMs)) OXTLog(0, "The drives were set");
+            }
+        });
+    } catch (...) {
+        OXTLog(3, "No thread for the event %s", ombrix::names::kDrivesSetEvent);
+    }
+}
+
 void COmxdriveset::StartSessionMonitor() {
     try {
         m_sessionThread = std::thread(&COmxdriveset::SessionMonitorThread, this);
@@ -524,6 +548,7 @@ void COmxdriveset::ForgetLostDiscs() {
 // flushed first).
 void COmxdriveset::JoinWorkers() {
     if (m_notifyThread.joinable()) m_notifyThread.join();
+    if (m_drivesSetThread.joinable()) m_drivesSetThread.join();
     if (m_mailslotThread.joinable()) m_mailslotThread.join();
     m_mailslot.reset();
     if (m_sessionThread.joinable()) {
@@ -647,7 +672,8 @@ bool COmxdriveset::DetermineServerIdentity() {
 // Where the listener listens: "OmxListenAddress" when set, else this server's own address
 // (the first of $OMBRIX_IP, else of the host name's); never every interface.
 std::vector<std::string> COmxdriveset::ListenAddresses() {
-    std::vector<std::string> out = ombrix::platform::splitList(globalValue("OmxListenAddress", 256));
+    std::vector<std::string> out =
+        ombrix::platform::splitList(globalValue("OmxListenAddress", 256));
     if (!out.empty()) return out;
     std::vector<std::string> own;
     if (ombrix::platform::hostAddresses(own) && !own.empty()) return {own.front()};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/mailslot.h"
+#include "platform/named_event.h"
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
 #include "platform/terminal_sessions.h"
@@ -61,6 +62,7 @@ class COmxdriveset : public CNTService {
     void NotificationThread(std::string deviceName);
     void NotifyAccess(uint32_t pid, const std::string& deviceName);
     void StartSessionMonitor();
+    void StartDrivesSetWatch();
     void SessionMonitorThread();
     int LinkSecurity(std::string_view name, uint32_t session);
     void StartPipeServer();
@@ -93,6 +95,8 @@ class COmxdriveset : public CNTService {
     std::mutex m_netPipeMutexLock;
     std::thread m_notifyThread;
     std::thread m_sessionThread;
+    std::unique_ptr<ombrix::platform::NamedEvent> m_drivesSet;
+    std::thread m_drivesSetThread;
     // Units are changed by the pipe thread and compared by the main thread's check.
     std::mutex m_unitLock;
     CMiniport m_driver;

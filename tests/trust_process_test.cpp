@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/names.h"
+#include "common/oxtcomm_admin.h"
 #include "common/oxtcomm_drives.h"
 #include "common/sample_images.h"
 #include "log/oxtlog.h"
@@ -156,8 +157,8 @@ class Trust : public ::testing::Test {
     }
 
     // An insert or eject through the client library by `account` in `session`.
-    int insertAs(const TestAccount& account, uint32_t session, char letter,
-                 const std::string& path, const std::string& password = "") {
+    int insertAs(const TestAccount& account, uint32_t session, char letter, const std::string& path,
+                 const std::string& password = "") {
         return t::runAs(account, [&] {
             setenv("OMBRIX_SESSION", std::to_string(session).c_str(), 1);
             return OMXInsert(letter, path.c_str(), password.c_str(), 1, 5, 0);
@@ -216,6 +217,10 @@ TEST_F(Trust, UsersWorkAsThemselvesWithTheirRights) {
     EXPECT_NE(t::readFile(home / ".local/state/ombrix/OXTLog.log").find("a line of alice"),
               std::string::npos);
     EXPECT_EQ(t::readFile(root / "OXTLog.log").find("a line of alice"), std::string::npos);
+
+    // A program that set the drives tells the service, which takes the notice.
+    EXPECT_TRUE(
+        t::waitFor([&] { return t::runAs(alice, [] { return OMXServiceDrivesSet(1); }) == 1; }));
 
     // Rights from the profiles; administration from the administrators' group only.
     EXPECT_EQ(rightOf(alice, 2), 1);
