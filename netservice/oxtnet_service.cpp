@@ -74,6 +74,8 @@ void COMXTSNet::Run(int, char**) {
     m_ownMutex = OpenPipeMutex(ombrix::names::kNetPipeMutex);
     if (!m_ownMutex) LogEvent(Text(ids::kNoPipeMutex).c_str(), kEventError, kEventIdFromType);
     m_files = std::make_unique<CSharedFiles>([this](const CMountRequest& r) { Push(r); });
+    // A profile file made by this service names its default profiles in the service's language.
+    m_files->SetProfileNames(Text(ids::kAdministratorsProfile), Text(ids::kUsersProfile));
     m_requests =
         std::make_unique<CNetRequests>(*m_files, [this](const CMountRequest& r) { Push(r); });
     StartPipe();

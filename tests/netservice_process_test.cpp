@@ -23,6 +23,7 @@
 #include "platform/terminal_sessions.h"
 #include "service/miniport_client.h"
 #include "service/mountrequest.h"
+#include "profiles/profile.h"
 #include "support/accounts.h"
 #include "support/echo_pipe.h"
 #include "support/global_value.h"
@@ -427,6 +428,36 @@ TEST(NetServiceFrame, InstallsOnDemandAfterTheManagerAndStartsItFirst) {
               0);
     EXPECT_EQ(right, 1u);
     EXPECT_NE(run("OXTNet", "--help").find("Usage: OXTNet"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A profile file the service makes names its two default profiles in the service's language.
+TEST(NetServiceLanguage, DefaultProfilesAreNamedInTheServicesLanguage) {
+    ombrix::test::TempRoot root;
+    const auto share = root / "share";
+    std::filesystem::create_directories(share);
+    std::filesystem::create_directories(root / "Language/deu/Res");
+    const std::filesystem::path tests =
+        std::filesystem::path(::testing::internal::GetArgvs()[0]).parent_path();
+    std::filesystem::copy_file(tests / "liblanguage_fixture_v1.so",
+                               root / "Language/deu/Res/OXTNet.deu");
+    EnvSetGlobalValue("OmxHomePath", (root.path().string() + "/").c_str());
+    EnvSetGlobalValue("OmxLanguage", "deu");
+    for (const char* key : {"OmxConfigPathNet", "OmxTreePathNet", "OMXSecurityPathNet",
+                            "OMXServerPathNet", "OmxAdmPathNet"}) {
+        EnvSetGlobalValue(key, (share.string() + "/").c_str());
+    }
+    Program service("OXTNet", {"-d"}, root / "oxtnet.txt");
+    ASSERT_TRUE(waitFor([] { return global("OXTSecurity") != "<missing>"; }));
+    CProfileList profiles;
+    ASSERT_EQ(profiles.Load(readFile(share / "oxtprof.dat")), 0);
+    ASSERT_EQ(profiles.Profiles().size(), 2u);
+    EXPECT_EQ(profiles.Profiles()[0].name, "Interne Verwalter");
+    EXPECT_EQ(profiles.Profiles()[1].name, "Interne Benutzer");
+    service.stop(SIGINT);
 }
 
 }  // namespace
