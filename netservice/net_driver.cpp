@@ -27,13 +27,17 @@ bool CNetDriver::OpenPort() {
     if (m_port.valid()) return true;
     char name[32];
     std::snprintf(name, sizeof name, "\\\\.\\Scsi%d:", CMiniport::FindPort());
-    OXTLog(0, "Trying to open %s", name);
+    // Tried again and again while there is no driver: said once per port and error.
+    const bool quiet = m_lastTried == name;
+    if (!quiet) OXTLog(0, "Trying to open %s", name);
     int error = 0;
     m_port = ombrix::platform::DeviceHandle::open(name, 0, error);
     if (!m_port.valid()) {
-        OXTLog(3, "Failed to open %s, ErrCode = %d", name, error);
+        if (!quiet) OXTLog(3, "Failed to open %s, ErrCode = %d", name, error);
+        m_lastTried = name;
         return false;
     }
+    m_lastTried.clear();
     return true;
 }
 

@@ -26,4 +26,5 @@ class CNetDriver {
     bool Control(uint32_t code, uint32_t returnIn);
 
     ombrix::platform::DeviceHandle m_port;
+    std::string m_lastTried;  // the port last tried in vain
 };

@@ -446,6 +446,7 @@ TEST(NetServiceLanguage, DefaultProfilesAreNamedInTheServicesLanguage) {
                                root / "Language/deu/Res/OXTNet.deu");
     EnvSetGlobalValue("OmxHomePath", (root.path().string() + "/").c_str());
     EnvSetGlobalValue("OmxLanguage", "deu");
+    EnvSetGlobalValue("OXTLogLevel", "0");
     for (const char* key : {"OmxConfigPathNet", "OmxTreePathNet", "OMXSecurityPathNet",
                             "OMXServerPathNet", "OmxAdmPathNet"}) {
         EnvSetGlobalValue(key, (share.string() + "/").c_str());
@@ -457,6 +458,13 @@ TEST(NetServiceLanguage, DefaultProfilesAreNamedInTheServicesLanguage) {
     ASSERT_EQ(profiles.Profiles().size(), 2u);
     EXPECT_EQ(profiles.Profiles()[0].name, "Interne Verwalter");
     EXPECT_EQ(profiles.Profiles()[1].name, "Interne Benutzer");
+    // Without a driver, the many attempts to reach it are told once.
+    const std::string log = readFile(root / "OXTLog.log");
+    size_t tries = 0;
+    for (size_t at = log.find("Trying to open"); at != std::string::npos;
+         at = log.find("Trying to open", at + 1))
+        ++tries;
+    EXPECT_EQ(tries, 1u);
     service.stop(SIGINT);
 }
 
