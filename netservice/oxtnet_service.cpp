@@ -44,7 +44,8 @@ bool COMXTSNet::InstallSelf() {
     if (m_account) m_startType = kAutomaticStart;
     if (!CNTService::InstallSelf()) return false;
     if (m_account && netsvc::GrantServiceLogonRight(*m_account) != 0) {
-        LogEvent(ombrix::platform::format(Text(ids::kLogonRightFailed).c_str(), m_account->c_str())
+        LogEvent(FormatString(ids::kLogonRightFailed, ids::fallback(ids::kLogonRightFailed),
+                              m_account->c_str())
                      .c_str(),
                  kEventWarning, kEventIdFromType);
     }

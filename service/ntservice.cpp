@@ -1,9 +1,9 @@
 #include "service/ntservice.h"
 
-#include <algorithm>
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <atomic>
 #include <cstdarg>
@@ -177,9 +177,9 @@ void CNTService::SetResourceModule(void* module, int (*getString)(int, char*, in
 void CNTService::LoadLanguageModule(const std::string& language, const std::string& homePath,
                                     int expectedVersion) {
     // A language is three letters: nothing else becomes part of a path of a module to load.
-    if (language.size() != 3 ||
-        !std::all_of(language.begin(), language.end(),
-                     [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); })) {
+    if (language.size() != 3 || !std::all_of(language.begin(), language.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        })) {
         return;
     }
     char self[1024];
@@ -200,6 +200,36 @@ void CNTService::LoadLanguageModule(const std::string& language, const std::stri
     SetResourceModule(module, text);
     if (m_languageModule != nullptr) dlclose(m_languageModule);
     m_languageModule = module;
+}
+
+namespace {
+
+std::string formatWith(const std::string& format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int length = std::vsnprintf(nullptr, 0, format.c_str(), copy);
+    va_end(copy);
+    if (length <= 0) return {};
+    std::string out(static_cast<size_t>(length) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), format.c_str(), args);
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+}  // namespace
+
+std::string CNTService::FormatString(int id, const char* builtIn, ...) const {
+    std::string format = builtIn != nullptr ? builtIn : std::string();
+    for (const ServiceString& entry : m_strings) {
+        if (builtIn == nullptr && entry.id == id) format = entry.text;
+    }
+    std::string translated = LoadString(id);
+    if (!translated.empty() && conversions(translated) == conversions(format)) format = translated;
+    va_list args;
+    va_start(args, builtIn);
+    std::string out = formatWith(format, args);
+    va_end(args);
+    return out;
 }
 
 void CNTService::Print(int id, ...) {

@@ -67,6 +67,10 @@ class CNTService {
 
     // A text of the string table, from the language resource module when one is loaded.
     std::string LoadString(int id) const;
+    // A text of the string table with printf-style inserts. A translated text is used only when
+    // it takes the same inserts as the built-in one (`builtIn`, else the table's own), so a
+    // language module cannot make the service read inserts it was not given.
+    std::string FormatString(int id, const char* builtIn, ...) const;
 
     const std::string& ServiceName() const { return m_serviceName; }
     const char* DisplayName() const { return m_displayName.c_str(); }

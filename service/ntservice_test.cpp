@@ -122,6 +122,10 @@ TEST(CNTService, TranslatedTextsAreUsedOnlyWithTheSameInserts) {
     service.Print(6, "Y");
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "X installiert.\nCreateService failed - Y\n");
+    // Texts for the event log follow the same rule.
+    EXPECT_EQ(service.FormatString(5, nullptr, "X"), "X installiert.\n");
+    EXPECT_EQ(service.FormatString(6, nullptr, "Y"), "CreateService failed - Y\n");
+    EXPECT_EQ(service.FormatString(6, "%s broke\n", "Y"), "Y broke\n");
     service.SetResourceModule(nullptr, nullptr);
 }
 

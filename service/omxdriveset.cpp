@@ -278,10 +278,8 @@ void COmxdriveset::ApplyDriveSecurityPolicy() {
         }
         int rc = GrantInteractiveAccess(ombrix::objmgr::kernelPathFile(target));
         if (rc != 0) {
-            LogEvent(
-                ombrix::platform::format(LoadString(ids::kDriveSecurityFailed).c_str(), letter, rc)
-                    .c_str(),
-                kEventWarning, kEventIdFromType);
+            LogEvent(FormatString(ids::kDriveSecurityFailed, nullptr, letter, rc).c_str(),
+                     kEventWarning, kEventIdFromType);
         }
     }
 }
@@ -386,10 +384,8 @@ void COmxdriveset::NotificationThread(std::string deviceName) {
 void COmxdriveset::NotifyAccess(uint32_t pid, const std::string& deviceName) {
     uint32_t session = 0;
     if (!ombrix::wts::processIdToSessionId(static_cast<int>(pid), session)) {
-        LogEvent(
-            ombrix::platform::format(LoadString(ids::kNoSessionId).c_str(), static_cast<int>(pid))
-                .c_str(),
-            kEventError, kEventIdFromType);
+        LogEvent(FormatString(ids::kNoSessionId, nullptr, static_cast<int>(pid)).c_str(),
+                 kEventError, kEventIdFromType);
         return;
     }
     // A process names its session itself; it is believed only when it runs as that session's
@@ -455,10 +451,9 @@ void COmxdriveset::SessionMonitorThread() {
 int COmxdriveset::LinkSecurity(std::string_view name, uint32_t session) {
     int rc = OpenSessionLink(name, session);
     if (rc != 0) {
-        LogEvent(ombrix::platform::format(LoadString(ids::kLinkSecurityFailed).c_str(),
-                                          std::string(name).c_str(), rc)
-                     .c_str(),
-                 kEventError, kEventIdFromType);
+        LogEvent(
+            FormatString(ids::kLinkSecurityFailed, nullptr, std::string(name).c_str(), rc).c_str(),
+            kEventError, kEventIdFromType);
     }
     return rc;
 }
@@ -511,8 +506,7 @@ void COmxdriveset::CheckConsistency() {
             std::string held;
             if (!m_driver.QueryImage(*unit, held)) continue;
             if (ombrix::ascii::equalsIgnoreCase(held, unit->imagePath)) continue;
-            LogEvent(ombrix::platform::format(LoadString(ids::kConsistency).c_str(),
-                                              unit->imagePath.c_str(), held.c_str())
+            LogEvent(FormatString(ids::kConsistency, nullptr, unit->imagePath.c_str(), held.c_str())
                          .c_str(),
                      kEventWarning, kEventIdFromType);
             differs = true;
