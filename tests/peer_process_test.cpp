@@ -318,12 +318,13 @@ using ombrix::test::PoolServer;
 // connection closed without a reply.
 bool SendFrom(const std::string& source, const PoolServer& to, const CIPData& record,
               CIPData& reply) {
-    CBlockingSocket socket;
-    socket.Create();
-    socket.Bind(CBlockingSocket::GetHostByName(source, 0));
-    socket.Connect(CBlockingSocket::GetHostByName(to.ip, to.port), 2000);
-    WriteIPData(socket, record, 2000);
+    // A refused connection is closed at once: the write or the read may fail.
     try {
+        CBlockingSocket socket;
+        socket.Create();
+        socket.Bind(CBlockingSocket::GetHostByName(source, 0));
+        socket.Connect(CBlockingSocket::GetHostByName(to.ip, to.port), 2000);
+        WriteIPData(socket, record, 2000);
         return ReadIPData(socket, reply, 3000) == IPHeaderCheck::kGood;
     } catch (const CBlockingSocketException&) {
         return false;
