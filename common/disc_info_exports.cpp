@@ -1,6 +1,7 @@
 // Disc information exports: volume label and date, comment, track table and sessions.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -137,6 +138,66 @@ OMX_EXPORT int OMXChangeIsoLabel(unsigned char* block, int blockSize, const char
     return 1;
 }
 
+namespace {
+
+// The volume descriptors (sectors 16 to 31 of the data track) of plain part files, wherever the
+// parts split them: each sector is read from and written back to the part that holds it.
+int changePlainLabel(const std::string& imagePath, size_t track, uint32_t perPart,
+                     const char* label) {
+    std::map<uint32_t, img::TrackFile> parts;
+    auto partOf = [&](uint32_t part) -> img::TrackFile* {
+        auto it = parts.find(part);
+        if (it != parts.end()) return &it->second;
+        auto path = img::findPartFile(imagePath, static_cast<int>(track), static_cast<int>(part));
+        if (!path) return nullptr;
+        img::TrackFile file;
+        if (file.open(*path, FileAccess::Update) != 0 || file.header().storage != img::kPlain) {
+            return nullptr;
+        }
+        return &parts.emplace(part, std::move(file)).first->second;
+    };
+    img::TrackFile* first = partOf(0);
+    if (first == nullptr) return win::kExtendedError;
+    const uint64_t sectorSize = first->header().sectorSize;
+    std::vector<unsigned char> block(size_t(sectorSize) * img::kBlockSectors, 0);
+    struct Place {
+        img::TrackFile* file;
+        off_t offset;
+    };
+    std::vector<Place> places;
+    for (uint32_t k = 0; k < img::kBlockSectors; ++k) {
+        const uint32_t sector = uint32_t(img::kBlockSectors) + k;
+        const uint32_t part = perPart != 0 ? sector / perPart : 0;
+        const uint32_t inPart = perPart != 0 ? sector % perPart : sector;
+        img::TrackFile* file = partOf(part);
+        if (file == nullptr || file->header().sectorSize != sectorSize) break;
+        const off_t at =
+            static_cast<off_t>(file->header().firstSectorOffset + uint64_t(inPart) * sectorSize);
+        size_t got = 0;
+        if (file->file().readAt(block.data() + k * sectorSize, sectorSize, at, got) != 0 ||
+            got != sectorSize) {
+            break;  // the track ends here
+        }
+        places.push_back({file, at});
+    }
+    if (places.empty()) return win::kExtendedError;
+    if (!OMXChangeIsoLabel(block.data(), static_cast<int>(block.size()), label))
+        return win::kExtendedError;
+    for (size_t k = 0; k < places.size(); ++k) {
+        if (int err = places[k].file->file().writeAt(block.data() + k * sectorSize, sectorSize,
+                                                     places[k].offset)) {
+            return err;
+        }
+    }
+    img::dropCachedBlock();
+    for (auto& [number, file] : parts) {
+        if (int err = file.file().sync()) return err;
+    }
+    return 0;
+}
+
+}  // namespace
+
 OMX_EXPORT int OMXChangeIsoLabelFile(const char* imagePath, const char* label) {
     ombrix::debugTrace("Entering OMXChangeIsoLabelFile()");
     if (imagePath == nullptr || label == nullptr) return win::kInvalidParameter;
@@ -150,32 +211,25 @@ OMX_EXPORT int OMXChangeIsoLabelFile(const char* imagePath, const char* label) {
     if (int err = file.open(*path, FileAccess::Update)) {
         return err == win::kInvalidData || err == win::kHandleEof ? win::kExtendedError : err;
     }
-    const uint32_t blockBytes = file.blockBytes();
-    const uint64_t sectorSize = file.header().sectorSize;
-    uint64_t at = 0;
     if (file.header().storage == img::kPlain) {
-        at = file.header().firstSectorOffset + img::kBlockSectors * sectorSize;
-    } else {
-        img::BlockLocation where;
-        if (file.locateBlock(1, where) != 0 || where.length != blockBytes)
-            return win::kExtendedError;  // a compressed block is never written
-        at = where.offset;
+        file = img::TrackFile();
+        return changePlainLabel(imagePath, track, c.header.sectorsPerPartFile, label);
     }
-    off_t fileSize = 0;
-    if (int err = file.file().size(fileSize)) return err;
-    if (at >= uint64_t(fileSize)) return win::kExtendedError;
-    // A short plain track keeps its length: only the sectors present are changed.
-    size_t present = static_cast<size_t>(std::min<uint64_t>(blockBytes, fileSize - at));
-    present -= present % sectorSize;
-    if (present == 0) return win::kExtendedError;
+    // A compressed track: its second block, when it is stored uncompressed in one part.
+    const uint32_t blockBytes = file.blockBytes();
+    img::BlockLocation where;
+    if (file.locateBlock(1, where) != 0 || where.length != blockBytes)
+        return win::kExtendedError;  // a compressed block is never written
     std::vector<unsigned char> block(blockBytes, 0);
     size_t got = 0;
-    if (int err = file.file().readAt(block.data(), present, static_cast<off_t>(at), got))
+    if (int err = file.file().readAt(block.data(), blockBytes, static_cast<off_t>(where.offset),
+                                     got))
         return err;
-    if (got != present) return win::kExtendedError;
+    if (got != blockBytes) return win::kExtendedError;
     if (!OMXChangeIsoLabel(block.data(), static_cast<int>(blockBytes), label))
         return win::kExtendedError;
-    if (int err = file.file().writeAt(block.data(), present, static_cast<off_t>(at))) return err;
+    if (int err = file.file().writeAt(block.data(), blockBytes, static_cast<off_t>(where.offset)))
+        return err;
     img::dropCachedBlock();
     return file.file().sync();
 }

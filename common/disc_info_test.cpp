@@ -81,6 +81,18 @@ TEST_F(DiscInfo, ChangingTheLabelInPlainAndRawTracks) {
     }
 }
 
+// The descriptors may lie in two part files: the change reaches both, as the label read does.
+TEST_F(DiscInfo, ChangingTheLabelAcrossPartFiles) {
+    for (uint16_t size : {uint16_t(2048), uint16_t(2352)}) {
+        DiscOptions o;
+        o.sectorSize = size;
+        o.sectorsPerPart = 17;  // the primary descriptor in part 0, Joliet's in part 1
+        std::string path = disc(o, true, "split" + std::to_string(size) + ".om4");
+        ASSERT_EQ(OMXChangeIsoLabelFile(path.c_str(), "split disc"), 0) << size;
+        EXPECT_EQ(label(path), "split disc") << size;
+    }
+}
+
 TEST_F(DiscInfo, CompressedBlockMakesTheLabelUnchangeable) {
     DiscOptions o;
     o.storage = img::kDeflate;
