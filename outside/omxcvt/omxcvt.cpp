@@ -88,8 +88,18 @@ int convert(const std::string& source, const OmxCvtOptions& o) {
 
     const std::string target = o.target && *o.target ? o.target : defaultTarget(source);
     std::error_code ec;
-    if (std::filesystem::equivalent(source, target, ec))
-        return failWith(kFailed, "the target is the source");
+    // Nothing is written before it is sure that no output is the source itself: the container
+    // or a part file of the same name would be written over the image being read.
+    std::vector<std::string> outputs{target};
+    for (uint32_t part = 0; part < parts; ++part)
+        outputs.push_back(img::partFileName(target, 0, static_cast<int>(part)));
+    for (const std::string& output : outputs) {
+        if (std::filesystem::equivalent(source, output, ec) ||
+            std::filesystem::weakly_canonical(source, ec) ==
+                std::filesystem::weakly_canonical(output, ec)) {
+            return failWith(kFailed, output + " would write over the source");
+        }
+    }
     if (!o.overwrite && std::filesystem::exists(target))
         return failWith(kFailed, target + " exists");
 
@@ -140,7 +150,9 @@ int convert(const std::string& source, const OmxCvtOptions& o) {
 
     img::ContainerSpec spec;
     spec.sectorsPerPart = perPart;
-    spec.contentSize = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(size), 0xFFFFFFFFu));
+    // The size the image holds: whole sectors, as other readers of the header count it.
+    spec.contentSize =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t(sectors) * 2048, 0xFFFFFFFFu));
     spec.description = o.description ? o.description : trimmedLabel(descriptor.data());
     if (o.password) spec.password = o.password;
     if (o.comment) spec.comment = o.comment;
@@ -154,6 +166,12 @@ int convert(const std::string& source, const OmxCvtOptions& o) {
     if (img::writeContainer(target, spec) != 0) {
         removeOutputs(target, parts);
         return failWith(kFailed, "cannot write " + target);
+    }
+    // Written over an earlier conversion: its further part files belong to no image now.
+    if (o.overwrite) {
+        for (int part = static_cast<int>(parts); part < 10; ++part) {
+            std::filesystem::remove(img::partFileName(target, 0, part), ec);
+        }
     }
     return kConverted;
 }

@@ -230,6 +230,44 @@ TEST_F(Converter, RefusesWhatIsNoIso) {
     EXPECT_NE(std::string(text).find("older format"), std::string::npos);
 }
 
+// An output named like the source is refused before anything is written, and the source stays.
+TEST_F(Converter, NeverWritesOverItsSource) {
+    fs::path iso = makeIso(root_.path(), "tiny", true, "Tiny");
+    ASSERT_FALSE(iso.empty());
+    fs::create_directories(root_ / "d");
+    const fs::path part0 = root_ / "d/disc.000";  // the first part file's name of d/disc.om4
+    fs::copy_file(iso, part0);
+    const std::string before = slurp(part0);
+    OmxCvtOptions o{};
+    o.sectorSize = 2048;
+    EXPECT_EQ(OMXConvertISO2OM4Ex(part0.c_str(), &o), 5);
+    EXPECT_EQ(slurp(part0), before);
+    EXPECT_FALSE(fs::exists(root_ / "d/disc.om4"));
+}
+
+// Converted again into fewer parts: the old conversion's further parts go; the header holds the
+// size the image holds.
+TEST_F(Converter, ConvertingAgainLeavesNoOldPartsAndCountsWholeSectors) {
+    fs::path iso = makeIso(root_.path(), "again", true, "Again");
+    ASSERT_FALSE(iso.empty());
+    const std::string target = (root_ / "again.om4").string();
+    OmxCvtOptions o{};
+    o.sectorSize = 2048;
+    o.sectorsPerPart = 64;
+    o.overwrite = 1;
+    ASSERT_EQ(OMXConvertISO2OM4Ex(iso.c_str(), &o), 0);
+    ASSERT_TRUE(fs::exists(img::partFileName(target, 0, 3)));
+    o.sectorsPerPart = 0;
+    ASSERT_EQ(OMXConvertISO2OM4Ex(iso.c_str(), &o), 0);
+    EXPECT_TRUE(fs::exists(img::partFileName(target, 0, 0)));
+    for (int part = 1; part < 10; ++part)
+        EXPECT_FALSE(fs::exists(img::partFileName(target, 0, part))) << part;
+    expectSameSectors(target, iso);
+    OmxImageHeader header;
+    ASSERT_EQ(OMXGetHeader(target.c_str(), &header), 0);
+    EXPECT_EQ(header.contentSize, (fs::file_size(iso) + 2047) / 2048 * 2048);
+}
+
 TEST_F(Converter, LargeFileAcrossTrackParts) {
     fs::path iso = makeIso(root_.path(), "big", true, "Big", size_t(105) << 20);
     ASSERT_FALSE(iso.empty());
