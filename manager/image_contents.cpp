@@ -63,11 +63,18 @@ int ImageContents::open(const std::string& path,
         }
         tracks_.push_back(std::move(track));
     }
+    std::vector<SectorSource*> dataTracks;
+    for (auto& track : tracks_) {
+        if (track->data) dataTracks.push_back(track->data.get());
+    }
+    for (auto& track : tracks_) {
+        if (track->data) track->sectors = std::make_unique<DiscSectors>(*track->data, dataTracks);
+    }
     for (auto& track : tracks_) {
         if (!track->data) continue;
         TrackContents* t = track.get();
         workers_.emplace_back([this, t] {
-            t->walkResult = walkFileSystem(*t->data, t->files, &stop_);
+            t->walkResult = walkFileSystem(*t->sectors, t->files, &stop_);
             t->walked = true;
         });
     }
@@ -100,7 +107,7 @@ int ImageContents::read(size_t track, uint32_t node, uint64_t offset, size_t len
     const Node& file = t.files.nodes[node];
     if (offset >= file.size) return win::kSuccess;
     length = static_cast<size_t>(std::min<uint64_t>(length, file.size - offset));
-    return readFileBytes(*t.data, file.data, offset, length, out, got);
+    return readFileBytes(*t.sectors, file.data, offset, length, out, got);
 }
 
 int ImageContents::extract(size_t track, uint32_t node, const std::string& target,
@@ -125,7 +132,7 @@ int ImageContents::extract(size_t track, uint32_t node, const std::string& targe
     for (uint64_t done = 0; done < file.size && result == 0;) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), file.size - done));
         size_t got = 0;
-        result = readFileBytes(*t.data, file.data, done, want, piece.data(), got);
+        result = readFileBytes(*t.sectors, file.data, done, want, piece.data(), got);
         if (result == 0 && got < want) result = win::kHandleEof;
         if (result == 0) result = writeAll(fd.get(), piece.data(), got);
         done += got;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/image_container.h"
+#include "manager/disc_sectors.h"
 #include "manager/iso_filesystem.h"
 #include "manager/track_data.h"
 #include "platform/account.h"
@@ -22,6 +23,8 @@ struct TrackContents {
     size_t index = 0;  // in the container's track table
     image::TrackRecord record;
     std::unique_ptr<TrackData> data;  // null for tracks without data
+    // The track's file system reads through this: its files may lie in earlier tracks.
+    std::unique_ptr<DiscSectors> sectors;
     FileSystem files;
     int walkResult = kWalkNoDescriptor;
     std::atomic<bool> walked{false};

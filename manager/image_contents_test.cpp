@@ -10,6 +10,7 @@
 #include "omxcvt.h"
 #include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
+#include "support/multi_session.h"
 #include "support/temp_root.h"
 
 namespace fs = std::filesystem;
@@ -94,6 +95,35 @@ TEST_F(Contents, ListingAndExtractionMatchTheReferenceInEveryStorage) {
             }
         }
     }
+}
+
+// A disc of two sessions: the second session's file system lists the first session's files too,
+// and their data, which lie in the first track, are read from there.
+TEST_F(Contents, FilesOfEarlierSessionsAreReadFromTheirTracks) {
+    fs::path whole;
+    const fs::path container = t::makeMultiSessionImage(root_ / "ms", whole);
+    ASSERT_FALSE(container.empty());
+    oc::ImageContents image;
+    ASSERT_EQ(image.open(container.string()), 0);
+    image.wait();
+    ASSERT_EQ(image.tracks().size(), 2u);
+    const auto& last = *image.tracks()[1];
+    ASSERT_EQ(last.walkResult, oc::kWalkDone);
+    size_t files = 0;
+    for (uint32_t i = 1; i < last.files.nodes.size(); ++i) {
+        if (last.files.nodes[i].directory) continue;
+        ++files;
+        const fs::path target = root_ / "out" / last.files.path(i);
+        fs::create_directories(target.parent_path());
+        ASSERT_EQ(image.extract(1, i, target.string(), false), 0) << last.files.path(i);
+        const std::string name = target.filename().string();
+        const bool earlier = name.rfind("first", 0) == 0;
+        const int n = name[earlier ? 5 : 6] - '0';
+        EXPECT_EQ(t::readFile(target),
+                  std::string(size_t(n) * (earlier ? 1500 : 900), char((earlier ? 'a' : 'A') + n)))
+            << name;
+    }
+    EXPECT_EQ(files, 17u);
 }
 
 TEST_F(Contents, FileAcrossPartFilesAndByteRanges) {

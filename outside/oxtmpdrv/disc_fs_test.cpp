@@ -14,6 +14,7 @@
 #include "platform/unique_fd.h"
 #include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
+#include "support/multi_session.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
@@ -110,6 +111,25 @@ TEST_F(DiscOps, AnswersLikeAReadOnlyFileSystem) {
     struct statvfs vfs;
     ASSERT_EQ(disc.statfs(&vfs), 0);
     EXPECT_TRUE(vfs.f_flag & ST_RDONLY);
+}
+
+// The drive shows the last session's file system and reads every file it lists, also those whose
+// data lie in an earlier session's track.
+TEST_F(DiscOps, EveryFileOfTheLastSessionReads) {
+    fs::path whole;
+    const fs::path container = t::makeMultiSessionImage(root_ / "ms", whole);
+    ASSERT_FALSE(container.empty());
+    oxtmpdrv::DiscFs disc;
+    ASSERT_EQ(disc.load(container.string()), 0);
+    for (const std::string path : {"/first3.txt", "/later/second2.txt"}) {
+        uint64_t handle = 0;
+        ASSERT_EQ(disc.open(path.c_str(), O_RDONLY, 0, handle), 0) << path;
+        std::string bytes(8000, '\0');
+        long n = disc.read(handle, bytes.data(), bytes.size(), 0);
+        ASSERT_GT(n, 0) << path;
+        bytes.resize(static_cast<size_t>(n));
+        EXPECT_EQ(bytes, path == "/first3.txt" ? std::string(4500, 'd') : std::string(1800, 'C'));
+    }
 }
 
 TEST_F(DiscOps, UnreadableImagesShowNothing) {
