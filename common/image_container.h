@@ -68,6 +68,9 @@ bool hasAudioTrack(const Container& c);
 // The header's track list up to the lead-out entry.
 std::vector<TocEntry> trackList(const OmxImageHeader& header);
 
+// A track has at most this many part files: their number is one digit of the name.
+constexpr uint32_t kMaxPartFiles = 10;
+
 // The name of a track part file: the container's extension replaced by ".%.2d%d".
 std::string partFileName(const std::string& containerPath, int trackIndex, int part);
 // The existing file of that name: the exact name first, then a name differing only in case.

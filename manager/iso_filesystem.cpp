@@ -89,6 +89,7 @@ class Walker {
     const std::atomic<bool>* stop_;
     // Names already used in each folder, so a lookup by name finds one node.
     std::vector<std::unordered_set<std::string>> names_;
+    std::vector<uint16_t> depths_;  // of each node, the root's 0
     bool joliet_ = false;
     uint64_t budget_;  // bytes the walk may still read
     uint64_t initialBudget_;
@@ -115,12 +116,16 @@ bool Walker::chooseDescriptor(uint8_t* taken) {
 
 bool Walker::addChild(uint32_t parent, Node&& child) {
     if (child.name.empty() || out_.nodes.size() >= kMaxNodes) return false;
+    // Deeper than any path a program can name: a hostile chain of folders ends here.
+    const uint16_t depth = static_cast<uint16_t>(depths_[parent] + 1);
+    if (depth > kMaxDepth) return false;
     if (!names_[parent].insert(child.name).second) return false;
     child.parent = parent;
     const uint32_t index = static_cast<uint32_t>(out_.nodes.size());
     out_.nodes.push_back(std::move(child));
     out_.nodes[parent].children.push_back(index);
     names_.emplace_back();
+    depths_.push_back(depth);
     return true;
 }
 
@@ -247,6 +252,7 @@ int Walker::walk(const uint8_t* descriptor) {
     root.data = {{le32(descriptor + 156 + 2) + descriptor[156 + 1], 0}};
     out_.nodes.push_back(std::move(root));
     names_.emplace_back();
+    depths_.push_back(0);
     readPathTable(descriptor);
     // Folders are added while the loop runs only through the path table, so the count is fixed.
     const size_t folders = out_.nodes.size();

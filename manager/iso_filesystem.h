@@ -65,6 +65,8 @@ int readFileBytes(SectorSource& track, const std::vector<Extent>& extents, uint6
 
 // Limits that keep a hostile disc from exhausting memory or time.
 constexpr size_t kMaxNodes = 1u << 21;
+// Folders deeper than this are left out: no program could name their paths anyway.
+constexpr uint16_t kMaxDepth = 255;
 constexpr uint32_t kMaxPathTableBytes = 64u << 20;
 constexpr uint32_t kMaxDirectoryBytes = 64u << 20;
 // Bytes of path table and directory records one walk reads at most; folders beyond show no files.

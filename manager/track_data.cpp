@@ -22,6 +22,9 @@ int TrackData::locate(uint32_t n, image::TrackFile*& file, uint32_t& inPart, uin
     const uint32_t part = sectorsPerPart_ ? n / sectorsPerPart_ : 0;
     inPart = sectorsPerPart_ ? n % sectorsPerPart_ : n;
     leftInPart = sectorsPerPart_ ? sectorsPerPart_ - inPart : end_ - first_ - n;
+    // Part numbers are one digit in the files' names: a sector beyond the tenth part lies in no
+    // file, whatever numbers the disc gives.
+    if (part >= image::kMaxPartFiles) return win::kHandleEof;
     std::lock_guard<std::mutex> guard(lock_);
     if (parts_.size() <= part) {
         parts_.resize(part + 1);

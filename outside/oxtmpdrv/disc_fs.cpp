@@ -13,22 +13,14 @@ namespace oc = ombrix::contents;
 int DiscFs::load(const std::string& imagePath,
                  std::shared_ptr<const ombrix::platform::FileIdentity> identity) {
     track_ = nullptr;
-    paths_.clear();
+    {
+        std::lock_guard<std::mutex> guard(indexLock_);
+        index_.clear();
+    }
     if (int err = image_.open(imagePath, std::move(identity))) return err;
     image_.wait();
     for (const auto& t : image_.tracks()) {
         if (t->data && t->walkResult == oc::kWalkDone && !t->files.nodes.empty()) track_ = t.get();
-    }
-    if (track_ == nullptr) return 0;
-    const oc::FileSystem& files = track_->files;
-    paths_.reserve(files.nodes.size());
-    paths_["/"] = 0;
-    // Parents come before their children in the node list, so their paths are known.
-    std::vector<std::string> full(files.nodes.size());
-    for (uint32_t i = 1; i < files.nodes.size(); ++i) {
-        const uint32_t parent = files.nodes[i].parent;
-        full[i] = (parent == 0 ? std::string() : full[parent]) + "/" + files.nodes[i].name;
-        paths_.emplace(full[i], i);
     }
     return 0;
 }
@@ -48,10 +40,35 @@ const std::string& DiscFs::label() const {
     return track_ ? track_->files.label : emptyLabel_;
 }
 
+long DiscFs::childNamed(uint32_t folder, std::string_view name) const {
+    const auto& nodes = track_->files.nodes;
+    std::lock_guard<std::mutex> guard(indexLock_);
+    auto [it, added] = index_.try_emplace(folder);
+    if (added) {
+        it->second.reserve(nodes[folder].children.size());
+        for (uint32_t child : nodes[folder].children)
+            it->second.emplace(nodes[child].name, child);
+    }
+    auto found = it->second.find(name);
+    return found == it->second.end() ? -1 : long(found->second);
+}
+
 long DiscFs::lookup(const char* path) const {
     if (track_ == nullptr) return std::strcmp(path, "/") == 0 ? 0 : -1;
-    auto it = paths_.find(path);
-    return it == paths_.end() ? -1 : long(it->second);
+    const auto& nodes = track_->files.nodes;
+    uint32_t at = 0;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        const size_t slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        if (part.empty()) continue;
+        if (!nodes[at].directory) return -1;
+        const long child = childNamed(at, part);
+        if (child < 0) return -1;
+        at = static_cast<uint32_t>(child);
+    }
+    return at;
 }
 
 void DiscFs::fill(uint32_t node, struct stat* st) const {

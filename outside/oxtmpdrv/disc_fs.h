@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -53,6 +54,9 @@ class DiscFs {
 
   private:
     long lookup(const char* path) const;
+    // The child of `folder` named `name`, -1 when it has none; each folder's names are indexed
+    // the first time it is looked into.
+    long childNamed(uint32_t folder, std::string_view name) const;
     void fill(uint32_t node, struct stat* st) const;
     void noteAccess(pid_t caller) const;
 
@@ -61,7 +65,9 @@ class DiscFs {
     std::optional<std::vector<uid_t>> readers_;
     ombrix::contents::ImageContents image_;
     const ombrix::contents::TrackContents* track_ = nullptr;
-    std::unordered_map<std::string, uint32_t> paths_;  // "/a/b" -> node
+    // Folders looked into so far: their children by name (views of the nodes' names).
+    mutable std::mutex indexLock_;
+    mutable std::unordered_map<uint32_t, std::unordered_map<std::string_view, uint32_t>> index_;
     std::string emptyLabel_;
 };
 
