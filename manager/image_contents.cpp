@@ -35,7 +35,7 @@ int writeAll(int fd, const uint8_t* data, size_t length) {
 }  // namespace
 
 int ImageContents::open(const std::string& path,
-                        std::shared_ptr<const platform::FileIdentity> identity) {
+                        std::shared_ptr<const platform::FileIdentity> identity, Walks walks) {
     close();
     stop_ = false;
     path_ = path;
@@ -69,6 +69,19 @@ int ImageContents::open(const std::string& path,
     }
     for (auto& track : tracks_) {
         if (track->data) track->sectors = std::make_unique<DiscSectors>(*track->data, dataTracks);
+    }
+    if (walks == Walks::lastFileSystem) {
+        workers_.emplace_back([this] {
+            bool found = false;
+            for (auto t = tracks_.rbegin(); t != tracks_.rend(); ++t) {
+                if ((*t)->data && !found && !stop_) {
+                    (*t)->walkResult = walkFileSystem(*(*t)->sectors, (*t)->files, &stop_);
+                    found = (*t)->walkResult != kWalkNoDescriptor;
+                }
+                (*t)->walked = true;
+            }
+        });
+        return win::kSuccess;
     }
     for (auto& track : tracks_) {
         if (!track->data) continue;

@@ -30,6 +30,10 @@ struct TrackContents {
     std::atomic<bool> walked{false};
 };
 
+// Which tracks' file systems opening walks: every data track's, or only the one a drive shows,
+// the last data track that holds a file system (one tree in memory, not one per session).
+enum class Walks { everyDataTrack, lastFileSystem };
+
 class ImageContents {
   public:
     ImageContents() = default;
@@ -42,7 +46,8 @@ class ImageContents {
     // case the description is known and there are no tracks. With `identity`, every file of the
     // image is opened with that account's rights, now and when later reads need a part file.
     int open(const std::string& path,
-             std::shared_ptr<const platform::FileIdentity> identity = nullptr);
+             std::shared_ptr<const platform::FileIdentity> identity = nullptr,
+             Walks walks = Walks::everyDataTrack);
     // Waits until every walk has ended.
     void wait();
     // Stops the walks, waits for them and forgets the image.

@@ -53,18 +53,14 @@ std::vector<uint8_t> readBytes(SectorSource& source, uint32_t sector, uint32_t l
     std::vector<uint8_t> out;
     if (sector < source.firstSector() || sector >= source.endSector()) return out;
     uint64_t available = uint64_t(source.endSector() - sector) * kSectorBytes;
-    uint64_t wanted = std::min<uint64_t>(length, available);
-    out.resize(static_cast<size_t>(wanted));
-    size_t done = 0;
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(length, available));
+    // Grown as sectors arrive: a length read off a hostile disc reserves nothing it cannot fill.
+    out.reserve(std::min<size_t>(wanted, 1u << 20));
     uint8_t buffer[kSectorBytes];
-    for (uint32_t s = sector; done < out.size(); ++s) {
-        if (source.readSector(s, buffer) != 0) {
-            out.resize(done);
-            break;
-        }
-        size_t n = std::min<size_t>(kSectorBytes, out.size() - done);
-        std::memcpy(out.data() + done, buffer, n);
-        done += n;
+    for (uint32_t s = sector; out.size() < wanted; ++s) {
+        if (source.readSector(s, buffer) != 0) break;
+        const size_t n = std::min<size_t>(kSectorBytes, wanted - out.size());
+        out.insert(out.end(), buffer, buffer + n);
     }
     return out;
 }
@@ -90,6 +86,9 @@ class Walker {
     // Names already used in each folder, so a lookup by name finds one node.
     std::vector<std::unordered_set<std::string>> names_;
     std::vector<uint16_t> depths_;  // of each node, the root's 0
+    uint64_t nameBytes_ = 0;
+    bool tooLarge_ = false;   // a bound of the tree was reached
+    bool unreadable_ = false; // the path table could not be read
     bool joliet_ = false;
     uint64_t budget_;  // bytes the walk may still read
     uint64_t initialBudget_;
@@ -115,11 +114,17 @@ bool Walker::chooseDescriptor(uint8_t* taken) {
 }
 
 bool Walker::addChild(uint32_t parent, Node&& child) {
-    if (child.name.empty() || out_.nodes.size() >= kMaxNodes) return false;
-    // Deeper than any path a program can name: a hostile chain of folders ends here.
+    if (child.name.empty()) return false;
+    // Deeper than any path a program can name, or more than one tree may hold: a hostile disc
+    // ends here.
     const uint16_t depth = static_cast<uint16_t>(depths_[parent] + 1);
-    if (depth > kMaxDepth) return false;
+    if (out_.nodes.size() >= kMaxNodes || depth > kMaxDepth ||
+        nameBytes_ + child.name.size() > kMaxNameBytes) {
+        tooLarge_ = true;
+        return false;
+    }
     if (!names_[parent].insert(child.name).second) return false;
+    nameBytes_ += child.name.size();
     child.parent = parent;
     const uint32_t index = static_cast<uint32_t>(out_.nodes.size());
     out_.nodes.push_back(std::move(child));
@@ -132,10 +137,13 @@ bool Walker::addChild(uint32_t parent, Node&& child) {
 // Folders in path-table order. A record's parent must come before it, which makes the tree free
 // of loops; records naming another parent, and their descendants, are left out.
 void Walker::readPathTable(const uint8_t* d) {
-    uint32_t size = static_cast<uint32_t>(
-        std::min<uint64_t>(std::min(le32(d + 132), kMaxPathTableBytes), budget_));
+    const uint32_t declared = le32(d + 132);
+    if (declared > kMaxPathTableBytes) tooLarge_ = true;
+    const uint32_t size =
+        static_cast<uint32_t>(std::min<uint64_t>(std::min(declared, kMaxPathTableBytes), budget_));
     std::vector<uint8_t> table = readBytes(source_, le32(d + 140), size);
     budget_ -= table.size();
+    if (table.size() < size) unreadable_ = true;
     std::vector<long> nodeOfNumber;  // path-table number - 1 -> node, -1 when left out
     size_t at = 0;
     while (at < table.size() && !stopped()) {
@@ -234,7 +242,7 @@ void Walker::readDirectory(uint32_t index) {
             continuingName = std::move(name);
         }
         if (!(flags & kFlagMoreExtents)) continuing = -1;
-        if (out_.nodes.size() >= kMaxNodes) return;
+        if (tooLarge_) return;
     }
 }
 
@@ -242,6 +250,10 @@ int Walker::walk(const uint8_t* descriptor) {
     out_ = FileSystem{};
     budget_ = initialBudget_;
     names_.clear();
+    depths_.clear();
+    nameBytes_ = 0;
+    tooLarge_ = false;
+    unreadable_ = false;
     out_.joliet = joliet_;
     out_.label = discName(descriptor + 40, 32, joliet_);
     while (!out_.label.empty() && out_.label.back() == ' ')
@@ -254,13 +266,18 @@ int Walker::walk(const uint8_t* descriptor) {
     names_.emplace_back();
     depths_.push_back(0);
     readPathTable(descriptor);
+    if (unreadable_) return kWalkUnreadable;
     // Folders are added while the loop runs only through the path table, so the count is fixed.
     const size_t folders = out_.nodes.size();
-    for (size_t i = 0; i < folders; ++i) {
+    for (size_t i = 0; i < folders && !tooLarge_; ++i) {
         if (stopped()) return kWalkStopped;
-        if (out_.nodes[i].directory) readDirectory(static_cast<uint32_t>(i));
+        if (!out_.nodes[i].directory) continue;
+        readDirectory(static_cast<uint32_t>(i));
+        // No more names join this folder: its set of them is not needed any longer.
+        names_[i] = {};
     }
-    return stopped() ? kWalkStopped : kWalkDone;
+    if (stopped()) return kWalkStopped;
+    return tooLarge_ ? kWalkTooLarge : kWalkDone;
 }
 
 int Walker::run() {
@@ -268,7 +285,7 @@ int Walker::run() {
     uint8_t descriptor[kSectorBytes];
     if (!chooseDescriptor(descriptor)) return kWalkNoDescriptor;
     int result = walk(descriptor);
-    if (result == kWalkDone && joliet_ && out_.empty()) {
+    if (joliet_ && ((result == kWalkDone && out_.empty()) || result == kWalkUnreadable)) {
         // A Joliet tree that shows nothing: the disc's ISO names may still be readable.
         uint8_t primary[kSectorBytes];
         const uint32_t first = source_.firstSector();

@@ -67,6 +67,8 @@ int readFileBytes(SectorSource& track, const std::vector<Extent>& extents, uint6
 constexpr size_t kMaxNodes = 1u << 21;
 // Folders deeper than this are left out: no program could name their paths anyway.
 constexpr uint16_t kMaxDepth = 255;
+// Bytes of names one tree holds at most (a node's name is at most a few hundred bytes).
+constexpr uint64_t kMaxNameBytes = 64ull << 20;
 constexpr uint32_t kMaxPathTableBytes = 64u << 20;
 constexpr uint32_t kMaxDirectoryBytes = 64u << 20;
 // Bytes of path table and directory records one walk reads at most; folders beyond show no files.
@@ -77,11 +79,15 @@ enum WalkResult : int {
     kWalkDone = 0,
     kWalkNoDescriptor = 1,  // no "CD001" volume descriptor: the track shows no files
     kWalkStopped = 2,       // the stop flag ended the walk; `out` holds what was found so far
+    // More files, deeper folders, longer names or a longer path table than one tree may hold:
+    // the disc is not shown, as showing part of it would pass for all of it.
+    kWalkTooLarge = 3,
+    kWalkUnreadable = 4,  // the path table lies outside the track or cannot be read
 };
 
 // Walks the file system of the track behind `source`. `stop` (may be null) is looked at between
 // folders. Folders come from the path table, their files from their directory records; folders
-// whose records cannot be read show without files.
+// whose records cannot be read, or lie beyond `readBudget`, show without files.
 int walkFileSystem(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop = nullptr,
                    uint64_t readBudget = kMaxWalkBytes);
 

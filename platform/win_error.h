@@ -11,6 +11,7 @@ constexpr int kAccessDenied = 5;
 constexpr int kInvalidHandle = 6;
 constexpr int kNotEnoughMemory = 8;
 constexpr int kInvalidData = 13;
+constexpr int kOutOfMemory = 14;
 constexpr int kWriteProtect = 19;
 constexpr int kGenFailure = 31;
 constexpr int kSharingViolation = 32;

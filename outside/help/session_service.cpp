@@ -57,6 +57,8 @@ int resultOfReply(const CMountRequest& reply, int32_t sent) {
                 case 5: return kAccessDenied;
                 case 2: return kFileNotFound;
                 case 3: return kPathNotFound;
+                case 13: return kCorruptImage;  // its file system cannot be read
+                case 14: return kNoResources;   // it is larger than a disc may be
                 case 18:
                 case 206: return kEmptyPath;
                 case 600: return kNoRight;

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/win_error.h"
+
 namespace oxtmpdrv {
 
 namespace oc = ombrix::contents;
@@ -13,15 +15,26 @@ namespace oc = ombrix::contents;
 int DiscFs::load(const std::string& imagePath,
                  std::shared_ptr<const ombrix::platform::FileIdentity> identity) {
     track_ = nullptr;
+    fileSystemError_ = 0;
     {
         std::lock_guard<std::mutex> guard(indexLock_);
         index_.clear();
     }
-    if (int err = image_.open(imagePath, std::move(identity))) return err;
-    image_.wait();
-    for (const auto& t : image_.tracks()) {
-        if (t->data && t->walkResult == oc::kWalkDone && !t->files.nodes.empty()) track_ = t.get();
+    if (int err = image_.open(imagePath, std::move(identity), oc::Walks::lastFileSystem)) {
+        return err;
     }
+    image_.wait();
+    const oc::TrackContents* shown = nullptr;
+    for (const auto& t : image_.tracks()) {
+        if (t->data && t->walkResult != oc::kWalkNoDescriptor) shown = t.get();
+    }
+    if (shown == nullptr) return 0;
+    switch (shown->walkResult) {
+        case oc::kWalkDone: track_ = shown; break;
+        case oc::kWalkTooLarge: fileSystemError_ = ombrix::win::kOutOfMemory; break;
+        default: fileSystemError_ = ombrix::win::kInvalidData; break;
+    }
+    if (fileSystemError_ != 0) image_.close();
     return 0;
 }
 

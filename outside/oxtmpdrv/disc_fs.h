@@ -30,10 +30,15 @@ class DiscFs {
 
     // Opens the image and walks its file system, opening the image's files with the rights of
     // `identity` (the process's own when null). The disc shown is the last data track whose
-    // file system could be read (the latest session of a multi-session disc). 0, or the image's
-    // error (an image without readable file system shows an empty root and answers 0).
+    // file system could be read (the latest session of a multi-session disc); only that track
+    // is walked. 0 or the image's error (an image without a readable file system shows an empty
+    // root and answers 0); fileSystemError() tells whether its file system can be shown.
     int load(const std::string& imagePath,
              std::shared_ptr<const ombrix::platform::FileIdentity> identity = nullptr);
+
+    // After load: 0 when the disc's file system is shown (or it has none), 13 when it cannot be
+    // read, 14 when it holds more than one disc may (see kMaxNodes); such a disc is not served.
+    int fileSystemError() const { return fileSystemError_; }
 
     // The accounts that may read the disc besides root; everybody while never set.
     void setReaders(std::vector<uid_t> readers);
@@ -69,6 +74,7 @@ class DiscFs {
     mutable std::mutex indexLock_;
     mutable std::unordered_map<uint32_t, std::unordered_map<std::string_view, uint32_t>> index_;
     std::string emptyLabel_;
+    int fileSystemError_ = 0;
 };
 
 }  // namespace oxtmpdrv

@@ -246,7 +246,12 @@ uint32_t Miniport::insert(unsigned char* data,
         unit->owner = path.empty() ? nullptr : caller;
         unit->readers.clear();
         if (!path.empty() && caller) unit->readers.push_back(caller->uid);
-        if (mediaChanged_) mediaChanged_(*unit);
+        if (mediaChanged_) status = mediaChanged_(*unit);
+        if (status != 0) {
+            unit->imagePath.clear();
+            unit->owner.reset();
+            unit->readers.clear();
+        }
     }
     scsi::writeU32(data + scsi::kInsertStatus, status);
     return 0;

@@ -27,8 +27,9 @@ struct Config {
 };
 
 struct Unit;
-// Called when a unit receives another image or is emptied (imagePath empty).
-using MediaHook = std::function<void(const Unit&)>;
+// Called when a unit receives another image or is emptied (imagePath empty). 0 when the unit
+// serves its new image; otherwise the status the insert answers, and the unit stays empty.
+using MediaHook = std::function<uint32_t(const Unit&)>;
 
 struct Unit {
     int number = 0;  // n of Device/CdRom<n>

@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
     oxtmpdrv::UnitMounts mounts(useFuse, logLine,
                                 [&driver](pid_t pid) { driver.recordAccess(pid); });
     driver.onMediaChanged([&mounts](const oxtmpdrv::Unit& unit) {
-        mounts.mediaChanged(
+        return mounts.mediaChanged(
             unit,
             ombrix::platform::rootPath("Device/CdRom" + std::to_string(unit.number)).string());
     });

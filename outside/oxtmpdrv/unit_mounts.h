@@ -28,8 +28,10 @@ class UnitMounts {
 
     bool enabled() const { return enabled_; }
     // Mounts or unmounts `folder` for the unit's new image. The previous disc is unmounted
-    // lazily: files open on it keep reading it until they are closed.
-    void mediaChanged(const Unit& unit, const std::string& folder);
+    // lazily: files open on it keep reading it until they are closed. 0 when the unit serves the
+    // image (or holds none); else why it cannot: the image's error, 13 for a file system that
+    // cannot be read, 14 for one larger than a disc may be or memory running out.
+    uint32_t mediaChanged(const Unit& unit, const std::string& folder);
     // The accounts that may read the unit's disc changed.
     void readersChanged(const Unit& unit);
     // Unmounts every unit; files still open fail from now on.
