@@ -1,8 +1,12 @@
 #include "manager/image_contents.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -10,6 +14,7 @@
 #include "omxcvt.h"
 #include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
+#include "support/hostile_discs.h"
 #include "support/multi_session.h"
 #include "support/temp_root.h"
 
@@ -220,6 +225,88 @@ TEST_F(Contents, ClosingStopsTheWalkAndReopeningWorks) {
     ASSERT_EQ(image.open(container), 0);
     image.wait();
     EXPECT_EQ(readerListing(image), t::referenceListing(iso));
+}
+
+// Runs a program with its standard error in `errors`; its exit status and peak memory (KB).
+int runMeasured(std::vector<std::string> args, const fs::path& errors, long& peakKb) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (std::freopen(errors.c_str(), "w", stderr) == nullptr ||
+            std::freopen("/dev/null", "w", stdout) == nullptr) {
+            _exit(126);
+        }
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    peakKb = usage.ru_maxrss;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Images whose numbers would have a careless reader allocate gigabytes: a path table chaining
+// 65,000 folders, and a track whose sectors point at part files that cannot exist. Both are
+// refused; the tool says why and stays small.
+TEST_F(Contents, HostileImagesAreRefusedInLittleMemory) {
+    const fs::path deepIso = t::makeDeepChainIso(root_ / "deep.iso", 65000);
+    const std::string deep = convert(deepIso, root_ / "img/Deep.om4", OMXCVT_LZ, 2048);
+    const std::string far = t::makeFarPartImage(root_ / "far/Far.om4").string();
+    ASSERT_FALSE(deep.empty());
+    ASSERT_FALSE(far.empty());
+    const struct {
+        std::string image;
+        int walkResult;
+        const char* says;
+    } cases[] = {{deep, oc::kWalkTooLarge, "holds more than a disc may"},
+                 {far, oc::kWalkUnreadable, "cannot be read"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        oc::ImageContents image;
+        ASSERT_EQ(image.open(c.image), 0);
+        image.wait();
+        ASSERT_EQ(image.tracks().size(), 1u);
+        EXPECT_EQ(image.tracks()[0]->walkResult, c.walkResult);
+
+        long peakKb = 0;
+        const auto started = std::chrono::steady_clock::now();
+        const int status = runMeasured(
+            {(t::systemDir() / "omxcontents").string(), "list", c.image}, root_ / "err", peakKb);
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(status, 1);
+        EXPECT_NE(t::readFile(root_ / "err").find(c.says), std::string::npos)
+            << t::readFile(root_ / "err");
+        EXPECT_LT(peakKb, 256 * 1024);
+        RecordProperty("peak_kb_" + fs::path(c.image).stem().string(), int(peakKb));
+        RecordProperty("list_ms_" + fs::path(c.image).stem().string(),
+                       int(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    }
+}
+
+// A legitimate deep tree lists every folder once; the listing neither recurses nor repeats.
+TEST_F(Contents, DeepTreesListAndExtractWhole) {
+    fs::path deep = root_ / "src";
+    for (int n = 0; n < 60; ++n)
+        deep /= "d";
+    t::writeFile(deep / "bottom.txt", "deep down");
+    fs::path iso = t::makeIso(root_ / "src", root_ / "deep.iso", true);
+    ASSERT_FALSE(iso.empty());
+    std::string container = convert(iso, root_ / "img/Deep.om4", OMXCVT_LZ, 2048);
+    const std::string tool = t::shellQuoted(t::systemDir() / "omxcontents");
+    int status = -1;
+    std::string listing = t::runCommand(tool + " list " + t::shellQuoted(container), &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 61);
+    t::runCommand(tool + " extract " + t::shellQuoted(container) + " " +
+                      t::shellQuoted(root_ / "out") + " 2>&1",
+                  &status);
+    EXPECT_EQ(status, 0);
+    std::string why;
+    EXPECT_TRUE(t::sameTrees(root_ / "out", root_ / "src", why)) << why;
 }
 
 // The command-line tool lists and extracts like the library.

@@ -217,6 +217,32 @@ TEST(IsoWalk, ManyFoldersSharingOneHugeExtentCannotMakeTheWalkReadWithoutEnd) {
     EXPECT_GT(fs.find("D199"), 0);
 }
 
+// A tree deeper than any path can name is refused as a whole, not shown cut off; so is a disc
+// whose path table lies outside its track.
+TEST(IsoWalk, TooDeepTreesAndUnreadablePathTablesAreRefused) {
+    auto chain = [](int depth) {
+        std::string table;
+        pathRecord(table, std::string(1, '\0'), kRoot, 1);
+        for (int n = 2; n <= depth + 1; ++n)
+            pathRecord(table, "D", kRoot, static_cast<uint16_t>(n - 1));
+        return table;
+    };
+    oc::FileSystem fs;
+    MemoryDisc deepest = makeDisc(chain(oc::kMaxDepth), "");
+    ASSERT_EQ(oc::walkFileSystem(deepest, fs), oc::kWalkDone);
+    std::string path = "D";
+    for (int n = 1; n < oc::kMaxDepth; ++n)
+        path += "/D";
+    EXPECT_GT(fs.find(path), 0);
+
+    MemoryDisc tooDeep = makeDisc(chain(oc::kMaxDepth + 1), "");
+    EXPECT_EQ(oc::walkFileSystem(tooDeep, fs), oc::kWalkTooLarge);
+
+    MemoryDisc lost = makeDisc(rootOnlyTable(), "");
+    descriptor(lost.at(kPvd), 1, 0x7FFFFFF0, 4096, kRoot);
+    EXPECT_EQ(oc::walkFileSystem(lost, fs), oc::kWalkUnreadable);
+}
+
 TEST(IsoWalk, FileInSeveralExtentsReadsWhole) {
     std::string records;
     dirRecord(records, "BIG;1", 40, 2 * kSectorBytes, 0x80);

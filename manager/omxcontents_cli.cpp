@@ -24,6 +24,8 @@ const char* kUsage =
     "extract: copies the files below the given paths (default: all) into FOLDER, keeping their\n"
     "folders; an existing file is kept unless --overwrite is given.\n"
     "With several data tracks, paths begin with \"track<N>/\" (N counted from 1).\n"
+    "A file system that cannot be read, or holds more than a disc may (folders deeper than\n"
+    "255, more than 2,097,152 entries), is not shown.\n"
     "Exit status: 0 done, 1 a file or the image could not be read, 2 bad arguments.\n";
 
 int usageError(const std::string& what) {
@@ -35,9 +37,24 @@ int usageError(const std::string& what) {
 std::vector<const oc::TrackContents*> dataTracks(const oc::ImageContents& image) {
     std::vector<const oc::TrackContents*> out;
     for (const auto& t : image.tracks()) {
-        if (t->data && t->walkResult != oc::kWalkNoDescriptor) out.push_back(t.get());
+        if (t->data && t->walkResult == oc::kWalkDone) out.push_back(t.get());
     }
     return out;
+}
+
+// Says which tracks hold a file system that is not shown, and why; whether there was one.
+bool reportRefusedTracks(const oc::ImageContents& image) {
+    bool any = false;
+    for (const auto& t : image.tracks()) {
+        if (!t->data || t->walkResult == oc::kWalkDone || t->walkResult == oc::kWalkNoDescriptor)
+            continue;
+        std::fprintf(stderr, "omxcontents: track %zu: %s\n", t->index + 1,
+                     t->walkResult == oc::kWalkTooLarge
+                         ? "its file system holds more than a disc may (not shown)"
+                         : "its file system cannot be read");
+        any = true;
+    }
+    return any;
 }
 
 std::string prefixOf(const oc::TrackContents& t, size_t dataTrackCount) {
@@ -53,43 +70,48 @@ std::string timeText(int64_t seconds) {
     return text;
 }
 
-void listNode(const oc::FileSystem& files, uint32_t index, const std::string& prefix) {
-    const oc::Node& node = files.nodes[index];
-    if (index != 0) {
-        std::printf("%c %12llu %s %s%s\n", node.directory ? 'd' : '-',
-                    static_cast<unsigned long long>(node.size), timeText(node.modified).c_str(),
-                    prefix.c_str(), files.path(index).c_str());
+// Node `from` and every node below it, each folder before its contents. Walked with a list of
+// its own, not the call stack, so no depth of folders can exhaust it.
+std::vector<uint32_t> subtree(const oc::FileSystem& files, uint32_t from) {
+    std::vector<uint32_t> order, pending{from};
+    while (!pending.empty()) {
+        const uint32_t index = pending.back();
+        pending.pop_back();
+        order.push_back(index);
+        const auto& children = files.nodes[index].children;
+        pending.insert(pending.end(), children.rbegin(), children.rend());
     }
-    for (uint32_t child : node.children)
-        listNode(files, child, prefix);
+    return order;
 }
 
 int list(const oc::ImageContents& image) {
     auto tracks = dataTracks(image);
-    for (const auto* t : tracks)
-        listNode(t->files, 0, prefixOf(*t, tracks.size()));
+    for (const auto* t : tracks) {
+        const std::string prefix = prefixOf(*t, tracks.size());
+        for (uint32_t index : subtree(t->files, 0)) {
+            if (index == 0) continue;
+            const oc::Node& node = t->files.nodes[index];
+            std::printf("%c %12llu %s %s%s\n", node.directory ? 'd' : '-',
+                        static_cast<unsigned long long>(node.size),
+                        timeText(node.modified).c_str(), prefix.c_str(),
+                        t->files.path(index).c_str());
+        }
+    }
     return 0;
 }
 
-int extractNode(const oc::ImageContents& image, const oc::TrackContents& t, uint32_t index,
-                const fs::path& folder, bool overwrite) {
+int extractOne(const oc::ImageContents& image, const oc::TrackContents& t, uint32_t index,
+               const fs::path& folder, bool overwrite) {
     const oc::Node& node = t.files.nodes[index];
     const fs::path target = folder / t.files.path(index);
-    if (node.directory) {
-        std::error_code ec;
-        fs::create_directories(target, ec);
-        if (ec) {
-            std::fprintf(stderr, "omxcontents: cannot create %s: %s\n", target.c_str(),
-                         ec.message().c_str());
-            return 1;
-        }
-        int result = 0;
-        for (uint32_t child : node.children)
-            result |= extractNode(image, t, child, folder, overwrite);
-        return result;
-    }
     std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
+    fs::create_directories(node.directory ? target : target.parent_path(), ec);
+    if (ec) {
+        std::fprintf(stderr, "omxcontents: cannot create %s: %s\n", target.c_str(),
+                     ec.message().c_str());
+        return 1;
+    }
+    if (node.directory) return 0;
     int rc = image.extract(t.index, index, target.string(), overwrite);
     if (rc == oc::kTargetExists) {
         std::fprintf(stderr, "omxcontents: %s exists (kept)\n", target.c_str());
@@ -100,6 +122,14 @@ int extractNode(const oc::ImageContents& image, const oc::TrackContents& t, uint
         return 1;
     }
     return 0;
+}
+
+int extractNode(const oc::ImageContents& image, const oc::TrackContents& t, uint32_t index,
+                const fs::path& folder, bool overwrite) {
+    int result = 0;
+    for (uint32_t node : subtree(t.files, index))
+        result |= extractOne(image, t, node, folder, overwrite);
+    return result;
 }
 
 int extract(const oc::ImageContents& image, const fs::path& folder,
@@ -172,10 +202,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     image.wait();
+    const bool refused = reportRefusedTracks(image);
     if (dataTracks(image).empty()) {
-        std::fprintf(stderr, "omxcontents: %s has no readable file system\n", args[1].c_str());
+        if (!refused)
+            std::fprintf(stderr, "omxcontents: %s has no readable file system\n", args[1].c_str());
         return 1;
     }
-    if (command == "list") return list(image);
-    return extract(image, args[2], {args.begin() + 3, args.end()}, overwrite);
+    int result = command == "list"
+                     ? list(image)
+                     : extract(image, args[2], {args.begin() + 3, args.end()}, overwrite);
+    return refused ? 1 : result;
 }

@@ -17,6 +17,7 @@
 #include "service/miniport_client.h"
 #include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
+#include "support/hostile_discs.h"
 #include "support/temp_root.h"
 #include "support/wait_for.h"
 
@@ -52,10 +53,18 @@ class Driver {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     ~Driver() { stop(); }
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
 };
+
+// The most memory (KB) the process has held, from its status file; -1 when unknown.
+long peakMemoryKb(pid_t pid) {
+    std::string status = t::readFile("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("VmHWM:");
+    return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
 
 bool isMountPoint(const fs::path& folder) {
     struct stat st, up;
@@ -188,6 +197,55 @@ TEST_F(DiscUnits, UnreadableImageIsRecordedAndShowsNothing) {
     // The driver still answers.
     std::string held;
     EXPECT_TRUE(port.QueryImage(unit, held));
+}
+
+// Hostile discs are refused with a status that says why, quickly and in little memory, while
+// the disc in another unit goes on reading.
+TEST_F(DiscUnits, HostileDiscsAreRefusedWhileAnotherUnitServes) {
+    std::string why;
+    if (!oxtmpdrv::fuseUsable(why)) GTEST_SKIP() << why;
+    const std::string deep = (root_ / "images/Deep.om4").string();
+    ASSERT_EQ(t::convertIso(t::makeDeepChainIso(root_ / "deep.iso", 65000), deep, OMXCVT_LZ), 0);
+    const std::string far = t::makeFarPartImage(root_ / "images/Far.om4").string();
+    ASSERT_FALSE(far.empty());
+
+    Driver driver(root_ / "driver.log", {"--port", "4", "--units", "2"});
+    CMiniport port;
+    ASSERT_TRUE(portReady(port));
+    CDriveInfo good, other;
+    other.number = 1;
+    other.targetId = 1;
+    ASSERT_EQ(port.Insert(good, container_, ""), 0u);
+    const fs::path goodFolder = root_ / "Device/CdRom0";
+    if (!isMountPoint(goodFolder))
+        GTEST_SKIP() << "mount refused here: " << t::readFile(root_ / "driver.log");
+    ombrix::platform::UniqueFd open(::open((goodFolder / "readme.txt").c_str(), O_RDONLY));
+    ASSERT_TRUE(open.valid());
+
+    const std::pair<std::string, uint32_t> cases[] = {{deep, 14u}, {far, 13u}};
+    for (const auto& [image, status] : cases) {
+        SCOPED_TRACE(image);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(port.Insert(other, image, ""), status);
+        const auto took = std::chrono::steady_clock::now() - started;
+        RecordProperty("insert_ms_" + fs::path(image).stem().string(),
+                       int(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+        std::string held = "?";
+        ASSERT_TRUE(port.QueryImage(other, held));
+        EXPECT_EQ(held, "");
+        EXPECT_FALSE(isMountPoint(root_ / "Device/CdRom1"));
+        char buffer[16] = {};
+        EXPECT_EQ(::pread(open.get(), buffer, sizeof buffer, 0), 6);
+        EXPECT_EQ(t::readFile(goodFolder / "readme.txt"), "hello\n");
+    }
+    const long peakKb = peakMemoryKb(driver.pid());
+    EXPECT_LT(peakKb, 256 * 1024);
+    RecordProperty("driver_peak_kb", int(peakKb));
+    EXPECT_NE(t::readFile(root_ / "driver.log").find("larger than a disc may be"),
+              std::string::npos);
+    // The unit takes a good disc afterwards.
+    ASSERT_EQ(port.Insert(other, container_, ""), 0u);
+    EXPECT_EQ(t::readFile(root_ / "Device/CdRom1/readme.txt"), "hello\n");
 }
 
 }  // namespace
