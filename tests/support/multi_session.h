@@ -18,9 +18,10 @@ namespace ombrix::test {
 // session 2 (track 2, from sector 1000, made with -M and -C 0,1000) adds eight files and keeps
 // the first session's, whose data stay in track 1. `whole` gets the disc as one ISO file (the
 // first session, a gap of zeros, the second) for reference. Returns the container's path, empty
-// when the disc cannot be made.
+// when the disc cannot be made. `storage` is how the part files hold their sectors.
 inline std::filesystem::path makeMultiSessionImage(const std::filesystem::path& folder,
-                                                   std::filesystem::path& whole) {
+                                                   std::filesystem::path& whole,
+                                                   const image::PartOptions& storage = {}) {
     namespace fs = std::filesystem;
     constexpr uint32_t kSecondStart = 1000;
     fs::create_directories(folder / "one");
@@ -64,7 +65,7 @@ inline std::filesystem::path makeMultiSessionImage(const std::filesystem::path& 
         const std::string& bytes = *tracks[t].first;
         const auto count = static_cast<uint32_t>(bytes.size() / 2048);
         image::PartWriter writer;
-        if (writer.open(image::partFileName(container.string(), static_cast<int>(t), 0), {},
+        if (writer.open(image::partFileName(container.string(), static_cast<int>(t), 0), storage,
                         count, tracks[t].second) != 0 ||
             writer.add(reinterpret_cast<const uint8_t*>(bytes.data()), count) != 0 ||
             writer.finish() != 0) {
