@@ -175,8 +175,8 @@ TEST_F(AdminMode, TheFileIsFreeWhileThePasswordIsAsked) {
     answers("password:admin\n");
     // The dialog waits for its answer while this process holds the answers file.
     ombrix::platform::LockedFile answering;
-    ASSERT_EQ(answering.open((root_ / "answers.txt").string(), ombrix::platform::FileAccess::Update),
-              0);
+    ASSERT_EQ(
+        answering.open((root_ / "answers.txt").string(), ombrix::platform::FileAccess::Update), 0);
     pid_t child = ::fork();
     if (child == 0) {
         answering.close();  // the lock stays with the parent's descriptor

@@ -1,8 +1,8 @@
 // Disc information exports: volume label and date, comment, track table and sessions.
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -222,8 +222,8 @@ OMX_EXPORT int OMXChangeIsoLabelFile(const char* imagePath, const char* label) {
         return win::kExtendedError;  // a compressed block is never written
     std::vector<unsigned char> block(blockBytes, 0);
     size_t got = 0;
-    if (int err = file.file().readAt(block.data(), blockBytes, static_cast<off_t>(where.offset),
-                                     got))
+    if (int err =
+            file.file().readAt(block.data(), blockBytes, static_cast<off_t>(where.offset), got))
         return err;
     if (got != blockBytes) return win::kExtendedError;
     if (!OMXChangeIsoLabel(block.data(), static_cast<int>(blockBytes), label))

@@ -18,9 +18,8 @@ void visit(const oxtmpdrv::DiscFs& disc, const std::string& path, int depth) {
     if (S_ISDIR(st.st_mode)) {
         if (depth > 300) __builtin_trap();  // deeper than a disc may be shown
         std::vector<std::string> names;
-        disc.readdir(path.c_str(), [&names](const char* name, const struct stat&) {
-            names.emplace_back(name);
-        });
+        disc.readdir(path.c_str(),
+                     [&names](const char* name, const struct stat&) { names.emplace_back(name); });
         for (const auto& name : names)
             visit(disc, path == "/" ? "/" + name : path + "/" + name, depth + 1);
         return;

@@ -19,8 +19,7 @@ int DiscSectors::readSector(uint32_t sector, uint8_t* out) {
     return track != nullptr ? track->readSector(sector, out) : win::kHandleEof;
 }
 
-int DiscSectors::read(uint32_t sector, uint64_t offset, size_t length, uint8_t* out,
-                      size_t& got) {
+int DiscSectors::read(uint32_t sector, uint64_t offset, size_t length, uint8_t* out, size_t& got) {
     got = 0;
     uint64_t next = uint64_t(sector) + offset / kSectorBytes;
     uint64_t within = offset % kSectorBytes;

@@ -50,14 +50,15 @@ int ImageContents::open(const std::string& path,
     if (!header::hasContainerMark(header)) return win::kInvalidData;
     image::Container container;
     if (int err = image::readContainer(path, container, false)) return err;
+    // Copied out of the packed header: a reference to it could be misaligned.
+    const uint32_t sectorsPerPart = container.header.sectorsPerPartFile;
     for (size_t i = 0; i < container.tracks.size(); ++i) {
         auto track = std::make_unique<TrackContents>();
         track->index = i;
         track->record = container.tracks[i];
         if (track->record.kind & image::kDataTrack) {
-            track->data =
-                std::make_unique<TrackData>(path, static_cast<int>(i), track->record,
-                                            container.header.sectorsPerPartFile, identity);
+            track->data = std::make_unique<TrackData>(path, static_cast<int>(i), track->record,
+                                                      sectorsPerPart, identity);
         } else {
             track->walked = true;
         }
@@ -70,19 +71,7 @@ int ImageContents::open(const std::string& path,
     for (auto& track : tracks_) {
         if (track->data) track->sectors = std::make_unique<DiscSectors>(*track->data, dataTracks);
     }
-    if (walks == Walks::lastFileSystem) {
-        workers_.emplace_back([this] {
-            bool found = false;
-            for (auto t = tracks_.rbegin(); t != tracks_.rend(); ++t) {
-                if ((*t)->data && !found && !stop_) {
-                    (*t)->walkResult = walkFileSystem(*(*t)->sectors, (*t)->files, &stop_);
-                    found = (*t)->walkResult != kWalkNoDescriptor;
-                }
-                (*t)->walked = true;
-            }
-        });
-        return win::kSuccess;
-    }
+    if (walks == Walks::none) return win::kSuccess;
     for (auto& track : tracks_) {
         if (!track->data) continue;
         TrackContents* t = track.get();

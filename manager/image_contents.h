@@ -30,9 +30,9 @@ struct TrackContents {
     std::atomic<bool> walked{false};
 };
 
-// Which tracks' file systems opening walks: every data track's, or only the one a drive shows,
-// the last data track that holds a file system (one tree in memory, not one per session).
-enum class Walks { everyDataTrack, lastFileSystem };
+// Whether opening walks every data track's file system, or none (the caller reads a track's
+// tree itself, as it is visited).
+enum class Walks { everyDataTrack, none };
 
 class ImageContents {
   public:

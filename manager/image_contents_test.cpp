@@ -274,8 +274,8 @@ TEST_F(Contents, HostileImagesAreRefusedInLittleMemory) {
 
         long peakKb = 0;
         const auto started = std::chrono::steady_clock::now();
-        const int status = runMeasured(
-            {(t::systemDir() / "omxcontents").string(), "list", c.image}, root_ / "err", peakKb);
+        const int status = runMeasured({(t::systemDir() / "omxcontents").string(), "list", c.image},
+                                       root_ / "err", peakKb);
         const auto took = std::chrono::steady_clock::now() - started;
         EXPECT_EQ(status, 1);
         EXPECT_NE(t::readFile(root_ / "err").find(c.says), std::string::npos)

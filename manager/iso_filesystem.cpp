@@ -65,15 +65,34 @@ std::vector<uint8_t> readBytes(SectorSource& source, uint32_t sector, uint32_t l
     return out;
 }
 
+}  // namespace
+
+// Reads one track's tree: the folders from the path table, then each folder's files, all at once
+// (run) or folder by folder as asked (runFolders, then readFiles).
 class Walker {
   public:
     Walker(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop, uint64_t budget)
         : source_(source), out_(out), stop_(stop), budget_(budget), initialBudget_(budget) {}
 
     int run();
+    int runFolders();
+    // Reads the files of folder `index` once; whether the folder then holds all of them.
+    bool readFiles(uint32_t index);
+    std::optional<bool> filesRead(uint32_t index) const {
+        if (index >= files_.size() || files_[index] == kNotRead) return std::nullopt;
+        return files_[index] == kComplete;
+    }
 
   private:
-    int walk(const uint8_t* descriptor);
+    enum FilesState : uint8_t { kNotRead, kComplete, kIncomplete };
+
+    // Starts the tree from the descriptor and reads the path table.
+    int begin(const uint8_t* descriptor);
+    // Reads the tree from the chosen descriptor, and again from the primary one when the
+    // Joliet tree shows nothing or cannot be read; `rest` reads what follows the path table.
+    int fromDescriptors(int (Walker::*rest)());
+    int readAllFiles();
+    int readRootFiles();
     bool stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
     bool chooseDescriptor(uint8_t* taken);
     void readPathTable(const uint8_t* descriptor);
@@ -83,12 +102,14 @@ class Walker {
     SectorSource& source_;
     FileSystem& out_;
     const std::atomic<bool>* stop_;
-    // Names already used in each folder, so a lookup by name finds one node.
+    // Names already used in each folder whose files are still to come, so a lookup by name
+    // finds one node.
     std::vector<std::unordered_set<std::string>> names_;
     std::vector<uint16_t> depths_;  // of each node, the root's 0
+    std::vector<uint8_t> files_;    // of each node: FilesState
     uint64_t nameBytes_ = 0;
-    bool tooLarge_ = false;   // a bound of the tree was reached
-    bool unreadable_ = false; // the path table could not be read
+    bool tooLarge_ = false;    // a bound of the tree was reached
+    bool unreadable_ = false;  // the path table could not be read
     bool joliet_ = false;
     uint64_t budget_;  // bytes the walk may still read
     uint64_t initialBudget_;
@@ -131,6 +152,7 @@ bool Walker::addChild(uint32_t parent, Node&& child) {
     out_.nodes[parent].children.push_back(index);
     names_.emplace_back();
     depths_.push_back(depth);
+    files_.push_back(kNotRead);
     return true;
 }
 
@@ -246,11 +268,12 @@ void Walker::readDirectory(uint32_t index) {
     }
 }
 
-int Walker::walk(const uint8_t* descriptor) {
+int Walker::begin(const uint8_t* descriptor) {
     out_ = FileSystem{};
     budget_ = initialBudget_;
     names_.clear();
     depths_.clear();
+    files_.clear();
     nameBytes_ = 0;
     tooLarge_ = false;
     unreadable_ = false;
@@ -265,26 +288,45 @@ int Walker::walk(const uint8_t* descriptor) {
     out_.nodes.push_back(std::move(root));
     names_.emplace_back();
     depths_.push_back(0);
+    files_.push_back(kNotRead);
     readPathTable(descriptor);
     if (unreadable_) return kWalkUnreadable;
-    // Folders are added while the loop runs only through the path table, so the count is fixed.
+    return tooLarge_ ? kWalkTooLarge : kWalkDone;
+}
+
+bool Walker::readFiles(uint32_t index) {
+    if (index >= files_.size() || !out_.nodes[index].directory) return false;
+    if (files_[index] == kNotRead) {
+        readDirectory(index);
+        files_[index] = tooLarge_ ? kIncomplete : kComplete;
+        // No more names join this folder: its set of them is not needed any longer.
+        names_[index] = {};
+    }
+    return files_[index] == kComplete;
+}
+
+int Walker::readAllFiles() {
+    // Folders are added only through the path table, so their count is fixed by now.
     const size_t folders = out_.nodes.size();
     for (size_t i = 0; i < folders && !tooLarge_; ++i) {
         if (stopped()) return kWalkStopped;
-        if (!out_.nodes[i].directory) continue;
-        readDirectory(static_cast<uint32_t>(i));
-        // No more names join this folder: its set of them is not needed any longer.
-        names_[i] = {};
+        if (out_.nodes[i].directory) readFiles(static_cast<uint32_t>(i));
     }
     if (stopped()) return kWalkStopped;
     return tooLarge_ ? kWalkTooLarge : kWalkDone;
 }
 
-int Walker::run() {
+int Walker::readRootFiles() {
+    readFiles(0);
+    return tooLarge_ ? kWalkTooLarge : kWalkDone;
+}
+
+int Walker::fromDescriptors(int (Walker::*rest)()) {
     out_ = FileSystem{};
     uint8_t descriptor[kSectorBytes];
     if (!chooseDescriptor(descriptor)) return kWalkNoDescriptor;
-    int result = walk(descriptor);
+    int result = begin(descriptor);
+    if (result == kWalkDone) result = (this->*rest)();
     if (joliet_ && ((result == kWalkDone && out_.empty()) || result == kWalkUnreadable)) {
         // A Joliet tree that shows nothing: the disc's ISO names may still be readable.
         uint8_t primary[kSectorBytes];
@@ -292,17 +334,41 @@ int Walker::run() {
         if (source_.readSector(first < 16 ? 16 : first + 16, primary) == 0 &&
             std::memcmp(primary + 1, "CD001", 5) == 0 && le16(primary + 128) == kSectorBytes) {
             joliet_ = false;
-            result = walk(primary);
+            result = begin(primary);
+            if (result == kWalkDone) result = (this->*rest)();
         }
     }
     return result;
 }
 
-}  // namespace
+int Walker::run() {
+    return fromDescriptors(&Walker::readAllFiles);
+}
+
+int Walker::runFolders() {
+    return fromDescriptors(&Walker::readRootFiles);
+}
 
 int walkFileSystem(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop,
                    uint64_t readBudget) {
     return Walker(source, out, stop, readBudget).run();
+}
+
+FolderReader::FolderReader(SectorSource& source, uint64_t readBudget)
+    : walker_(std::make_unique<Walker>(source, tree_, nullptr, readBudget)) {}
+
+FolderReader::~FolderReader() = default;
+
+int FolderReader::readFolders() {
+    return walker_->runFolders();
+}
+
+bool FolderReader::readFiles(uint32_t folder) {
+    return walker_->readFiles(folder);
+}
+
+std::optional<bool> FolderReader::filesRead(uint32_t folder) const {
+    return walker_->filesRead(folder);
 }
 
 std::string discName(const uint8_t* bytes, size_t length, bool joliet) {

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,32 @@ enum WalkResult : int {
 // whose records cannot be read, or lie beyond `readBudget`, show without files.
 int walkFileSystem(SectorSource& source, FileSystem& out, const std::atomic<bool>* stop = nullptr,
                    uint64_t readBudget = kMaxWalkBytes);
+
+class Walker;
+
+// A track's file system read as it is visited: the label, every folder and the root's files at
+// once, another folder's files when they are first asked for, so memory follows what is looked
+// at. Results and bounds as for walkFileSystem. Not safe for concurrent use: callers lock.
+class FolderReader {
+  public:
+    explicit FolderReader(SectorSource& source, uint64_t readBudget = kMaxWalkBytes);
+    ~FolderReader();
+    FolderReader(const FolderReader&) = delete;
+    FolderReader& operator=(const FolderReader&) = delete;
+
+    // Reads the descriptors, the path table and the root's files: a WalkResult.
+    int readFolders();
+    // Adds the files of `folder` to the tree once; whether the folder then shows all of them
+    // (false when a bound of the tree was reached, or for a node that is no folder).
+    bool readFiles(uint32_t folder);
+    // Whether the files of `folder` were read (readFiles' answer then), nothing before.
+    std::optional<bool> filesRead(uint32_t folder) const;
+    const FileSystem& tree() const { return tree_; }
+
+  private:
+    FileSystem tree_;
+    std::unique_ptr<Walker> walker_;
+};
 
 // Names as stored on disc, made fit for a folder listing: Joliet names from UCS-2 (UTF-16), ISO
 // names as they are; the version suffix ";n" and a trailing "." of a name without extension are

@@ -92,9 +92,8 @@ int list(const oc::ImageContents& image) {
             if (index == 0) continue;
             const oc::Node& node = t->files.nodes[index];
             std::printf("%c %12llu %s %s%s\n", node.directory ? 'd' : '-',
-                        static_cast<unsigned long long>(node.size),
-                        timeText(node.modified).c_str(), prefix.c_str(),
-                        t->files.path(index).c_str());
+                        static_cast<unsigned long long>(node.size), timeText(node.modified).c_str(),
+                        prefix.c_str(), t->files.path(index).c_str());
         }
     }
     return 0;

@@ -11,9 +11,9 @@ bool isProtectedKey(std::string_view key) {
     static constexpr std::string_view kKeys[] = {
         // Published by the services.
         "OMXIndexHiNet", "OMXImageCount", "OmxConfigFileNet", "OMXTreeLines", "OMXTreeFileNet",
-        "OXTSecurity", "OMXServer", "OMXServerFileNet", "Pool_Name", "ServerChange",
-        "OmxAdminMode", "OmxAdminDrives", "OMXUnits", "OMXAdapter", "OMXDeviceMap",
-        "OXTEmptyDevice", "OMXLogons", "KSCount",
+        "OXTSecurity", "OMXServer", "OMXServerFileNet", "Pool_Name", "ServerChange", "OmxAdminMode",
+        "OmxAdminDrives", "OMXUnits", "OMXAdapter", "OMXDeviceMap", "OXTEmptyDevice", "OMXLogons",
+        "KSCount",
         // Who is privileged.
         "OMXAdminGroup", "NetAccount", "NetAccountSystem",
         // Where the services look and what they load.

@@ -53,8 +53,7 @@ bool anyHolder(int fd) {
 }  // namespace
 
 std::unique_ptr<NamedEvent> NamedEvent::create(std::string_view name, bool manualReset,
-                                               bool initiallySet, int& error,
-                                               bool everybodySets) {
+                                               bool initiallySet, int& error, bool everybodySets) {
     std::string path = kernelObjectPath(name).string();
     // Other accounts may watch an event but not change it.
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644));

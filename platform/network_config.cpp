@@ -54,7 +54,8 @@ bool domainAddresses(std::vector<std::string>& out) {
     for (const auto& [name, value] : values) {
         for (const auto& host : splitList(text(value))) {
             std::vector<std::string> addresses;
-            if (resolveHost(host, addresses)) out.insert(out.end(), addresses.begin(), addresses.end());
+            if (resolveHost(host, addresses))
+                out.insert(out.end(), addresses.begin(), addresses.end());
         }
     }
     return true;

@@ -75,15 +75,14 @@ void CServerMap::Store(const ServerAnnouncement& record) {
     std::lock_guard guard(m_lock);
     const size_t before = m_servers.size();
     const std::string key = ombrix::ascii::toUpper(name);
-    m_servers[key] = ombrix::platform::format("%s|%d|%s", name.c_str(),
-                                              static_cast<int>(record.port),
-                                              ombrix::ascii::toUpper(path).c_str());
+    m_servers[key] =
+        ombrix::platform::format("%s|%d|%s", name.c_str(), static_cast<int>(record.port),
+                                 ombrix::ascii::toUpper(path).c_str());
     m_heard[key] = ++m_count;
     while (m_servers.size() > kMaxServers) {
-        auto oldest = std::min_element(m_heard.begin(), m_heard.end(), [](const auto& a,
-                                                                           const auto& b) {
-            return a.second < b.second;
-        });
+        auto oldest =
+            std::min_element(m_heard.begin(), m_heard.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; });
         m_servers.erase(oldest->first);
         m_heard.erase(oldest);
     }

@@ -2,8 +2,8 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <set>

@@ -42,8 +42,7 @@ void copyList(CMountRequest& request, const List& list, uint32_t start) {
 
 }  // namespace
 
-ServiceRequests::ServiceRequests(SafeLogonMap& logons, Hooks hooks,
-                                 CPasswordAttempts::Clock clock)
+ServiceRequests::ServiceRequests(SafeLogonMap& logons, Hooks hooks, CPasswordAttempts::Clock clock)
     : logons_(logons), hooks_(std::move(hooks)), passwords_(std::move(clock)) {}
 
 void ServiceRequests::event(uint16_t type, int stringId) {

@@ -233,7 +233,8 @@ TEST_F(InsertEject, RefusalsChangeNothing) {
 TEST_F(InsertEject, OverlongPathsAndSpecialFilesAreRefused) {
     // The decoy lies at the first 259 characters of the long path.
     std::string folder = root.path().string() + "/";
-    while (folder.size() < 200) folder += "d";
+    while (folder.size() < 200)
+        folder += "d";
     folder += "/";
     std::filesystem::create_directories(folder);
     const std::string decoy = folder + std::string(259 - folder.size(), 'x');

@@ -3,11 +3,10 @@
 // session or the other with its boxes recorded. Each case checks the boxes word for word and
 // what became of the session's drive links, the session record and the service's units.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -110,10 +109,10 @@ class OxtcmdProcess : public ::testing::Test {
         ASSERT_NO_FATAL_FAILURE(ombrix::test::startDriverAndService(root, driver, service));
         for (uint32_t sid : {1u, 2u}) {
             ASSERT_EQ(ombrix::wts::logOn(sid, accountOf(sid).name), 0);
-            helpers.push_back(std::make_unique<Program>(
-                "OxtHelp", std::vector<std::string>{},
-                root / ("helper" + std::to_string(sid) + ".txt"), nullptr, sessionEnvironment(sid),
-                &accountOf(sid)));
+            helpers.push_back(
+                std::make_unique<Program>("OxtHelp", std::vector<std::string>{},
+                                          root / ("helper" + std::to_string(sid) + ".txt"), nullptr,
+                                          sessionEnvironment(sid), &accountOf(sid)));
             std::string pipe = ombrix::names::sessionPipe(sid);
             ASSERT_TRUE(waitFor([&] { return callPipe(pipe, record(29)).m_request == 29; }));
         }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 
 #include "platform/win_error.h"
 
@@ -14,26 +16,28 @@ namespace oc = ombrix::contents;
 
 int DiscFs::load(const std::string& imagePath,
                  std::shared_ptr<const ombrix::platform::FileIdentity> identity) {
+    std::unique_lock<std::shared_mutex> tree(treeLock_);
     track_ = nullptr;
+    tree_.reset();
     fileSystemError_ = 0;
     {
         std::lock_guard<std::mutex> guard(indexLock_);
         index_.clear();
     }
-    if (int err = image_.open(imagePath, std::move(identity), oc::Walks::lastFileSystem)) {
-        return err;
+    if (int err = image_.open(imagePath, std::move(identity), oc::Walks::none)) return err;
+    const auto& tracks = image_.tracks();
+    int result = oc::kWalkNoDescriptor;
+    for (auto t = tracks.rbegin(); t != tracks.rend() && result == oc::kWalkNoDescriptor; ++t) {
+        if (!(*t)->data) continue;
+        auto reader = std::make_unique<oc::FolderReader>(*(*t)->sectors);
+        result = reader->readFolders();
+        if (result == oc::kWalkDone) {
+            track_ = t->get();
+            tree_ = std::move(reader);
+        }
     }
-    image_.wait();
-    const oc::TrackContents* shown = nullptr;
-    for (const auto& t : image_.tracks()) {
-        if (t->data && t->walkResult != oc::kWalkNoDescriptor) shown = t.get();
-    }
-    if (shown == nullptr) return 0;
-    switch (shown->walkResult) {
-        case oc::kWalkDone: track_ = shown; break;
-        case oc::kWalkTooLarge: fileSystemError_ = ombrix::win::kOutOfMemory; break;
-        default: fileSystemError_ = ombrix::win::kInvalidData; break;
-    }
+    if (result == oc::kWalkTooLarge) fileSystemError_ = ombrix::win::kOutOfMemory;
+    if (result == oc::kWalkUnreadable) fileSystemError_ = ombrix::win::kInvalidData;
     if (fileSystemError_ != 0) image_.close();
     return 0;
 }
@@ -50,25 +54,37 @@ bool DiscFs::mayRead(uid_t uid) const {
 }
 
 const std::string& DiscFs::label() const {
-    return track_ ? track_->files.label : emptyLabel_;
+    return tree_ ? tree_->tree().label : emptyLabel_;
+}
+
+bool DiscFs::filesOf(uint32_t folder) const {
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (auto read = tree_->filesRead(folder)) return *read;
+    }
+    std::unique_lock<std::shared_mutex> alone(treeLock_);
+    return tree_->readFiles(folder);
 }
 
 long DiscFs::childNamed(uint32_t folder, std::string_view name) const {
-    const auto& nodes = track_->files.nodes;
+    const auto& nodes = tree_->tree().nodes;
     std::lock_guard<std::mutex> guard(indexLock_);
     auto [it, added] = index_.try_emplace(folder);
+    auto& sorted = it->second;
+    auto byName = [&nodes](uint32_t a, uint32_t b) { return nodes[a].name < nodes[b].name; };
     if (added) {
-        it->second.reserve(nodes[folder].children.size());
-        for (uint32_t child : nodes[folder].children)
-            it->second.emplace(nodes[child].name, child);
+        sorted = nodes[folder].children;
+        std::sort(sorted.begin(), sorted.end(), byName);
     }
-    auto found = it->second.find(name);
-    return found == it->second.end() ? -1 : long(found->second);
+    auto found = std::lower_bound(
+        sorted.begin(), sorted.end(), name,
+        [&nodes](uint32_t a, std::string_view n) { return std::string_view(nodes[a].name) < n; });
+    return found != sorted.end() && nodes[*found].name == name ? long(*found) : -1;
 }
 
+// -1 when the path names nothing; -2 when a folder on the way could not be read whole.
 long DiscFs::lookup(const char* path) const {
-    if (track_ == nullptr) return std::strcmp(path, "/") == 0 ? 0 : -1;
-    const auto& nodes = track_->files.nodes;
+    if (tree_ == nullptr) return std::strcmp(path, "/") == 0 ? 0 : -1;
     uint32_t at = 0;
     std::string_view rest(path);
     while (!rest.empty()) {
@@ -76,23 +92,26 @@ long DiscFs::lookup(const char* path) const {
         const std::string_view part = rest.substr(0, slash);
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
         if (part.empty()) continue;
-        if (!nodes[at].directory) return -1;
+        const bool whole = filesOf(at);
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (!tree_->tree().nodes[at].directory) return -1;
         const long child = childNamed(at, part);
-        if (child < 0) return -1;
+        if (child < 0) return whole ? -1 : -2;
         at = static_cast<uint32_t>(child);
     }
     return at;
 }
 
+// The caller holds treeLock_ shared.
 void DiscFs::fill(uint32_t node, struct stat* st) const {
     std::memset(st, 0, sizeof *st);
     st->st_ino = node + 1;
-    if (track_ == nullptr) {
+    if (tree_ == nullptr) {
         st->st_mode = S_IFDIR | 0555;
         st->st_nlink = 2;
         return;
     }
-    const oc::Node& n = track_->files.nodes[node];
+    const oc::Node& n = tree_->tree().nodes[node];
     st->st_mode = n.directory ? (S_IFDIR | 0555) : (S_IFREG | 0444);
     st->st_nlink = n.directory ? 2 : 1;
     st->st_size = n.directory ? oc::kSectorBytes : static_cast<off_t>(n.size);
@@ -105,9 +124,19 @@ void DiscFs::noteAccess(pid_t caller) const {
     if (onAccess_ && caller > 0) onAccess_(caller);
 }
 
+namespace {
+
+// What a lookup's failure means to the caller.
+int lookupError(long node) {
+    return node == -2 ? -ENOMEM : -ENOENT;
+}
+
+}  // namespace
+
 int DiscFs::getattr(const char* path, struct stat* st) const {
     long node = lookup(path);
-    if (node < 0) return -ENOENT;
+    if (node < 0) return lookupError(node);
+    std::shared_lock<std::shared_mutex> shared(treeLock_);
     fill(static_cast<uint32_t>(node), st);
     return 0;
 }
@@ -115,24 +144,34 @@ int DiscFs::getattr(const char* path, struct stat* st) const {
 int DiscFs::readdir(const char* path,
                     const std::function<void(const char*, const struct stat&)>& add) const {
     long node = lookup(path);
-    if (node < 0) return -ENOENT;
-    if (track_ == nullptr) return 0;
-    const oc::Node& dir = track_->files.nodes[static_cast<size_t>(node)];
-    if (!dir.directory) return -ENOTDIR;
+    if (node < 0) return lookupError(node);
+    if (tree_ == nullptr) return 0;
+    const uint32_t folder = static_cast<uint32_t>(node);
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (!tree_->tree().nodes[folder].directory) return -ENOTDIR;
+    }
+    // A folder the tree's bounds cut short is not listed in part.
+    if (!filesOf(folder)) return -ENOMEM;
+    std::shared_lock<std::shared_mutex> shared(treeLock_);
+    const auto& nodes = tree_->tree().nodes;
     struct stat st;
-    for (uint32_t child : dir.children) {
+    for (uint32_t child : nodes[folder].children) {
         fill(child, &st);
-        add(track_->files.nodes[child].name.c_str(), st);
+        add(nodes[child].name.c_str(), st);
     }
     return 0;
 }
 
 int DiscFs::open(const char* path, int flags, pid_t caller, uint64_t& handle) const {
     long node = lookup(path);
-    if (node < 0) return -ENOENT;
+    if (node < 0) return lookupError(node);
     if ((flags & O_ACCMODE) != O_RDONLY || (flags & O_TRUNC)) return -EROFS;
-    if (track_ == nullptr || track_->files.nodes[static_cast<size_t>(node)].directory)
-        return -EISDIR;
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (tree_ == nullptr || tree_->tree().nodes[static_cast<size_t>(node)].directory)
+            return -EISDIR;
+    }
     handle = static_cast<uint64_t>(node);
     noteAccess(caller);
     return 0;
@@ -140,18 +179,33 @@ int DiscFs::open(const char* path, int flags, pid_t caller, uint64_t& handle) co
 
 int DiscFs::opendir(const char* path, pid_t caller) const {
     long node = lookup(path);
-    if (node < 0) return -ENOENT;
-    if (track_ != nullptr && !track_->files.nodes[static_cast<size_t>(node)].directory)
-        return -ENOTDIR;
+    if (node < 0) return lookupError(node);
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (tree_ != nullptr && !tree_->tree().nodes[static_cast<size_t>(node)].directory)
+            return -ENOTDIR;
+    }
     noteAccess(caller);
     return 0;
 }
 
 long DiscFs::read(uint64_t handle, char* buffer, size_t size, off_t offset) const {
-    if (track_ == nullptr || offset < 0 || handle >= track_->files.nodes.size()) return -EBADF;
+    if (offset < 0) return -EBADF;
+    std::vector<oc::Extent> extents;
+    uint64_t fileSize = 0;
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (tree_ == nullptr || handle >= tree_->tree().nodes.size()) return -EBADF;
+        const oc::Node& file = tree_->tree().nodes[handle];
+        if (file.directory) return -EISDIR;
+        extents = file.data;
+        fileSize = file.size;
+    }
+    if (uint64_t(offset) >= fileSize) return 0;
+    size = static_cast<size_t>(std::min<uint64_t>(size, fileSize - uint64_t(offset)));
     size_t got = 0;
-    int err = image_.read(track_->index, static_cast<uint32_t>(handle), uint64_t(offset), size,
-                          reinterpret_cast<uint8_t*>(buffer), got);
+    int err = oc::readFileBytes(*track_->sectors, extents, uint64_t(offset), size,
+                                reinterpret_cast<uint8_t*>(buffer), got);
     // What was read before a damaged sector is given; the damaged sector itself is an error.
     if (err != 0 && got == 0) return -EIO;
     return static_cast<long>(got);
@@ -161,8 +215,9 @@ int DiscFs::statfs(struct statvfs* st) const {
     std::memset(st, 0, sizeof *st);
     st->f_bsize = st->f_frsize = oc::kSectorBytes;
     if (track_ != nullptr) {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
         st->f_blocks = track_->record.endSector - track_->record.firstSector;
-        st->f_files = track_->files.nodes.size();
+        st->f_files = tree_->tree().nodes.size();
     }
     st->f_namemax = 255;
     st->f_flag = ST_RDONLY;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -30,8 +31,9 @@ class DiscFs {
 
     // Opens the image and walks its file system, opening the image's files with the rights of
     // `identity` (the process's own when null). The disc shown is the last data track whose
-    // file system could be read (the latest session of a multi-session disc); only that track
-    // is walked. 0 or the image's error (an image without a readable file system shows an empty
+    // file system could be read (the latest session of a multi-session disc). Its folders and
+    // the root's files are read now, another folder's files when it is first looked into.
+    // 0 or the image's error (an image without a readable file system shows an empty
     // root and answers 0); fileSystemError() tells whether its file system can be shown.
     int load(const std::string& imagePath,
              std::shared_ptr<const ombrix::platform::FileIdentity> identity = nullptr);
@@ -59,8 +61,11 @@ class DiscFs {
 
   private:
     long lookup(const char* path) const;
+    // Reads the files of `folder` when it is first looked into; false when the tree reached its
+    // bounds before they were all read.
+    bool filesOf(uint32_t folder) const;
     // The child of `folder` named `name`, -1 when it has none; each folder's names are indexed
-    // the first time it is looked into.
+    // the first time it is looked into. The caller holds treeLock_ shared.
     long childNamed(uint32_t folder, std::string_view name) const;
     void fill(uint32_t node, struct stat* st) const;
     void noteAccess(pid_t caller) const;
@@ -69,10 +74,14 @@ class DiscFs {
     mutable std::mutex readersLock_;
     std::optional<std::vector<uid_t>> readers_;
     ombrix::contents::ImageContents image_;
-    const ombrix::contents::TrackContents* track_ = nullptr;
-    // Folders looked into so far: their children by name (views of the nodes' names).
+    const ombrix::contents::TrackContents* track_ = nullptr;  // the track shown
+    std::unique_ptr<ombrix::contents::FolderReader> tree_;
+    // The tree grows while folders are first looked into: lookups share it, a reading of a
+    // folder's files has it alone.
+    mutable std::shared_mutex treeLock_;
+    // Folders looked into so far: their children's nodes sorted by name.
     mutable std::mutex indexLock_;
-    mutable std::unordered_map<uint32_t, std::unordered_map<std::string_view, uint32_t>> index_;
+    mutable std::unordered_map<uint32_t, std::vector<uint32_t>> index_;
     std::string emptyLabel_;
     int fileSystemError_ = 0;
 };

@@ -132,6 +132,40 @@ TEST_F(DiscOps, EveryFileOfTheLastSessionReads) {
     }
 }
 
+// Inserting reads the folders and the root's files only; a folder's files are read when it is
+// first looked into, so memory follows what is visited, and the whole disc still lists right.
+TEST_F(DiscOps, FoldersAreReadWhenFirstLookedInto) {
+    const fs::path src = root_ / "many";
+    for (int d = 0; d < 20; ++d) {
+        for (int f = 0; f < 40; ++f)
+            t::writeFile(src / ("d" + std::to_string(d)) / ("f" + std::to_string(f)), "x");
+    }
+    t::writeFile(src / "top.txt", "top");
+    const fs::path iso = t::makeIso(src, root_ / "many.iso", true);
+    ASSERT_FALSE(iso.empty());
+    const std::string container = (root_ / "img/Many.om4").string();
+    ASSERT_EQ(t::convertIso(iso, container, OMXCVT_LZ), 0);
+    DiscFs disc;
+    ASSERT_EQ(disc.load(container), 0);
+    auto held = [&disc] {
+        struct statvfs vfs;
+        disc.statfs(&vfs);
+        return vfs.f_files;
+    };
+    EXPECT_EQ(held(), 1u + 20 + 1);  // the root, its folders and its file
+    struct stat st;
+    ASSERT_EQ(disc.getattr("/d3/f7", &st), 0);
+    EXPECT_EQ(held(), 1u + 20 + 1 + 40);
+    EXPECT_EQ(disc.getattr("/d3/f40", &st), -ENOENT);
+    EXPECT_EQ(disc.getattr("/d4", &st), 0);  // a folder itself needs none of its files
+    EXPECT_EQ(held(), 1u + 20 + 1 + 40);
+    t::DiscListing listing;
+    listOps(disc, "/", "", listing);
+    EXPECT_EQ(listing, t::referenceListing(iso));
+    EXPECT_EQ(held(), 1u + 20 + 1 + 20 * 40);
+    EXPECT_EQ(readOps(disc, "/d19/f39"), "x");
+}
+
 TEST_F(DiscOps, UnreadableImagesShowNothing) {
     DiscFs missing;
     EXPECT_NE(missing.load((root_ / "none.om4").string()), 0);

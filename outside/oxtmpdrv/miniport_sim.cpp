@@ -63,8 +63,8 @@ uint32_t readableBy(const std::string& path, const ombrix::platform::FileIdentit
 std::string passwordOf(const unsigned char* data) {
     const char* field = reinterpret_cast<const char*>(data + scsi::kInsertPassword);
     const void* end = std::memchr(field, 0, scsi::kInsertPasswordSize);
-    return std::string(field, end ? static_cast<const char*>(end) - field
-                                  : scsi::kInsertPasswordSize);
+    return std::string(field,
+                       end ? static_cast<const char*>(end) - field : scsi::kInsertPasswordSize);
 }
 
 // Whether `password` opens the image (one without a password opens with any); the header is read

@@ -91,8 +91,8 @@ inline std::filesystem::path makeDeepChainIso(const std::filesystem::path& iso, 
     for (uint32_t n = 2; n <= depth; ++n)  // path-table numbers are 16 bits: depth <= 65,535
         record(root, static_cast<uint16_t>(n - 1), 'D');
     std::string disc(size_t(16) * 2048, '\0');
-    disc += hostile::primaryDescriptor(tableStart, static_cast<uint32_t>(table.size()), root,
-                                       root + 1);
+    disc +=
+        hostile::primaryDescriptor(tableStart, static_cast<uint32_t>(table.size()), root, root + 1);
     disc += hostile::terminator();
     table.resize(size_t(tableSectors) * 2048, '\0');
     disc += table;

@@ -46,8 +46,7 @@ inline std::filesystem::path makeMultiSessionImage(const std::filesystem::path& 
                &status);
     if (status != 0) return {};
     std::string one = readFile(first), two = readFile(second);
-    if (one.size() % 2048 != 0 || two.size() % 2048 != 0 ||
-        one.size() / 2048 > kSecondStart) {
+    if (one.size() % 2048 != 0 || two.size() % 2048 != 0 || one.size() / 2048 > kSecondStart) {
         return {};
     }
     whole = folder / "whole.iso";
@@ -71,8 +70,8 @@ inline std::filesystem::path makeMultiSessionImage(const std::filesystem::path& 
             writer.finish() != 0) {
             return {};
         }
-        spec.tracks.push_back({image::kDataTrack, 0, tracks[t].second,
-                               tracks[t].second + count, ""});
+        spec.tracks.push_back(
+            {image::kDataTrack, 0, tracks[t].second, tracks[t].second + count, ""});
         spec.trackList.push_back({0x14, static_cast<uint8_t>(t + 1), tracks[t].second});
     }
     spec.leadOut = spec.tracks.back().endSector;
