@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <vector>
 
 namespace oxtmpdrv {
@@ -43,15 +44,29 @@ void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
     return fuse_get_context()->private_data;
 }
 
+// No exception may cross into the FUSE library: memory running out while a folder is first read
+// answers ENOMEM for that call, and the mount goes on serving.
+template <typename Operation>
+int guarded(Operation&& operation) {
+    try {
+        return static_cast<int>(operation());
+    } catch (const std::bad_alloc&) {
+        return -ENOMEM;
+    } catch (...) {
+        return -EIO;
+    }
+}
+
 int opGetattr(const char* path, struct stat* st, fuse_file_info*) {
     if (!callerMayRead()) return -EACCES;
-    return discOf().getattr(path, st);
+    return guarded([&] { return discOf().getattr(path, st); });
 }
 
 int opOpen(const char* path, fuse_file_info* fi) {
     if (!callerMayRead()) return -EACCES;
     uint64_t handle = 0;
-    int rc = discOf().open(path, fi->flags, fuse_get_context()->pid, handle);
+    int rc =
+        guarded([&] { return discOf().open(path, fi->flags, fuse_get_context()->pid, handle); });
     if (rc == 0) {
         fi->fh = handle;
         fi->keep_cache = 1;
@@ -60,12 +75,12 @@ int opOpen(const char* path, fuse_file_info* fi) {
 }
 
 int opRead(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
-    return static_cast<int>(discOf().read(fi->fh, buffer, size, offset));
+    return guarded([&] { return discOf().read(fi->fh, buffer, size, offset); });
 }
 
 int opOpendir(const char* path, fuse_file_info*) {
     if (!callerMayRead()) return -EACCES;
-    return discOf().opendir(path, fuse_get_context()->pid);
+    return guarded([&] { return discOf().opendir(path, fuse_get_context()->pid); });
 }
 
 int opReaddir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, fuse_file_info*,
@@ -76,8 +91,11 @@ int opReaddir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, fus
         static_cast<fuse_fill_dir_flags>((flags & FUSE_READDIR_PLUS) ? FUSE_FILL_DIR_PLUS : 0);
     filler(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
     filler(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-    return discOf().readdir(
-        path, [&](const char* name, const struct stat& st) { filler(buffer, name, &st, 0, fill); });
+    return guarded([&] {
+        return discOf().readdir(path, [&](const char* name, const struct stat& st) {
+            filler(buffer, name, &st, 0, fill);
+        });
+    });
 }
 
 int opStatfs(const char*, struct statvfs* st) {
