@@ -236,16 +236,18 @@ OMX_EXPORT int OMXRemoveImage(int index) {
         OXTLog(3, "Could not lock %s", path->c_str());
         return kResult;
     }
-    std::string key = keyForPath(file, imageKey(index), imagePath);
-    if (!key.empty() && file.SetValue(kImagesSection, key, nullptr) && file.Save() == 0) {
-        file.Close();
+    const std::string key = keyForPath(file, imageKey(index), imagePath);
+    const bool removedKey =
+        !key.empty() && file.SetValue(kImagesSection, key, nullptr) && file.Save() == 0;
+    // The catalogue is free again before anybody is told to read it.
+    file.Close();
+    if (removedKey) {
         int removed = indexOfKey(key);
         if (removed >= 0 && removed < kSharedBase) removed += kSharedBase;  // as published
         if (removed == OMXGetIndexHiNet()) {
             EnvSetGlobalValue("OMXIndexHiNet", std::to_string(removed - 1).c_str());
         }
     }
-    file.Close();
     OMXTSReReadImgFile();
     return kResult;
 }

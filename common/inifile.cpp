@@ -27,14 +27,7 @@ bool isQuote(char c) {
     return c == '"' || c == '\'';
 }
 
-// Trims white space, then removes one pair of matching quotes around the rest.
-[[gnu::always_inline]] inline std::string_view trimText(std::string_view s) {
-    s = ascii::trim(s);
-    if (s.size() >= 2 && isQuote(s.front()) && s.front() == s.back()) {
-        s = s.substr(1, s.size() - 2);
-    }
-    return s;
-}
+using ombrix::ini::trimText;
 
 std::string sectionName(std::string_view trimmed) {
     std::string name;
@@ -262,24 +255,12 @@ const std::string& CIniFile::store(std::string_view text) {
     return added_.emplace_back(text);
 }
 
-int CIniFile::openWithRetries(bool write, int attempts) {
-    const FileAccess access = write ? FileAccess::Write : FileAccess::Read;
-    int last = -1;
-    for (int attempt = 0; attempt < std::max(attempts, 1); ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kRetryDelayMs));
-        last = file_.open(path_, access, false);
-        if (last == win::kSuccess) return last;
-        // Only another process's lock is worth waiting for.
-        if (last != win::kSharingViolation) return last;
-    }
-    return last;
-}
-
 int CIniFile::OpenAndLoad(bool write, int attempts) {
     std::lock_guard lock(mutex_);
     clearSections();
     writable_ = false;
-    int err = openWithRetries(write, attempts);
+    int err =
+        file_.openRetrying(path_, write ? FileAccess::Write : FileAccess::Read, attempts, false);
     if (err != win::kSuccess) return err;
     try {
         err = file_.readAll(loaded_);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii.h"
 #include "platform/locked_file.h"
 
 // The entries of one section, sorted by key: keys are stored upper case, values as read. The
@@ -58,6 +59,20 @@ struct CEntry {
 };
 using CEntryList = std::vector<CEntry>;
 
+namespace ombrix::ini {
+
+// How the data files read a text: white space trimmed, then one pair of matching quotes ('"'
+// or "'") around the rest removed.
+[[gnu::always_inline]] inline std::string_view trimText(std::string_view s) {
+    s = ascii::trim(s);
+    if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.front() == s.back()) {
+        s = s.substr(1, s.size() - 2);
+    }
+    return s;
+}
+
+}  // namespace ombrix::ini
+
 // A shared ini-like data file (catalogue, administration file, server list, settings defaults),
 // read whole into memory and written back whole.
 //
@@ -72,9 +87,8 @@ using CEntryList = std::vector<CEntry>;
 // Every operation holds the object's mutex for its whole duration.
 class CIniFile {
   public:
-    // The number of attempts every caller of the system gives, and the wait between two.
-    static constexpr int kAttempts = 15;
-    static constexpr int kRetryDelayMs = 50;
+    // The number of attempts every caller of the system gives.
+    static constexpr int kAttempts = ombrix::platform::LockedFile::kAttempts;
 
     // Nothing is opened yet.
     explicit CIniFile(std::string path);
@@ -126,7 +140,6 @@ class CIniFile {
     const std::string& GetPath() const { return path_; }
 
   private:
-    int openWithRetries(bool write, int attempts);
     void parse();
     void clearSections();
     bool setValueLocked(std::string_view section, std::string_view key,

@@ -29,14 +29,9 @@ std::string keyOf(long number) {
 
 std::optional<long> CSharedFiles::PublishedNumber(std::string_view key) {
     if (!ombrix::ascii::startsWithIgnoreCase(key, kKeyPrefix)) return std::nullopt;
-    std::string_view digits = key.substr(kKeyPrefix.size());
-    if (digits.empty() || digits.size() > 9) return std::nullopt;
-    long number = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return std::nullopt;
-        number = number * 10 + (c - '0');
-    }
-    if (number < kSharedBase) number += kSharedBase;
+    auto digits = ombrix::ascii::digitsNumber(key.substr(kKeyPrefix.size()));
+    if (!digits) return std::nullopt;
+    long number = *digits < kSharedBase ? *digits + kSharedBase : *digits;
     if (number > kMaxKeyNumber) return std::nullopt;
     return number;
 }

@@ -43,18 +43,8 @@ void ForEachNumberedKey(std::string_view prefix,
     NumberedVisit found{prefix, {}};
     EnvEnumGlobalValues(&found, collect);
     for (const auto& [key, value] : found.found) {
-        std::string_view digits = std::string_view(key).substr(prefix.size());
-        if (digits.empty() || digits.size() > 9) continue;
-        long number = 0;
-        bool ok = true;
-        for (char c : digits) {
-            if (c < '0' || c > '9') {
-                ok = false;
-                break;
-            }
-            number = number * 10 + (c - '0');
-        }
-        if (ok) visit(key, number, value);
+        auto number = ombrix::ascii::digitsNumber(std::string_view(key).substr(prefix.size()));
+        if (number) visit(key, *number, value);
     }
 }
 

@@ -28,8 +28,6 @@ using ombrix::platform::LockedFile;
 namespace {
 
 constexpr int kTreeAttempts = 6;
-constexpr int kShareRetryMs = 50;
-constexpr int kSharingViolation = 32;
 constexpr size_t kMaxLine = 4095;
 // Published tree lines and server entries are numbered from 1; older numbers beyond the new
 // count are removed up to the count published last, never further than this.
@@ -46,32 +44,9 @@ constexpr FileInfo kFiles[CSharedFiles::kFileCount] = {
     {"Oxtadm.dat", "OmxAdmPathNet"},       {"Oxtenv.dat", "OMXServerPathNet"},
 };
 
-// Opens a file for reading, retrying while a writer holds it.
-int openForReading(LockedFile& file, const std::string& path, int attempts) {
-    int rc = 0;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        rc = file.open(path, FileAccess::Read, false);
-        if (rc != kSharingViolation) return rc;
-        if (attempt + 1 < attempts) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kShareRetryMs));
-        }
-    }
-    return rc;
-}
-
 long publishedCount(const char* key) {
     long count = std::atol(GlobalValue(key).c_str());
     return count < 0 ? 0 : (count > kMaxNumbered ? kMaxNumbered : count);
-}
-
-// Trims white space and one pair of matching quotes, as the ini files do.
-std::string_view trimLine(std::string_view line) {
-    line = ombrix::ascii::trim(line);
-    if (line.size() >= 2 && (line.front() == '"' || line.front() == '\'') &&
-        line.back() == line.front()) {
-        line = line.substr(1, line.size() - 2);
-    }
-    return line;
 }
 
 }  // namespace
@@ -152,24 +127,7 @@ void CSharedFiles::SetProfileNames(std::string administrators, std::string users
 
 int CSharedFiles::CreateDefaultProfileFile(const std::string& path) const {
     std::lock_guard guard(lock_);
-    LockedFile file;
-    int rc = kSharingViolation;
-    for (int attempt = 0; attempt < CIniFile::kAttempts && rc == kSharingViolation; ++attempt) {
-        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kShareRetryMs));
-        rc = file.open(path, FileAccess::Write, false);
-    }
-    if (rc != 0) return rc;
-    off_t size = 0;
-    if (int err = file.size(size); err != 0) return err;
-    if (size > 0) return 0;  // written by another server meanwhile
-    CProfileList defaults;
-    defaults.SetDefaults();
-    auto& profiles = defaults.Profiles();
-    if (profiles.size() == 2) {
-        if (!adminProfile_.empty()) profiles[0].name = adminProfile_;
-        if (!userProfile_.empty()) profiles[1].name = userProfile_;
-    }
-    return defaults.Save(file);
+    return ::CreateDefaultProfileFile(path, adminProfile_, userProfile_);
 }
 
 bool CSharedFiles::ReadTreeFile() {
@@ -181,7 +139,7 @@ bool CSharedFiles::ReadTreeFile() {
     }
     if (!WriteTimeOf(*path)) CreateEmptyFile(*path);
     LockedFile file;
-    if (int rc = openForReading(file, *path, kTreeAttempts); rc != 0) {
+    if (int rc = file.openRetrying(*path, FileAccess::Read, kTreeAttempts, false); rc != 0) {
         fail(kTree, ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }
@@ -198,7 +156,7 @@ bool CSharedFiles::ReadTreeFile() {
         line = line.substr(0, line.find('\0'));  // a line is text up to a zero byte
         // A line longer than the reader takes is read as several lines.
         for (size_t piece = 0; piece < line.size() || piece == 0; piece += kMaxLine) {
-            std::string_view text = trimLine(line.substr(piece, kMaxLine));
+            std::string_view text = ombrix::ini::trimText(line.substr(piece, kMaxLine));
             if (!text.empty()) lines.emplace_back(text);
             if (line.size() <= kMaxLine) break;
         }
@@ -247,7 +205,7 @@ bool CSharedFiles::ReadSecurity() {
         }
     }
     LockedFile file;
-    if (int rc = openForReading(file, *path, kTreeAttempts); rc != 0) {
+    if (int rc = file.openRetrying(*path, FileAccess::Read, kTreeAttempts, false); rc != 0) {
         fail(kProfile, ombrix::platform::format("Could not lock %s, Error: %d", path->c_str(), rc));
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,18 @@ inline std::string_view trim(std::string_view s) {
     while (!s.empty() && isSpace(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// The number spelt by the digits of a numbered key ("OMXImage_12" -> 12): 1 to 9 decimal
+// digits and nothing else, so it always fits; nothing for any other text.
+inline std::optional<long> digitsNumber(std::string_view digits) {
+    if (digits.empty() || digits.size() > 9) return std::nullopt;
+    long number = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    return number;
 }
 
 // Copies `value` into a caller's buffer of `size` bytes: cut to size - 1 and zero-terminated.

@@ -4,11 +4,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "platform/win_error.h"
 
 namespace ombrix::platform {
+
+int LockedFile::openRetrying(const std::string& path, FileAccess access, int attempts,
+                             bool followLinks) {
+    int err = win::kSharingViolation;
+    for (int attempt = 0; attempt < std::max(attempts, 1); ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(kRetryDelayMs));
+        err = open(path, access, followLinks);
+        if (err != win::kSharingViolation) break;
+    }
+    return err;
+}
 
 int LockedFile::open(const std::string& path, FileAccess access, bool followLinks) {
     close();

@@ -27,6 +27,12 @@ class LockedFile {
     // With `followLinks` false a link in the file's place is refused (access denied) and never
     // followed: how shared data files are opened, which a privileged service may create.
     int open(const std::string& path, FileAccess access, bool followLinks = true);
+    // As open, trying again kRetryDelayMs apart while another process holds the file (32), up
+    // to `attempts` tries in all; any other answer ends the tries at once.
+    int openRetrying(const std::string& path, FileAccess access, int attempts,
+                     bool followLinks = true);
+    static constexpr int kAttempts = 15;  // how every data file of the system is opened
+    static constexpr int kRetryDelayMs = 50;
     void close() { fd_.reset(); }
     bool isOpen() const { return fd_.valid(); }
     int fd() const { return fd_.get(); }

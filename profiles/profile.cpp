@@ -17,20 +17,6 @@ namespace {
 constexpr int kFormatError = -1;
 constexpr uint16_t kLongCount = 0xFFFF;
 
-// Every data file of the system is opened with this many attempts, 50 ms apart.
-constexpr int kOpenAttempts = 15;
-constexpr useconds_t kOpenRetryDelayUs = 50'000;
-
-int openWithRetries(LockedFile& file, const std::string& path, FileAccess access) {
-    int err = ombrix::win::kSuccess;
-    for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
-        err = file.open(path, access, false);
-        if (err != ombrix::win::kSharingViolation) break;
-        if (attempt < kOpenAttempts) ::usleep(kOpenRetryDelayUs);
-    }
-    return err;
-}
-
 }  // namespace
 
 bool CProfile::Read(ArchiveReader& in) {
@@ -134,13 +120,15 @@ int CProfileList::Save(const LockedFile& file) const {
 int CProfileList::LoadFile(const std::string& path) {
     profiles_.clear();
     LockedFile file;
-    if (int err = openWithRetries(file, path, FileAccess::Read)) return err;
+    if (int err = file.openRetrying(path, FileAccess::Read, LockedFile::kAttempts, false))
+        return err;
     return Load(file);
 }
 
 int CProfileList::SaveFile(const std::string& path) const {
     LockedFile file;
-    if (int err = openWithRetries(file, path, FileAccess::Write)) return err;
+    if (int err = file.openRetrying(path, FileAccess::Write, LockedFile::kAttempts, false))
+        return err;
     return Save(file);
 }
 
@@ -152,13 +140,20 @@ uint32_t CProfileList::RightsFor(const std::vector<Sid>& sids) const {
     return rights;
 }
 
-int CreateDefaultProfileFile(const std::string& path) {
+int CreateDefaultProfileFile(const std::string& path, const std::string& administrators,
+                             const std::string& users) {
     LockedFile file;
-    if (int err = openWithRetries(file, path, FileAccess::Write)) return err;
+    if (int err = file.openRetrying(path, FileAccess::Write, LockedFile::kAttempts, false))
+        return err;
     off_t size = 0;
     if (int err = file.size(size)) return err;
     if (size > 0) return 0;
     CProfileList defaults;
     defaults.SetDefaults();
+    auto& profiles = defaults.Profiles();
+    if (profiles.size() == 2) {
+        if (!administrators.empty()) profiles[0].name = administrators;
+        if (!users.empty()) profiles[1].name = users;
+    }
     return defaults.Save(file);
 }

@@ -75,5 +75,8 @@ class CProfileList {
 };
 
 // Writes the two default profiles into `path` when the file is missing or empty; a file with
-// content is left as it is. 0 or an error code as above.
-int CreateDefaultProfileFile(const std::string& path);
+// content is left as it is (another server may have written it meanwhile). Non-empty names
+// replace the built-in names of the administrators' and the users' profile. 0 or an error code
+// as above.
+int CreateDefaultProfileFile(const std::string& path, const std::string& administrators = {},
+                             const std::string& users = {});

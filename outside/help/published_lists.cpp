@@ -7,6 +7,7 @@
 
 #include "outside/env/oxtenv.h"
 #include "oxthelp.h"
+#include "platform/ascii.h"
 #include "platform/export.h"
 
 namespace {
@@ -27,12 +28,9 @@ int collect(void* context, const char* key, const char* value) {
             return 1;
         }
     }
-    long number = 0;
-    for (char c : name.substr(list->prefix.size())) {
-        if (c < '0' || c > '9') return 1;
-        number = number * 10 + (c - '0');
-    }
-    if (value != nullptr && *value != '\0') list->values[number] = value;
+    auto number = ombrix::ascii::digitsNumber(name.substr(list->prefix.size()));
+    if (!number) return 1;
+    if (value != nullptr && *value != '\0') list->values[*number] = value;
     return 1;
 }
 
