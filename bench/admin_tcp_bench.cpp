@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "common/names.h"
+#include "pipes/mountrequest.h"
+#include "pipes/pipe_call.h"
 #include "platform/blocking_socket.h"
 #include "platform/named_pipe.h"
 #include "platform/registry.h"
 #include "service/ip_data.h"
-#include "service/mountrequest.h"
-#include "service/pipe_call.h"
 #include "support/free_port.h"
 #include "support/program.h"
 #include "support/temp_root.h"

@@ -17,8 +17,8 @@
 #include "common/inifile.h"
 #include "common/names.h"
 #include "outside/env/oxtenv.h"
-#include "service/mountrequest.h"
-#include "service/pipe_call.h"
+#include "pipes/mountrequest.h"
+#include "pipes/pipe_call.h"
 #include "support/program.h"
 #include "support/temp_root.h"
 

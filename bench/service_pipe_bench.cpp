@@ -14,10 +14,10 @@
 #include <thread>
 
 #include "common/names.h"
+#include "pipes/mountrequest.h"
+#include "pipes/pipe_call.h"
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
-#include "service/mountrequest.h"
-#include "service/pipe_call.h"
 #include "support/program.h"
 #include "support/temp_root.h"
 

@@ -51,7 +51,7 @@ bool CSharedFiles::ReadImagesFile() {
     // Programs reload the catalogue whole after a failed read; once per change of the file.
     if (fail(kCatalogue, "ReadImagesFile() failed")) {
         CMountRequest reload;
-        reload.m_request = kReloadCatalogue;
+        reload.m_request = CMountRequest::kCatalogueReloaded;
         push_(reload);
     }
     return false;
@@ -164,7 +164,7 @@ void CSharedFiles::queueCatalogueChanges(bool pathChanged, const Values& before,
         push_(record);
     };
     if (pathChanged) {
-        send(kReloadCatalogue, "");
+        send(CMountRequest::kCatalogueReloaded, "");
         return;
     }
     std::vector<long> removed, added, changed;
@@ -197,10 +197,10 @@ void CSharedFiles::queueCatalogueChanges(bool pathChanged, const Values& before,
     if (removed.size() > kMaxListedChanges || added.size() > kMaxListedChanges ||
         changed.size() > kMaxListedChanges || removedText.size() > kTextLimit ||
         addedText.size() > kTextLimit || changedText.size() > kTextLimit) {
-        send(kReloadCatalogue, "");
+        send(CMountRequest::kCatalogueReloaded, "");
         return;
     }
-    if (!removed.empty()) send(kEntriesRemoved, removedText);
-    if (!added.empty()) send(kEntriesAdded, addedText);
-    if (!changed.empty()) send(kEntriesChanged, changedText);
+    if (!removed.empty()) send(CMountRequest::kImagesRemoved, removedText);
+    if (!added.empty()) send(CMountRequest::kImagesAdded, addedText);
+    if (!changed.empty()) send(CMountRequest::kImagesChanged, changedText);
 }

@@ -9,8 +9,6 @@
 namespace netsvc {
 namespace {
 
-constexpr int32_t kWrongPassword = -7;
-constexpr int32_t kFailed = -8;
 constexpr uint32_t kNoName = 87;
 constexpr uint32_t kUnknownError = 1208;
 constexpr size_t kDigestText = 69;  // at most this many characters of the digest travel back
@@ -20,13 +18,13 @@ constexpr size_t kDigestOffset = 999;
 bool readHeader(CMountRequest& record, OmxImageHeader& header) {
     std::string path(record.text());
     if (path.empty()) {
-        record.m_request = kFailed;
+        record.m_request = CMountRequest::kReadFailed;
         record.m_dwData = kNoName;
         return false;
     }
     int rc = ombrix::header::read(path, header);
     if (rc != 0) {
-        record.m_request = kFailed;
+        record.m_request = CMountRequest::kReadFailed;
         record.m_dwData = rc > 0 ? static_cast<uint32_t>(rc) : kUnknownError;
         return false;
     }
@@ -49,7 +47,7 @@ void GetPasswordDigest(CMountRequest& record) {
     OmxImageHeader header;
     if (!readHeader(record, header)) return;
     if (!ombrix::header::hasContainerMark(header)) {
-        record.m_request = kFailed;
+        record.m_request = CMountRequest::kReadFailed;
         record.m_dwData = kUnknownError;
         return;
     }
@@ -61,7 +59,7 @@ void CheckPassword(CMountRequest& record) {
     if (!readHeader(record, header)) return;
     if (ombrix::header::checkPassword(header, record.password()) ==
         ombrix::header::PasswordVerdict::kWrong) {
-        record.m_request = kWrongPassword;
+        record.m_request = CMountRequest::kWrongPassword;
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/mountrequest.h"
+#include "pipes/mountrequest.h"
 
 // The image header checks of the network pipe, answered in place on the record.
 namespace netsvc {

@@ -12,7 +12,7 @@ CNetRequests::CNetRequests(CSharedFiles& files, CSharedFiles::Push push)
 bool CNetRequests::MayAsk(int32_t code, uid_t uid, const std::function<bool(uid_t)>& rightEight) {
     if (uid == 0) return true;
     switch (code) {
-        case kEnd:
+        case kEndServer:
         case kPasswordDigest:
         case kPasswordCheck: return false;
         case kReadCatalogue:
@@ -33,7 +33,7 @@ bool CNetRequests::Handle(CMountRequest& record) {
     // A failure already reported for this version of the file (the change check retries a file
     // it could not read) neither logs again nor tells the sessions again.
     auto failed = [&](File file, const char* text) {
-        record.m_request = kFailed;
+        record.m_request = kReadFailed;
         return files_.ReportFailure(file, text);
     };
     auto queue = [&](int32_t code, uint32_t data) {
@@ -43,7 +43,7 @@ bool CNetRequests::Handle(CMountRequest& record) {
         push_(notice);
     };
     switch (record.m_request) {
-        case kEnd: return false;
+        case kEndServer: return false;
         case kPasswordDigest: netsvc::GetPasswordDigest(record); break;
         case kPasswordCheck: netsvc::CheckPassword(record); break;
         case kReadCatalogue:
@@ -61,7 +61,7 @@ bool CNetRequests::Handle(CMountRequest& record) {
         case kReadServerList: {
             uint32_t sub = record.m_dwData;
             bool tell = true;
-            if (sub == kClearServers) {
+            if (sub == ombrix::pipes::kClearServers) {
                 files_.ClearServerValues();
             } else if (!files_.ReadServerFile()) {
                 tell = failed(CSharedFiles::kServerList, "ReadServerFile() failed");
@@ -74,11 +74,11 @@ bool CNetRequests::Handle(CMountRequest& record) {
         }
         case kReadAdminFile:
             if (files_.ReadAdminFile() || failed(CSharedFiles::kAdmin, "ReadAdminFile() failed")) {
-                queue(kAdminFileChanged, 0);
+                queue(kAdminDrivesChanged, 0);
             }
             break;
         case kSetServerPort:
-            if (!files_.SetServerPort(record.m_dwData)) record.m_request = kWrongPassword;
+            if (!files_.SetServerPort(record.m_dwData)) record.m_request = kSettingNotApplied;
             break;
         case kCheckNow:
             // The reads run here on the pipe thread, where they would otherwise be sent to.
@@ -92,7 +92,7 @@ bool CNetRequests::Handle(CMountRequest& record) {
             if (!files_.ReadEnvFile()) failed(CSharedFiles::kSettings, "ReadEnvFile() failed");
             break;
         case kLeavePool:
-            if (!files_.RemoveServer()) record.m_request = kWrongPassword;
+            if (!files_.RemoveServer()) record.m_request = kSettingNotApplied;
             break;
         default: break;
     }

@@ -6,32 +6,15 @@
 #include <mutex>
 
 #include "netservice/shared_files.h"
-#include "service/mountrequest.h"
+#include "pipes/mountrequest.h"
 
 // The request table of the network pipe and the change check of the shared files.
 class CNetRequests {
   public:
-    enum Request : int32_t {
-        kEnd = -1,
-        kPasswordDigest = 32,
-        kPasswordCheck = 33,
-        kReadCatalogue = 35,
-        kReadTree = 36,
-        kReadProfiles = 37,
-        kReadServerList = 38,
-        kReadAdminFile = 39,
-        kSetServerPort = 49,
-        kCheckNow = 50,
-        kReadSettings = 51,
-        kLeavePool = 52,
-    };
-    static constexpr int32_t kWrongPassword = -7;
-    static constexpr int32_t kFailed = -8;
-    static constexpr uint32_t kClearServers = 46;
-    // Sent to the management service.
-    static constexpr int32_t kReloadPeers = 31;
-    static constexpr int32_t kTreeChanged = 44;
-    static constexpr int32_t kAdminFileChanged = 45;
+    // The network pipe's requests and results, and the notices it sends to the management
+    // service (request_codes.h).
+    using enum ombrix::pipes::Request;
+    using enum ombrix::pipes::Result;
 
     // `push` queues a record for the management service.
     CNetRequests(CSharedFiles& files, CSharedFiles::Push push);

@@ -15,7 +15,6 @@ namespace ids = net_strings;
 constexpr int kPipeInstances = 5;
 constexpr int kPipeAttempts = 3;
 constexpr int kExpectedLanguageVersion = 1;
-constexpr int32_t kNetServiceStarted = 34;
 constexpr uint32_t kManualStart = 3;
 constexpr uint32_t kAutomaticStart = 2;
 
@@ -104,7 +103,7 @@ void COMXTSNet::Run(int, char**) {
         m_files->ReportFailure(CSharedFiles::kAdmin, "ReadAdminFile() failed");
 
     CMountRequest started;
-    started.m_request = kNetServiceStarted;
+    started.m_request = CMountRequest::kNetServiceStarted;
     CallManager(started);
     SetStatus(svc::kRunning, 3000);
 
@@ -176,7 +175,7 @@ void COMXTSNet::ShutDownService() {
         m_queue.clear();
     }
     CMountRequest end;
-    end.m_request = CNetRequests::kEnd;
+    end.m_request = CNetRequests::kEndServer;
     CallSelf(end);
     m_pipe.Close();
     m_managerMutex.reset();

@@ -10,11 +10,11 @@
 #include "netservice/net_driver.h"
 #include "netservice/net_requests.h"
 #include "netservice/shared_files.h"
+#include "pipes/mountrequest.h"
+#include "pipes/refusal_log.h"
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
-#include "service/mountrequest.h"
 #include "service/ntservice.h"
-#include "service/refusal_log.h"
 #include "service/service_pipe.h"
 #include "service/stop_event.h"
 

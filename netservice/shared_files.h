@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/mountrequest.h"
+#include "pipes/mountrequest.h"
 
 // The shared files of the pool as this server publishes them into the global store: the network
 // catalogue, the tree file, the profile file, the server list, the administration file and the
@@ -30,11 +30,6 @@ class CSharedFiles {
   public:
     enum File { kCatalogue, kTree, kProfile, kServerList, kAdmin, kSettings, kFileCount };
 
-    // Request codes sent to the management service.
-    static constexpr int32_t kReloadCatalogue = 40;
-    static constexpr int32_t kEntriesRemoved = 41;
-    static constexpr int32_t kEntriesAdded = 42;
-    static constexpr int32_t kEntriesChanged = 43;
     // More changed entries than this are announced as one reload.
     static constexpr size_t kMaxListedChanges = 50;
     // Catalogue key numbers from here on are shared entries; smaller file numbers are shifted.

@@ -6,18 +6,13 @@
 #include "common/names.h"
 #include "log/oxtlog.h"
 #include "outside/env/oxtenv.h"
+#include "pipes/request_codes.h"
 #include "platform/registry.h"
 #include "platform/text_printf.h"
 
 namespace {
 
-constexpr int32_t kDescribeLetter = 22;
-constexpr int32_t kSetLetters = 23;
-constexpr int32_t kQueryStandard = 29;
-constexpr int32_t kListDrives = 16;
-constexpr int32_t kUserMessage = 48;
-constexpr int32_t kSharedPathNotice = 50;
-constexpr int32_t kPipeCallFailed = -7;
+namespace codes = ombrix::pipes;
 
 std::string global(const std::string& key) {
     char buffer[1024] = {};
@@ -28,11 +23,11 @@ std::string global(const std::string& key) {
 // The network pipe request that a peer's change notice of `type` becomes.
 int32_t netRequestFor(uint32_t type) {
     switch (type) {
-        case CIPRequests::kTreeChanged: return 36;
-        case CIPRequests::kCatalogueChanged: return 35;
-        case CIPRequests::kProfilesChanged: return 37;
-        case CIPRequests::kAdminFileChanged: return 39;
-        case CIPRequests::kServersChanged: return 38;
+        case CIPRequests::kTreeChanged: return codes::kReadTree;
+        case CIPRequests::kCatalogueChanged: return codes::kReadCatalogue;
+        case CIPRequests::kProfilesChanged: return codes::kReadProfiles;
+        case CIPRequests::kAdminFileChanged: return codes::kReadAdminFile;
+        case CIPRequests::kServersChanged: return codes::kReadServerList;
         default: return 0;
     }
 }
@@ -67,7 +62,7 @@ bool CIPRequests::CallSession(uint32_t session, CMountRequest& request) {
     if (!hooks_.callSessionPipe || !hooks_.callSessionPipe(session, request)) {
         OXTLog(3, "Calling session pipe for Sid %d failed (%s)", static_cast<int>(session),
                ombrix::names::sessionPipe(session).c_str());
-        request.m_request = kPipeCallFailed;
+        request.m_request = codes::kSessionPipeFailed;
         return false;
     }
     return request.m_request == code;
@@ -82,7 +77,7 @@ void CIPRequests::ListLetters(const CIPData& record, CIPData& reply) {
     bool reachable = static_cast<bool>(hooks_.callSessionPipe);
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         CMountRequest request;
-        request.m_request = kDescribeLetter;
+        request.m_request = codes::kDescribeDrive;
         request.m_sessionId = session;
         request.m_dwData = static_cast<uint32_t>(letter);
         bool ok = reachable && hooks_.callSessionPipe(session, request);
@@ -102,7 +97,7 @@ void CIPRequests::SetDrives(const CIPData& record, CIPData& reply) {
     std::string payload;
     record.Text(payload);
     CMountRequest request;
-    request.m_request = kSetLetters;
+    request.m_request = codes::kSetDrives;
     size_t bar = payload.find('|');
     request.m_dwData = static_cast<uint32_t>(std::atoi(payload.substr(0, bar).c_str()));
     request.setText(bar == std::string::npos ? std::string() : payload.substr(bar + 1));
@@ -115,7 +110,7 @@ void CIPRequests::StandardDrives(const CIPData& record, CIPData& reply) {
     uint32_t session = record.Data();
     OXTLog(0, "Querying STD drives for Sid %d", static_cast<int>(session));
     CMountRequest request;
-    request.m_request = kQueryStandard;
+    request.m_request = codes::kStandardDrives;
     if (CallSession(session, request)) {
         std::string text(request.text());
         OXTLog(0, "Querying STD drives for Sid %d returned '%s'", static_cast<int>(session),
@@ -134,7 +129,7 @@ void CIPRequests::ListSessions(CIPData& reply) {
     std::vector<uint32_t> sessions = hooks_.sessions ? hooks_.sessions() : std::vector<uint32_t>{};
     for (uint32_t session : sessions) {
         CMountRequest request;
-        request.m_request = kListDrives;
+        request.m_request = codes::kListDrives;
         if (!CallSession(session, request)) continue;
         std::string pairs(request.text());
         OXTLog(0, "Got result: %s", pairs.c_str());
@@ -164,7 +159,7 @@ void CIPRequests::Message(const CIPData& record) {
     std::string text;
     if (!record.Text(text) || text.empty()) return;
     CMountRequest request;
-    request.m_request = kUserMessage;
+    request.m_request = codes::kUserMessage;
     request.setText(text);
     if (hooks_.notifySessions && hooks_.sessions) hooks_.notifySessions(request, hooks_.sessions());
 }
@@ -191,7 +186,8 @@ void CIPRequests::InsertOrEject(const CIPData& record, CIPData& reply, int32_t c
     if (!CallSession(session, request)) {
         reply.SetType(record.Type() + CIPData::kFailed);
         // A pipe that did not answer has no result of its own to report.
-        reply.SetData(request.m_request == kPipeCallFailed ? kSessionFailure : request.m_dwData);
+        reply.SetData(request.m_request == codes::kSessionPipeFailed ? kSessionFailure
+                                                                     : request.m_dwData);
         return;
     }
     reply.SetData(request.m_dwData);
@@ -227,6 +223,6 @@ void CIPRequests::SetSharedPath(const CIPData& record, CIPData& reply) {
     EnvSetGlobalValue("OmxConfigFileNet", (path + "OMXimg.dat").c_str());
     if (hooks_.announcePath) hooks_.announcePath(path);
     CMountRequest notice;
-    notice.m_request = kSharedPathNotice;
+    notice.m_request = codes::kConfigPathChanged;
     if (hooks_.callServicePipe) hooks_.callServicePipe(notice);
 }

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "pipes/mountrequest.h"
 #include "service/ip_data.h"
-#include "service/mountrequest.h"
 
 // What the management service does with one TCP record of a peer server (types 1 to 4 and 6:
 // a shared file changed there) or of the administration program (types 10 to 17: the sessions

@@ -13,6 +13,7 @@
 #include "log/oxtlog.h"
 #include "outside/env/oxtenv.h"
 #include "outside/help/rights.h"
+#include "pipes/pipe_call.h"
 #include "platform/account.h"
 #include "platform/ascii.h"
 #include "platform/host_name.h"
@@ -24,7 +25,6 @@
 #include "platform/socket_owner.h"
 #include "platform/text_printf.h"
 #include "platform/win_error.h"
-#include "service/pipe_call.h"
 #include "service/service_pipe.h"
 #include "service/service_strings.h"
 
@@ -40,13 +40,9 @@ constexpr int kForwardDelayMs = 100;
 constexpr int kSessionPipeTimeoutMs = 250;
 constexpr int kPipeAttempts = 3;
 constexpr int kExpectedLanguageVersion = 1;
-constexpr int32_t kNotifyPeersAndNet = 46;
-constexpr int32_t kNetPeerNotice = 38;
-constexpr int32_t kAccessNotice = 10;
 constexpr int kAccessNoticeTimeoutMs = 500;
 constexpr int kNotifyTickMs = 150;
 constexpr int kMailslotSliceMs = 100;
-constexpr uint32_t kServerListChanged = 47;
 constexpr int kPeerNoticeDelayMs = 500;
 constexpr int kDrivesSetPollMs = 100;
 
@@ -397,7 +393,7 @@ void COmxdriveset::NotifyAccess(uint32_t pid, const std::string& deviceName) {
         return;
     }
     CMountRequest record;
-    record.m_request = kAccessNotice;
+    record.m_request = CMountRequest::kAccessNotice;
     record.m_sessionId = session;
     record.setText(deviceName);
     CallPipe(ombrix::names::sessionPipe(session), record, kAccessNoticeTimeoutMs, kPipeAttempts);
@@ -486,11 +482,11 @@ void COmxdriveset::PeerRequest(const CMountRequest& record) {
         return;
     }
     if (int flag = CPeerList::FlagForRequest(code, record.m_dwData)) NotifyOtherServers(code, flag);
-    if (code == kNotifyPeersAndNet) {
+    if (code == CMountRequest::kNotifyPeersAndNet) {
         // The network access service hears of it as well.
         CMountRequest net(record);
-        net.m_request = kNetPeerNotice;
-        net.m_dwData = kNotifyPeersAndNet;
+        net.m_request = CMountRequest::kReadServerList;
+        net.m_dwData = ombrix::pipes::kClearServers;
         CallNetPipe(net);
     }
 }
@@ -757,7 +753,7 @@ void COmxdriveset::ReloadPeers(uint32_t data) {
     }
     if (!m_peers->Reload(local)) OXTLog(3, "NotifyServer: the server list is busy");
     OXTLog(0, "NotifyServer, theRequest.m_dwData = %d", static_cast<int>(data));
-    if (data == kServerListChanged) {
+    if (data == ombrix::pipes::kServerListChanged) {
         // The peers hear of it a little later, off the pipe thread.
         std::shared_ptr<CPeerList> peers = m_peers;
         std::thread([peers] {

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "pipes/mountrequest.h"
+#include "pipes/refusal_log.h"
 #include "platform/mailslot.h"
 #include "platform/named_event.h"
 #include "platform/named_mutex.h"
@@ -18,10 +20,8 @@
 #include "service/ip_requests.h"
 #include "service/logon_map.h"
 #include "service/miniport_client.h"
-#include "service/mountrequest.h"
 #include "service/ntservice.h"
 #include "service/peer_server.h"
-#include "service/refusal_log.h"
 #include "service/request_table.h"
 #include "service/rights_cache.h"
 #include "service/service_pipe.h"

@@ -7,6 +7,7 @@
 
 #include "log/oxtlog.h"
 #include "outside/env/oxtenv.h"
+#include "pipes/request_codes.h"
 #include "platform/blocking_socket.h"
 #include "platform/text_printf.h"
 
@@ -181,14 +182,15 @@ uint32_t CPeerList::TypeForFlag(int flag) {
 }
 
 int CPeerList::FlagForRequest(int32_t request, uint32_t data) {
+    namespace codes = ombrix::pipes;
     switch (request) {
-        case 35: return CServer::kCatalogue;
-        case 36: return CServer::kTree;
-        case 37: return CServer::kProfiles;
-        case 39: return CServer::kAdminFile;
-        case 38:
-        case 46: return CServer::kServers;
-        case 31: return data == 47 ? CServer::kServers : 0;
+        case codes::kReadCatalogue: return CServer::kCatalogue;
+        case codes::kReadTree: return CServer::kTree;
+        case codes::kReadProfiles: return CServer::kProfiles;
+        case codes::kReadAdminFile: return CServer::kAdminFile;
+        case codes::kReadServerList:
+        case codes::kNotifyPeersAndNet: return CServer::kServers;
+        case codes::kReloadPeers: return data == codes::kServerListChanged ? CServer::kServers : 0;
         default: return 0;
     }
 }

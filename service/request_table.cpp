@@ -13,12 +13,18 @@ namespace {
 
 namespace ev = ombrix::eventlog;
 
+// The notices the services pass on to the sessions.
 bool isSessionNotification(int32_t code) {
-    return (code >= 40 && code <= 45) || code == 50;
+    return (code >= CMountRequest::kCatalogueReloaded &&
+            code <= CMountRequest::kAdminDrivesChanged) ||
+           code == CMountRequest::kConfigPathChanged;
 }
 
+// The network service's and the peers' requests.
 bool isPeerRequest(int32_t code) {
-    return code == 31 || (code >= 34 && code <= 39) || code == 46 || code == 49;
+    return code == CMountRequest::kReloadPeers ||
+           (code >= CMountRequest::kNetServiceStarted && code <= CMountRequest::kReadAdminFile) ||
+           code == CMountRequest::kNotifyPeersAndNet || code == CMountRequest::kServerPortChanged;
 }
 
 void setGlobal(const char* pattern, int32_t number, std::string_view value) {
@@ -72,10 +78,10 @@ Access accessOf(int32_t code) {
         case CMountRequest::kUnitUsers:
         case CMountRequest::kDeviceName:
         case CMountRequest::kListLogons: return Access::kAnyone;
-        case 35:
-        case 36:
-        case 37:
-        case 39: return Access::kRightEight;
+        case CMountRequest::kReadCatalogue:
+        case CMountRequest::kReadTree:
+        case CMountRequest::kReadProfiles:
+        case CMountRequest::kReadAdminFile: return Access::kRightEight;
         default:
             return code == CMountRequest::kEndServer || code == CMountRequest::kCleanUpSessions ||
                            isSessionNotification(code) || isPeerRequest(code)

@@ -13,12 +13,12 @@
 #include <map>
 #include <optional>
 
+#include "pipes/mountrequest.h"
+#include "pipes/refusal_log.h"
 #include "platform/named_pipe.h"
 #include "service/logon_map.h"
-#include "service/mountrequest.h"
 #include "service/password_attempts.h"
 #include "service/pipe_reply.h"
-#include "service/refusal_log.h"
 
 // One emulated CD drive of the miniport.
 struct CDriveInfo {

@@ -1,8 +1,8 @@
 #include "service/service_pipe.h"
 
 #include "log/oxtlog.h"
+#include "pipes/pipe_call.h"
 #include "service/ntservice.h"
-#include "service/pipe_call.h"
 
 namespace {
 

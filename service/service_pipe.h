@@ -6,9 +6,9 @@
 #include <string_view>
 #include <thread>
 
+#include "pipes/mountrequest.h"
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
-#include "service/mountrequest.h"
 #include "service/pipe_reply.h"
 #include "service/stop_event.h"
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "service/mountrequest.h"
+#include "pipes/mountrequest.h"
 
 // Passes notifications on to the sessions' pipes a moment after they came, so that their sender
 // has its reply first. One worker sends them all, in the order they came: a session hears of

@@ -14,13 +14,13 @@
 #include <thread>
 
 #include "common/names.h"
+#include "pipes/mountrequest.h"
 #include "platform/blocking_socket.h"
 #include "platform/mailslot.h"
 #include "platform/named_pipe.h"
 #include "platform/registry.h"
 #include "service/announcement.h"
 #include "service/ip_data.h"
-#include "service/mountrequest.h"
 #include "support/free_port.h"
 #include "support/pool_server.h"
 #include "support/wait_for.h"

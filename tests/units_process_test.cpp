@@ -13,6 +13,7 @@
 
 #include "common/names.h"
 #include "outside/env/oxtenv.h"
+#include "pipes/mountrequest.h"
 #include "platform/device_io.h"
 #include "platform/event_log.h"
 #include "platform/named_pipe.h"
@@ -21,7 +22,6 @@
 #include "platform/scsi_miniport.h"
 #include "platform/terminal_sessions.h"
 #include "service/miniport_client.h"
-#include "service/mountrequest.h"
 #include "support/echo_pipe.h"
 #include "support/global_value.h"
 #include "support/pipe_records.h"

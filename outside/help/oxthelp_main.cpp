@@ -14,6 +14,7 @@
 
 #include "common/names.h"
 #include "oxtlog.h"
+#include "pipes/refusal_log.h"
 #include "platform/account.h"
 #include "platform/named_mutex.h"
 #include "platform/named_pipe.h"
@@ -21,7 +22,6 @@
 #include "platform/terminal_sessions.h"
 #include "platform/ui/user_interface.h"
 #include "rights.h"
-#include "service/refusal_log.h"
 #include "session_drives.h"
 #include "session_notifications.h"
 #include "session_pipe.h"
@@ -47,9 +47,9 @@ constexpr const char* kUsage =
 // session, its drive letters, messages) need that right whoever sends them.
 bool mayAsk(const ombrix::platform::PipeCaller& caller, int32_t code) {
     if (caller.uid == 0) return true;
-    const bool administration =
-        code == ombrix::helper::kInsertForAdmin || code == ombrix::helper::kEjectForAdmin ||
-        code == ombrix::helper::kSetDrives || code == ombrix::helper::kUserMessage;
+    const bool administration = code == ombrix::pipes::kInsert || code == ombrix::pipes::kEject ||
+                                code == ombrix::pipes::kSetDrives ||
+                                code == ombrix::pipes::kUserMessage;
     if (!administration && caller.uid == ::geteuid()) return true;
     return ombrix::help::accountHasRight(8, caller.uid);
 }

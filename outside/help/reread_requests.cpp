@@ -4,26 +4,19 @@
 #include "common/names.h"
 #include "oxthelp.h"
 #include "oxtlog.h"
+#include "pipes/mountrequest.h"
+#include "pipes/pipe_call.h"
 #include "platform/export.h"
 #include "platform/named_mutex.h"
-#include "service/mountrequest.h"
-#include "service/pipe_call.h"
 
 namespace {
 
-// Request numbers of the network access service's pipe.
-enum ReReadRequest {
-    kReReadImages = 35,
-    kReReadTree = 36,
-    kReReadSecurity = 37,
-    kReReadAdmin = 39,
-    kReReadEnv = 51,
-};
+namespace codes = ombrix::pipes;
 
 constexpr int kCallTimeoutMs = 1500;
 constexpr int kAttempts = 3;
 
-bool callGuarded(const char* mutexName, const char* pipe, ReReadRequest request) {
+bool callGuarded(const char* mutexName, const char* pipe, codes::Request request) {
     ombrix::platform::NamedMutex mutex(mutexName);
     CMountRequest record;
     record.m_request = request;
@@ -34,10 +27,10 @@ bool callGuarded(const char* mutexName, const char* pipe, ReReadRequest request)
 // The network access service answers once the file is published again. The peers are told
 // whatever came of that, since they read the file themselves; the shared settings file has no
 // peer notice. A failure is logged, the caller goes on.
-void sendReRead(ReReadRequest request) {
+void sendReRead(codes::Request request) {
     if (!callGuarded(ombrix::names::kNetPipeMutex, ombrix::names::kNetPipe, request))
         OXTLog(3, "Calling net service failed, request: %d", static_cast<int>(request));
-    if (request == kReReadEnv) return;
+    if (request == codes::kReadSettings) return;
     if (!callGuarded(ombrix::names::kServicePipeMutex, ombrix::names::kServicePipe, request))
         OXTLog(3, "Calling service failed, request: %d", static_cast<int>(request));
 }
@@ -45,17 +38,17 @@ void sendReRead(ReReadRequest request) {
 }  // namespace
 
 OMX_EXPORT void OMXTSReReadAdmFile(void) {
-    sendReRead(kReReadAdmin);
+    sendReRead(codes::kReadAdminFile);
 }
 OMX_EXPORT void OMXTSReReadImgFile(void) {
-    sendReRead(kReReadImages);
+    sendReRead(codes::kReadCatalogue);
 }
 OMX_EXPORT void OMXTSReReadTreeFile(void) {
-    sendReRead(kReReadTree);
+    sendReRead(codes::kReadTree);
 }
 OMX_EXPORT void OMXTSReReadEnvFile(void) {
-    sendReRead(kReReadEnv);
+    sendReRead(codes::kReadSettings);
 }
 OMX_EXPORT void OMXTSReReadSecurityFile(void) {
-    sendReRead(kReReadSecurity);
+    sendReRead(codes::kReadProfiles);
 }

@@ -7,6 +7,8 @@
 
 namespace ombrix::helper {
 
+namespace codes = ombrix::pipes;
+
 namespace {
 
 constexpr const char* kMsgTreeChanged = "MSG_OXTTREE_CHANGED";
@@ -21,19 +23,20 @@ std::vector<ombrix::platform::BusMessage> messagesForNotification(const CMountRe
     namespace names = ombrix::names;
     const char* name = nullptr;
     switch (record.m_request) {
-        case kDriveAccessed: name = kMsgDriveAccessed; break;
-        case kImageFileChanged: name = kMsgImageFileChanged; break;
-        case kImagesRemoved: name = names::kMsgImageRemoved; break;
-        case kImagesAdded: name = names::kMsgImageAdded; break;
-        case kImagesChanged: name = names::kMsgIndexChanged; break;
-        case kTreeChanged: name = kMsgTreeChanged; break;
-        case kAdminDrivesChanged: name = names::kMsgDrivesChanged; break;
-        case kConfigPathChanged: name = kMsgConfigPathChanged; break;
+        case codes::kAccessNotice: name = kMsgDriveAccessed; break;
+        case codes::kCatalogueReloaded: name = kMsgImageFileChanged; break;
+        case codes::kImagesRemoved: name = names::kMsgImageRemoved; break;
+        case codes::kImagesAdded: name = names::kMsgImageAdded; break;
+        case codes::kImagesChanged: name = names::kMsgIndexChanged; break;
+        case codes::kTreeChanged: name = kMsgTreeChanged; break;
+        case codes::kAdminDrivesChanged: name = names::kMsgDrivesChanged; break;
+        case codes::kConfigPathChanged: name = kMsgConfigPathChanged; break;
         default: return {};
     }
     std::vector<ombrix::platform::BusMessage> messages;
-    bool indexed = record.m_request == kImagesRemoved || record.m_request == kImagesAdded ||
-                   record.m_request == kImagesChanged;
+    bool indexed = record.m_request == codes::kImagesRemoved ||
+                   record.m_request == codes::kImagesAdded ||
+                   record.m_request == codes::kImagesChanged;
     if (indexed) {
         // The indexes travel as text ("5001|5007|"), which survives every copy of the record.
         std::string_view text = record.text();

@@ -7,10 +7,13 @@
 #include "common/names.h"
 #include "oxtenv.h"
 #include "oxtlog.h"
+#include "pipes/request_codes.h"
 #include "platform/message_bus.h"
 #include "session_drives.h"
 #include "session_notifications.h"
 #include "session_service.h"
+
+namespace codes = ombrix::pipes;
 
 namespace ombrix::helper {
 
@@ -41,13 +44,13 @@ SessionPipeHandler::SessionPipeHandler(uint32_t session,
 
 void SessionPipeHandler::handle(CMountRequest& record) {
     switch (record.m_request) {
-        case kInsertForAdmin: insert(record); return;
-        case kEjectForAdmin: eject(record); return;
-        case kListDrives: listDrives(record); return;
-        case kDescribeDrive: describeDrive(record); return;
-        case kSetDrives: setDrives(record); return;
-        case kStandardDrives: record.setText(standardDriveLetters()); return;
-        case kUserMessage:
+        case codes::kInsert: insert(record); return;
+        case codes::kEject: eject(record); return;
+        case codes::kListDrives: listDrives(record); return;
+        case codes::kDescribeDrive: describeDrive(record); return;
+        case codes::kSetDrives: setDrives(record); return;
+        case codes::kStandardDrives: record.setText(standardDriveLetters()); return;
+        case codes::kUserMessage:
             if (showMessage_ && !record.text().empty()) showMessage_(std::string(record.text()));
             return;
         default:

@@ -4,20 +4,11 @@
 #include <functional>
 #include <string>
 
-#include "service/mountrequest.h"
+#include "pipes/mountrequest.h"
 
 // The session pipe "OMX_TS_SESSION<sid>" of the helper program: requests of the management
 // service and the administration program into one session.
 namespace ombrix::helper {
-
-enum SessionRequest : int32_t {
-    kInsertForAdmin = 1,
-    kEjectForAdmin = 2,
-    kListDrives = 16,
-    kDescribeDrive = 22,
-    kSetDrives = 23,
-    kStandardDrives = 29,
-};
 
 class SessionPipeHandler {
   public:

@@ -4,9 +4,9 @@
 
 #include "common/names.h"
 #include "oxtlog.h"
+#include "pipes/pipe_call.h"
 #include "platform/named_mutex.h"
 #include "platform/terminal_sessions.h"
-#include "service/pipe_call.h"
 
 namespace ombrix::helper {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "service/mountrequest.h"
+#include "pipes/mountrequest.h"
 
 // The helper's calls of the management service for one session, and how the service's answers
 // become the result codes the client library shows.

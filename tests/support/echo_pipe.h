@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "pipes/mountrequest.h"
 #include "platform/named_pipe.h"
-#include "service/mountrequest.h"
 
 namespace ombrix::test {
 

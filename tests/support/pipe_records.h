@@ -4,8 +4,8 @@
 #include <string>
 
 #include "common/names.h"
+#include "pipes/mountrequest.h"
 #include "platform/named_pipe.h"
-#include "service/mountrequest.h"
 
 namespace ombrix::test {
 

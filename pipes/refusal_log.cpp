@@ -1,4 +1,4 @@
-#include "service/refusal_log.h"
+#include "pipes/refusal_log.h"
 
 #include "log/oxtlog.h"
 

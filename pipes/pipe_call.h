@@ -2,8 +2,8 @@
 
 #include <string_view>
 
+#include "pipes/mountrequest.h"
 #include "platform/named_mutex.h"
-#include "service/mountrequest.h"
 
 // One request on a pipe of the system, ordered with the other callers by the pipe's mutex:
 // waits up to 1500 ms for `mutex` (null: no ordering), goes ahead when that wait times out,

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "pipes/request_codes.h"
+
 // The one record of every pipe of the system: 304 bytes, little-endian, the same layout in
 // request and reply. It travels as the raw bytes of the object; the first two words are carried
 // back unchanged and never interpreted.
@@ -14,37 +16,9 @@ class CMountRequest {
     static constexpr size_t kPasswordSize = 16;
     static constexpr int kMaxListEntries = 65;  // unsigned 32-bit values in the text of a list
 
-    // Request codes of the service pipe.
-    enum Request : int32_t {
-        kEndServer = -1,
-        kInsert = 1,
-        kEject = 2,
-        kEmptyDevice = 3,
-        kUnitInfo = 4,
-        kCleanUpSessions = 6,
-        kUnitCount = 7,
-        kUnitUsers = 8,
-        kDeviceName = 9,
-        kLogOn = 17,
-        kLogOff = 18,
-        kListLogons = 19,
-        kLinkSecurity = 30,
-        kReloadPeers = 31,
-        kPasswordCheck = 33,
-        kNetServiceStarted = 34,
-        kServerPortChanged = 49,
-    };
-
-    // Error codes returned in the request field.
-    enum Error : int32_t {
-        kNoUnit = -4,
-        kNoEmptyDevice = -6,
-        kUnitMissing = -7,
-        kNoSuchUnit = -9,
-        kAlreadyLoggedOn = -13,
-        kNotLoggedOn = -16,
-        kRefused = -19,
-    };
+    // The request and result codes of every pipe (request_codes.h), as CMountRequest::kInsert.
+    using enum ombrix::pipes::Request;
+    using enum ombrix::pipes::Result;
 
     CMountRequest() = default;
     // Copies the request, session, logon id, data word, text and password; the text and the

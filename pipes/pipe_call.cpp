@@ -1,4 +1,4 @@
-#include "service/pipe_call.h"
+#include "pipes/pipe_call.h"
 
 #include "platform/named_pipe.h"
 
