@@ -458,7 +458,6 @@ void COmxdriveset::StartPipeServer() {
     int error =
         m_pipe.Start(ombrix::names::kServicePipe, kPipeInstances, m_stopEvent,
                      [this](CMountRequest& record, const ombrix::platform::PipeCaller& caller) {
-                         std::lock_guard guard(m_unitLock);
                          return m_requests->handle(record, caller);
                      });
     if (error == 0) return;
@@ -495,9 +494,7 @@ void COmxdriveset::PeerRequest(const CMountRequest& record) {
 // reported and ends this round.
 void COmxdriveset::CheckConsistency() {
     if (!m_driver.IsOpen()) return;
-    bool differs = false;
-    {
-        std::lock_guard guard(m_unitLock);
+    const bool differs = m_requests->withUnits([this] {
         for (CDriveInfo* unit : m_requests->units()) {
             std::string held;
             if (!m_driver.QueryImage(*unit, held)) continue;
@@ -505,10 +502,10 @@ void COmxdriveset::CheckConsistency() {
             LogEvent(FormatString(ids::kConsistency, nullptr, unit->imagePath.c_str(), held.c_str())
                          .c_str(),
                      kEventWarning, kEventIdFromType);
-            differs = true;
-            break;
+            return true;
         }
-    }
+        return false;
+    });
     if (differs) LogEventById(ids::kConsistencyError, kEventWarning, kEventIdFromType);
     ForgetLostDiscs();
 }
@@ -518,8 +515,7 @@ void COmxdriveset::CheckConsistency() {
 // longer has, and no later insert into the unit shows up in that drive.
 void COmxdriveset::ForgetLostDiscs() {
     std::vector<std::string> lost;
-    {
-        std::lock_guard guard(m_unitLock);
+    m_requests->withUnits([&] {
         for (CDriveInfo* unit : m_requests->units()) {
             std::string held;
             if (unit->imagePath.empty() || !m_driver.QueryImage(*unit, held) || !held.empty()) {
@@ -530,7 +526,7 @@ void COmxdriveset::ForgetLostDiscs() {
             m_requests->forgetUnit(*unit);
             lost.push_back(unit->deviceName);
         }
-    }
+    });
     PointLettersAtEmptyDevice(lost);
 }
 

@@ -97,8 +97,6 @@ class COmxdriveset : public CNTService {
     std::thread m_sessionThread;
     std::unique_ptr<ombrix::platform::NamedEvent> m_drivesSet;
     std::thread m_drivesSetThread;
-    // Units are changed by the pipe thread and compared by the main thread's check.
-    std::mutex m_unitLock;
     CMiniport m_driver;
     const unsigned char* m_notifyBuffer = nullptr;
     ombrix::wts::SystemEventWaiter m_sessionEvents;

@@ -103,6 +103,8 @@ constexpr int kRightAdministration = 8;
 PipeReply ServiceRequests::handle(CMountRequest& request, const Caller& caller) {
     const int32_t code = request.m_request;
     const bool root = caller.uid == 0;
+    std::unique_lock<std::mutex> units(unitLock_, std::defer_lock);
+    if (!isSessionNotification(code) && !isPeerRequest(code)) units.lock();
     switch (accessOf(code)) {
         case Access::kAnyone: break;
         case Access::kSession:

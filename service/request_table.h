@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 #include <map>
+#include <mutex>
 #include <optional>
 
 #include "pipes/mountrequest.h"
@@ -81,8 +82,16 @@ class ServiceRequests {
     ServiceRequests(SafeLogonMap& logons, Hooks hooks,
                     CPasswordAttempts::Clock clock = std::chrono::steady_clock::now);
 
-    // Handles one record of `caller` in place.
+    // Handles one record of `caller` in place. The requests that look at or change the units
+    // and logons run one at a time; the notices for the sessions and the peers' requests touch
+    // neither and run beside them, so a slow peer or network service never holds up an insert.
     PipeReply handle(CMountRequest& request, const Caller& caller);
+    // Runs `look` with the units held still, as the requests that change them do.
+    template <typename Look>
+    auto withUnits(Look&& look) {
+        std::lock_guard guard(unitLock_);
+        return look();
+    }
     // The same for root (the service's own calls and tests): false after request -1.
     bool handle(CMountRequest& request) {
         return handle(request, Caller{0, 0, 0}) != PipeReply::kAnswerAndEnd;
@@ -102,6 +111,7 @@ class ServiceRequests {
     void forgetUnit(CDriveInfo& unit);
 
   private:
+    std::mutex unitLock_;
     void insert(CMountRequest& request, const Caller& caller);
     void eject(CMountRequest& request, const Caller& caller);
     void answerEmptyDevice(CMountRequest& request);

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <future>
 #include <map>
+#include <thread>
 
 #include "outside/env/oxtenv.h"
 #include "support/temp_root.h"
@@ -89,7 +92,10 @@ class Requests : public ::testing::Test {
         hooks.notifySessions = [this](const CMountRequest& r, std::vector<uint32_t> ids) {
             notified.emplace_back(r.m_request, ids);
         };
-        hooks.peerRequest = [this](const CMountRequest& r) { peers.push_back(r.m_request); };
+        hooks.peerRequest = [this](const CMountRequest& r) {
+            peers.push_back(r.m_request);
+            if (whilePeer) whilePeer();
+        };
         table = std::make_unique<ServiceRequests>(*logons, hooks, [this] { return now; });
     }
 
@@ -118,6 +124,7 @@ class Requests : public ::testing::Test {
     std::vector<std::string> driverCalls;
     std::vector<std::pair<int32_t, std::vector<uint32_t>>> notified;
     std::vector<int32_t> peers;
+    std::function<void()> whilePeer;  // runs inside the peer hook
     uint32_t driverStatus = 0;
     bool netConfirms = true;
     // Accounts of the terminal sessions, and who is what.
@@ -195,6 +202,28 @@ TEST_F(Requests, NotificationsGoToTheLoggedOnSessionsAndPeerRequestsAreKept) {
     ASSERT_EQ(notified.size(), 3u);
     EXPECT_EQ(notified[0].second, (std::vector<uint32_t>{4, 9}));
     EXPECT_EQ(peers, (std::vector<int32_t>{46}));
+}
+
+// A peer request that takes long (a slow peer or network service) holds up no insert.
+TEST_F(Requests, ASlowPeerRequestHoldsUpNoInsert) {
+    for (int32_t n : {0, 1})
+        table->addUnit(unit(n));
+    logOn(3);
+    std::promise<void> entered, release;
+    std::shared_future<void> released = release.get_future().share();
+    whilePeer = [&] {
+        entered.set_value();
+        released.wait();
+    };
+    std::thread peer([&] { run(request(38)); });
+    entered.get_future().wait();
+    auto insert = std::async(std::launch::async,
+                             [&] { return run(request(1, 3, "/img/Disc.om4")).m_request; });
+    const bool answered = insert.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    release.set_value();
+    peer.join();
+    ASSERT_TRUE(answered) << "the insert waited for the peer request";
+    EXPECT_EQ(insert.get(), 1);
 }
 
 TEST_F(Requests, WithoutUnitsInsertsFindNoSlotAndEjectsNoUnit) {
