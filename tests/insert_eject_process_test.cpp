@@ -45,9 +45,7 @@ using ombrix::test::Program;
 using ombrix::test::record;
 using ombrix::test::waitFor;
 
-std::string sessionPipe(uint32_t session) {
-    return ombrix::names::sessionPipe(session);
-}
+using ombrix::names::sessionPipe;
 
 // The sessions' programs run as the sessions' accounts: alice owns session 1, bob session 2.
 // What a session does runs in a child process of its account; what the service holds is asked
