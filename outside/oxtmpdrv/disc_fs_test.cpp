@@ -223,6 +223,29 @@ TEST_F(DiscOps, HostileDiscThroughTheWholeReader) {
 }
 
 // Through a real mount, when this machine lets the test mount.
+// A folder too large for one listing call is listed over several, each resuming where the last
+// one ended: every name once, with the attributes the disc gives.
+TEST_F(DiscOps, ALargeFolderListsWholeThroughTheMount) {
+    std::string why;
+    if (!oxtmpdrv::fuseUsable(why)) GTEST_SKIP() << why;
+    const fs::path src = root_ / "wide";
+    for (int f = 0; f < 3000; ++f)
+        t::writeFile(src / "many" / ("a rather long file name " + std::to_string(f) + ".txt"),
+                     std::string(size_t(f % 7), 'x'));
+    const fs::path iso = t::makeIso(src, root_ / "wide.iso", true);
+    ASSERT_FALSE(iso.empty());
+    const std::string container = (root_ / "img/Wide.om4").string();
+    ASSERT_EQ(t::convertIso(iso, container, OMXCVT_LZ), 0);
+    const fs::path folder = root_ / "Device/CdRom1";
+    fs::create_directories(folder);
+    auto disc = std::make_unique<DiscFs>();
+    ASSERT_EQ(disc->load(container), 0);
+    std::string error;
+    auto mount = oxtmpdrv::DiscMount::start(std::move(disc), folder.string(), {}, error);
+    if (!mount) GTEST_SKIP() << "mount refused here: " << error;
+    EXPECT_EQ(t::folderListing(folder), t::referenceListing(iso));
+}
+
 TEST_F(DiscOps, MountedDiscReadsLikeTheSourceAndUnmountsWithFilesOpen) {
     std::string why;
     if (!oxtmpdrv::fuseUsable(why)) GTEST_SKIP() << why;

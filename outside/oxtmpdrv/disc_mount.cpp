@@ -83,17 +83,27 @@ int opOpendir(const char* path, fuse_file_info*) {
     return guarded([&] { return discOf().opendir(path, fuse_get_context()->pid); });
 }
 
-int opReaddir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t, fuse_file_info*,
-              fuse_readdir_flags flags) {
+// Entries carry their offsets (their place in the folder, from 1), so the library hands the
+// kernel node ids and attributes with each name and the kernel keeps them: a listing then costs
+// one request per folder, not one lookup per name. A full buffer ends a call; the next one
+// resumes at the offset the kernel gives back.
+int opReaddir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t offset,
+              fuse_file_info*, fuse_readdir_flags flags) {
     if (!callerMayRead()) return -EACCES;
-    // With the attributes handed over in the listing, the kernel needs no lookup per name.
     const auto fill =
         static_cast<fuse_fill_dir_flags>((flags & FUSE_READDIR_PLUS) ? FUSE_FILL_DIR_PLUS : 0);
-    filler(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-    filler(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
     return guarded([&] {
+        off_t next = 0;
+        bool full = false;
+        auto add = [&](const char* name, const struct stat* st) {
+            ++next;
+            if (full || next <= offset) return;
+            full = filler(buffer, name, st, next, fill) != 0;
+        };
+        add(".", nullptr);
+        add("..", nullptr);
         return discOf().readdir(path, [&](const char* name, const struct stat& st) {
-            filler(buffer, name, &st, 0, fill);
+            add(name, &st);
         });
     });
 }
