@@ -265,6 +265,7 @@ int main(int argc, char** argv) {
         for (const auto& c : connections)
             fds.push_back({c.fd.get(), POLLIN, 0});
         int rc = ::poll(fds.data(), fds.size(), 200);
+        mounts.releaseFinished();
         if (rc <= 0) continue;
         for (size_t i = listeners.size(); i < fds.size(); ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;

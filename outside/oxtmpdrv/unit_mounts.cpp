@@ -1,5 +1,7 @@
 #include "outside/oxtmpdrv/unit_mounts.h"
 
+#include <malloc.h>
+
 #include <exception>
 #include <new>
 
@@ -97,6 +99,13 @@ void UnitMounts::readersChanged(const Unit& unit) {
 void UnitMounts::clear() {
     mounts_.clear();
     retired_.clear();
+}
+
+void UnitMounts::releaseFinished() {
+    if (retired_.empty()) return;
+    const size_t before = retired_.size();
+    std::erase_if(retired_, [](const auto& m) { return m->finished(); });
+    if (retired_.size() != before) ::malloc_trim(0);
 }
 
 size_t UnitMounts::retiredCount() {
