@@ -18,14 +18,6 @@
 namespace ombrix::ui {
 namespace {
 
-bool haveDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return true;
-    }
-    return false;
-}
-
 bool ensureApplication() {
     if (QApplication::instance() != nullptr) return true;
     if (!haveDisplay()) return false;
@@ -148,7 +140,7 @@ class QtInterface : public UserInterface {
 
 }  // namespace
 
-std::unique_ptr<UserInterface> makeWindows() {
+std::unique_ptr<UserInterface> makeQtWindows() {
     return std::make_unique<QtInterface>();
 }
 

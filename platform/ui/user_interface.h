@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdlib>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,7 +54,25 @@ void setUserInterface(std::unique_ptr<UserInterface> replacement);
 
 std::unique_ptr<UserInterface> makeRecorder(const std::string& recordFile,
                                             const std::string& answersFile);
+// Windows from the window module, loaded the first time one is shown: a program that shows none
+// never loads the window toolkit. Without a screen, or without the module, boxes go to the error
+// output and prompts are cancelled.
 std::unique_ptr<UserInterface> makeWindows();
+// The windows themselves (the window module; tests link them in).
+std::unique_ptr<UserInterface> makeQtWindows();
+
+// Whether the process has a screen to show windows on.
+inline bool haveDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+// The window module's file name and the function it exports to make its windows.
+constexpr const char* kWindowModule = "libombrix_qt_ui.so";
+constexpr const char* kWindowModuleEntry = "ombrix_ui_make_windows";
 
 const char* iconName(Icon icon);
 

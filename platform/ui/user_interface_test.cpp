@@ -1,6 +1,8 @@
 #include "platform/ui/user_interface.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <QApplication>
 #include <QDialog>
@@ -20,6 +22,35 @@ std::unique_ptr<QDialog> makeTextDialogForTest(const TextPrompt& prompt);
 using namespace ombrix::ui;
 
 namespace {
+
+// Windows come from a module loaded only when one is shown. Without a screen nothing is loaded
+// and a box's text goes to the error output; the module itself makes working windows.
+TEST(WindowModule, IsLoadedOnlyToShowAWindow) {
+    std::vector<std::pair<const char*, std::string>> saved;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (const char* value = std::getenv(name)) saved.emplace_back(name, value);
+        ::unsetenv(name);
+    }
+    const std::string module = std::string(std::getenv("OMBRIX_SYSTEM_DIR")) + "/" + kWindowModule;
+    EXPECT_EQ(::dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
+    auto windows = makeWindows();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(windows->messageBox("Caption", "No screen here", Icon::Error, Buttons::Ok, {}),
+              Answer::Cancel);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Caption: No screen here\n");
+    EXPECT_FALSE(windows->askPassword(PasswordPrompt{"T", "i"}).has_value());
+    EXPECT_EQ(::dlopen(module.c_str(), RTLD_NOW | RTLD_NOLOAD), nullptr);
+    for (const auto& [name, value] : saved)
+        ::setenv(name, value.c_str(), 1);
+
+    void* loaded = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(loaded, nullptr) << ::dlerror();
+    using Make = UserInterface* (*)();
+    auto make = reinterpret_cast<Make>(::dlsym(loaded, kWindowModuleEntry));
+    ASSERT_NE(make, nullptr);
+    std::unique_ptr<UserInterface> made(make());
+    EXPECT_NE(made, nullptr);
+}
 
 TEST(Recorder, RecordsEveryBoxAndAnswersFromTheScriptInOrder) {
     ombrix::test::TempRoot root;
