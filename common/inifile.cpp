@@ -146,6 +146,22 @@ int compareKeys(std::string_view a, std::string_view b) {
             return x < y ? -1 : 1;
         }
     }
+    // The last bytes in one more word, overlapping the ones compared already.
+    if (i < common && common >= 8) {
+        i = common - 8;
+        uint64_t x;
+        uint64_t y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) {
+            if constexpr (std::endian::native == std::endian::little) {
+                x = __builtin_bswap64(x);
+                y = __builtin_bswap64(y);
+            }
+            return x < y ? -1 : 1;
+        }
+        i = common;
+    }
     for (; i < common; ++i) {
         const auto p = static_cast<unsigned char>(a[i]);
         const auto q = static_cast<unsigned char>(b[i]);
@@ -206,7 +222,14 @@ void CIniMap::append(std::string_view key, std::string_view value) {
     entries_.emplace_back(key, value);
 }
 
+// Room for the entries of `bytes` of text at a guess of 40 bytes a line, so that a large section
+// is not copied while it grows; what a short section leaves unused goes again in finishLoad.
+void CIniMap::reserveFor(size_t bytes) {
+    entries_.reserve(entries_.size() + bytes / 40);
+}
+
 void CIniMap::finishLoad() {
+    if (entries_.capacity() > 2 * entries_.size() + 16) entries_.shrink_to_fit();
     if (sorted_) return;
     sorted_ = true;
     // Files are mostly made of long ascending runs (a sorted file with lines appended, numbered
@@ -294,14 +317,12 @@ void CIniFile::parse() {
         next = newline != nullptr ? newline + 1 : end;
         if (line.empty()) continue;
 
-        // Find the "=" and upper-case the text before it on the way: the loaded text is ours,
-        // and that text is either a key or ignored.
-        char* const stop = c + line.size();
-        for (; c != stop && *c != '='; ++c) {
-            if (*c >= 'a' && *c <= 'z') *c = ascii::upper(*c);
-        }
-        if (c != stop && current != nullptr) {
-            const auto equals = static_cast<size_t>(c - line.data());
+        // Upper-case the text before the "=" in place: the loaded text is ours, and that text
+        // is a key.
+        auto* equalsSign = static_cast<char*>(std::memchr(c, '=', line.size()));
+        if (equalsSign != nullptr && current != nullptr) {
+            const auto equals = static_cast<size_t>(equalsSign - c);
+            ascii::upperInPlace(c, equals);
             std::string_view key = trimText(line.substr(0, equals));
             if (key.empty() || key.front() == ';') continue;
             current->append(key, trimText(line.substr(equals + 1)));
@@ -309,6 +330,7 @@ void CIniFile::parse() {
         }
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             current = &sections_.try_emplace(sections_.end(), ascii::toUpper(line))->second;
+            current->reserveFor(static_cast<size_t>(end - next));
         }
     }
     for (auto& section : sections_)

@@ -43,6 +43,7 @@ class CIniMap {
     void set(std::string_view key, std::string_view value);
     bool erase(std::string_view key);
     void append(std::string_view key, std::string_view value);
+    void reserveFor(size_t bytes);
     void finishLoad();
 
     std::vector<value_type> entries_;

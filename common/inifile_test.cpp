@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -81,6 +82,35 @@ TEST(IniFileParse, KeysComeOutSortedAndTheLastRepeatWins) {
     for (const CEntry& entry : entries)
         got += entry.key + "=" + entry.value + " ";
     EXPECT_EQ(got, "OMXIMAGE_10=e OMXIMAGE_11=c OMXIMAGE_12=f OMXIMAGE_8=d OMXIMAGE_9=g ");
+}
+
+// Keys are folded eight bytes at a time and compared a word at a time: every length, bytes above
+// 0x7f (UTF-8, which must pass unchanged) and long shared prefixes must give what folding and
+// comparing byte by byte gives.
+TEST(IniFileParse, KeysOfEveryLengthFoldAndSortByteWise) {
+    TempRoot root;
+    CIniFile ini((root / "a.dat").string());
+    const std::string alphabet = "aZz{`@\xC3\xA4\xE1\xFA_09";
+    std::vector<std::string> keys;
+    std::string text = "[S]\n";
+    for (size_t length = 1; length <= 19; ++length) {
+        for (size_t shift = 0; shift < alphabet.size(); ++shift) {
+            std::string key = std::string(length > 9 ? length - 9 : 0, 'p');
+            while (key.size() < length)
+                key += alphabet[(key.size() + shift) % alphabet.size()];
+            keys.push_back(ombrix::ascii::toUpper(key));
+            text += key + "=" + std::to_string(keys.size()) + "\n";
+        }
+    }
+    load(root, text, ini);
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    CEntryList entries;
+    ASSERT_TRUE(ini.GetSectionEntries("S", entries));
+    std::vector<std::string> got;
+    for (const CEntry& entry : entries)
+        got.push_back(entry.key);
+    EXPECT_EQ(got, keys);
 }
 
 TEST(IniFileParse, LineEndsBomAndLongLines) {

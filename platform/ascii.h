@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,26 @@ inline std::string toUpper(std::string_view s) {
     for (char& c : out)
         c = upper(c);
     return out;
+}
+
+// Upper-cases `length` bytes in place, eight at a time: a byte is lower case when it lies in
+// 'a'..'z' and its top bit is clear, and then loses the 0x20 bit.
+inline void upperInPlace(char* text, size_t length) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kTops = 0x8080808080808080u;
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, text + i, 8);
+        const uint64_t low7 = word & ~kTops;
+        const uint64_t fromA = low7 + kOnes * (0x80 - 'a');      // top bit set where >= 'a'
+        const uint64_t pastZ = low7 + kOnes * (0x80 - 'z' - 1);  // top bit set where > 'z'
+        const uint64_t lower = fromA & ~pastZ & ~word & kTops;
+        word ^= lower >> 2;
+        std::memcpy(text + i, &word, 8);
+    }
+    for (; i < length; ++i)
+        text[i] = upper(text[i]);
 }
 
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {

@@ -6,3 +6,5 @@ for bench in "$build"/bench-bin/*; do
   echo "== $(basename "$bench")"
   "$bench" --benchmark_min_time=0.5
 done
+echo "== the drives against other mounters"
+"$(dirname "$0")/bench-mounters.sh" "$build"

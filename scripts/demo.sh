@@ -14,28 +14,12 @@ if ! setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$(pwd)"; then
   root=/var/tmp/ombrix-demo-root
   echo "(other accounts cannot enter $(pwd); the machine root is $root)"
 fi
-# What a run before left mounted goes first.
-grep -o " $root/[^ ]*" /proc/self/mounts 2>/dev/null | xargs -r -n1 umount -l 2>/dev/null || true
-rm -rf "$root"
-mkdir -p "$root/home" "$root/pool/images"
-export OMBRIX_ROOT=$root
-settings='HKLM\SOFTWARE\Norvane\Ombrix TS v5\GlobalSettings'
-
+# shellcheck source=scripts/machine-root.sh
+source "$(dirname "$0")/machine-root.sh"
 echo "== machine root $root"
-"$bin/oxtreg" set "$settings" OmxHomePath REG_SZ "$root/home/"
-"$bin/oxtreg" set "$settings" OXTLogLevel REG_SZ 0
-# The pool's shared files (catalogue, profiles, tree, server list, administration file) lie in
-# one folder; the network access service publishes them.
-for key in OmxConfigPathNet OMXServerPathNet OmxTreePathNet OmxAdmPathNet OMXSecurityPathNet; do
-  "$bin/oxtreg" set "$settings" "$key" REG_SZ "$root/pool/"
-done
+mr_prepare "$root" "$bin"
+settings=$mr_settings
 "$bin/oxtreg" list "$settings"
-
-echo
-echo "== global settings published into the global store"
-"$bin/oxtenv" set OmxHomePath "$root/home/"
-"$bin/oxtenv" set OXTLogLevel 0
-"$bin/oxtenv" set OmxConfigFileNet "$root/pool/OMXimg.dat"
 
 echo
 echo "== adding images to the shared catalogue"
@@ -58,44 +42,16 @@ cat "$root/home/OXTLog.log" 2>/dev/null || echo "(empty)"
 
 echo
 echo "== the driver stand-in, the management service and the network access service"
-# The units show the discs' files through FUSE where this machine allows it.
-"$bin/oxtmpdrv" --units 4 --port 2 > "$root/oxtmpdrv.out" 2> "$root/oxtmpdrv.err" &
-driver=$!
-# The service looks for the driver's port once, at start: wait until the driver has registered it.
-for _ in $(seq 50); do
-  "$bin/oxtreg" get 'HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port 2' Driver >/dev/null 2>&1 && break
-  sleep 0.1
-done
-"$bin/Oxtserv" -d > "$root/oxtserv.out" &
-service=$!
-net=
-# At the end the sessions log off (their helper programs end with them), then the services stop.
-trap '"$bin/oxtsession" logoff 2 >/dev/null 2>&1; "$bin/oxtsession" logoff 3 >/dev/null 2>&1;
-      [ -n "$net" ] && kill -INT $net 2>/dev/null && wait $net 2>/dev/null;
-      kill -INT $service 2>/dev/null; wait $service 2>/dev/null; kill $driver 2>/dev/null;
-      wait $driver 2>/dev/null' EXIT
-for _ in $(seq 50); do "$bin/oxtpipe" 7 >/dev/null 2>&1 && break; sleep 0.1; done
-"$bin/OXTNet" -d > "$root/oxtnet.out" 2>&1 &
-net=$!
-# Running once it has published the pool's files: the profiles give everybody insert and eject.
-for _ in $(seq 100); do "$bin/oxtenv" get OXTSecurity >/dev/null 2>&1 && break; sleep 0.1; done
+trap mr_stop_services EXIT
+mr_start_services
 echo "published by the network access service: OMXImageCount = $("$bin/oxtenv" get OMXImageCount)"
 cat "$root/oxtmpdrv.out"
 "$bin/oxtreg" list 'HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port 2'
 
 echo
 echo "== two real accounts log on: alice in session 2, bob in session 3 (oxtsession, as PAM would)"
-for user in alice bob; do
-  if ! id "$user" >/dev/null 2>&1; then
-    useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin \
-      --user-group "$user"
-    echo "created the account $user"
-  fi
-  mkdir -p "$root/users/$user"
-  chown "$user:" "$root/users/$user"
-done
-"$bin/oxtsession" logon 2 alice
-"$bin/oxtsession" logon 3 bob
+mr_logon 2 alice
+mr_logon 3 bob
 "$bin/oxtsession" list
 echo "what root made for session 2 (its folders are alice's, the files saying whose it is root's):"
 ls -ld "$root/Sessions/2" "$root/Sessions/2/user" "$root/Sessions/2"/*/ "$root/env/session/2" \
@@ -112,16 +68,6 @@ done
 
 echo
 echo "== the road of one insert: oxtcmd in alice's session, then in bob's"
-# The installation's system folder holds the programs, so the client library finds the session
-# helper program there and starts it once per session.
-ln -sfn "$bin" "$root/home/system"
-in_session() {  # in_session SID USER PROGRAM ARGS...: run as that session's user, as that user
-  local sid=$1 user=$2
-  shift 2
-  setpriv --reuid="$user" --regid="$user" --init-groups \
-    env OMBRIX_SESSION=$sid HOME="$root/users/$user" \
-    OMBRIX_UI_RECORD="$root/users/$user/boxes.txt" QT_QPA_PLATFORM=offscreen "$@"
-}
 boxes() {  # the message boxes a user saw, then forget them
   local file="$root/users/$1/boxes.txt"
   [ -f "$file" ] && sed 's/^/   box: /' "$file" && rm -f "$file"

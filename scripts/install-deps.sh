@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs that are not on this machine yet.
+# Installs the Debian packages of a list (by default the ones the build needs) that are not on
+# this machine yet.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 missing=()
@@ -8,7 +9,7 @@ while read -r pkg; do
   if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$pkg")
   fi
-done < "$here/debian-packages.txt"
+done < "${1:-$here/debian-packages.txt}"
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
