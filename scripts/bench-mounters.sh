@@ -23,6 +23,7 @@ src=$work/src
 mkdir -p "$work"
 chmod 755 "$work"
 mr_account "$user" >/dev/null
+mr_units=5  # four discs in, and the unit that stays empty
 
 now_us() { echo "${EPOCHREALTIME/./}"; }
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
@@ -32,10 +33,11 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; 
 verdict() { awk -v a="$1" -v b="$2" -v g="$3" 'BEGIN {print (a <= b * g ? "met" : "NOT MET")}'; }
 # Times a shell command line in the session's account, from inside its own shell, so that
 # starting the account's shell is not counted: prints microseconds, fails when the line fails.
-timed() {
-  in_session 2 "$user" bash -c 't0=${EPOCHREALTIME/./}; eval "$1" >/dev/null 2>&1 || exit 1
-    echo $(( ${EPOCHREALTIME/./} - t0 ))' _ "$1"
-}
+timer='t0=${EPOCHREALTIME/./}; eval "$1" >/dev/null 2>&1 || exit 1; echo $(( ${EPOCHREALTIME/./} - t0 ))'
+timed() { in_session 2 "$user" bash -c "$timer" _ "$1"; }
+# The peers run as root: where FUSE is root's alone (a container) nobody else can mount, and as
+# root they mount without the set-user-id helper, their fastest way.
+timed_root() { bash -c "$timer" _ "$1"; }
 rss_of() { local p; for p in "$@"; do awk '/^VmRSS:/ {print $2}' "/proc/$p/status"; done | awk '{s += $1} END {print s + 0}'; }
 
 # The disc: built once, kept for the next run.
@@ -59,7 +61,11 @@ if [ ! -f "$work/disc.done" ]; then
   }'
   xorriso -as mkisofs -J -R -V BENCH_DISC -o "$work/disc.iso" "$src" >/dev/null 2>&1
   "$bin/omxcvt" --quiet --storage plain --output "$work/disc1.om4" "$work/disc.iso"
-  for n in 2 3 4; do cp --reflink=auto "$work/disc1.om4" "$work/disc$n.om4"; done
+  # Four images of one disc: each its own header, the sectors (the part file) shared.
+  for n in 2 3 4; do
+    cp "$work/disc1.om4" "$work/disc$n.om4"
+    ln "$work/disc1.000" "$work/disc$n.000"
+  done
   mksquashfs "$src" "$work/disc.sqfs" -noappend -quiet >/dev/null
   touch "$work/disc.done"
 fi
@@ -69,17 +75,17 @@ echo "== the disc: $(du -m "$work/disc.iso" | cut -f1) MB ISO, $(find "$src" -ty
 # Our services on a fresh machine root; the disc catalogued four times (four images, four units).
 mr_prepare "$work/root" "$bin" >/dev/null
 trap 'mr_stop_services; grep -o " $work/mnt/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l' EXIT
+"$bin/oxtenv" set OmxStdDriveLetters EFGH  # a drive for each disc
 mr_start_services
 for n in 1 2 3 4; do "$bin/omxdemo" --add "$work/disc$n.om4" >/dev/null; done
 mr_logon 2 "$user" >/dev/null
 drives=$mr_root/users/$user/OmbrixDrives
 for m in sq1 sq2 sq3 sq4 iso1 iso2 iso3 iso4; do mkdir -p "$work/mnt/$m"; done
-chown -R "$user:" "$work/mnt"
 unmounter=$(command -v fusermount3 || command -v fusermount)
 # A first insert of each kind, so that every measured run finds programs and libraries cached.
 timed "$bin/oxtcmd /Q /I $work/disc1.om4 E: && $bin/oxtcmd /Q /E E:" >/dev/null
-timed "squashfuse $work/disc.sqfs $work/mnt/sq1 && $unmounter -u $work/mnt/sq1" >/dev/null
-timed "ls -lR $src" >/dev/null
+timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1 && $unmounter -u $work/mnt/sq1" >/dev/null
+timed_root "ls -lR $src" >/dev/null
 
 declare -a ours_in ours_ls ours_out sq_in sq_ls sq_out iso_in iso_ls iso_out ext4_ls
 first_byte() { echo "until head -c1 $1 >/dev/null 2>&1; do :; done"; }
@@ -88,13 +94,13 @@ for ((run = 0; run < runs; run++)); do
   ours_in+=("$(timed "$bin/oxtcmd /Q /I $work/disc1.om4 E: && $(first_byte "$drives/E/big.bin")")")
   ours_ls+=("$(timed "ls -lR $drives/E/")")
   ours_out+=("$(timed "$bin/oxtcmd /Q /E E:")")
-  sq_in+=("$(timed "squashfuse $work/disc.sqfs $work/mnt/sq1 && $(first_byte "$work/mnt/sq1/big.bin")")")
-  sq_ls+=("$(timed "ls -lR $work/mnt/sq1/")")
-  sq_out+=("$(timed "$unmounter -u $work/mnt/sq1")")
-  iso_in+=("$(timed "fuseiso $work/disc.iso $work/mnt/iso1 && $(first_byte "$work/mnt/iso1/big.bin")")")
-  iso_ls+=("$(timed "ls -lR $work/mnt/iso1/")")
-  iso_out+=("$(timed "$unmounter -u $work/mnt/iso1")")
-  ext4_ls+=("$(timed "ls -lR $src")")
+  sq_in+=("$(timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1 && $(first_byte "$work/mnt/sq1/big.bin")")")
+  sq_ls+=("$(timed_root "ls -lR $work/mnt/sq1/")")
+  sq_out+=("$(timed_root "$unmounter -u $work/mnt/sq1")")
+  iso_in+=("$(timed_root "fuseiso $work/disc.iso $work/mnt/iso1 && $(first_byte "$work/mnt/iso1/big.bin")")")
+  iso_ls+=("$(timed_root "ls -lR $work/mnt/iso1/")")
+  iso_out+=("$(timed_root "$unmounter -u $work/mnt/iso1")")
+  ext4_ls+=("$(timed_root "ls -lR $src")")
   printf '.'
 done
 echo
@@ -115,19 +121,19 @@ listed=$(rss_of "$mr_driver")
 for d in E F G H; do timed "$bin/oxtcmd /Q /E $d:" >/dev/null; done
 sleep 1.5  # the driver hands memory back on its next poll of the units
 ejected=$(rss_of "$mr_driver")
-for n in 1 2 3 4; do timed "squashfuse $work/disc.sqfs $work/mnt/sq$n" >/dev/null; done
-sq_pids=$(pgrep -u "$user" -x squashfuse | tr '\n' ' ')
+for n in 1 2 3 4; do timed_root "squashfuse $work/disc.sqfs $work/mnt/sq$n" >/dev/null; done
+sq_pids=$(pgrep -x squashfuse | tr '\n' ' ')
 # shellcheck disable=SC2086
 sq_four=$(rss_of $sq_pids)
-for n in 1 2 3 4; do timed "ls -lR $work/mnt/sq$n/" >/dev/null; done
+for n in 1 2 3 4; do timed_root "ls -lR $work/mnt/sq$n/" >/dev/null; done
 # shellcheck disable=SC2086
 sq_listed=$(rss_of $sq_pids)
-for n in 1 2 3 4; do timed "$unmounter -u $work/mnt/sq$n" >/dev/null; done
-for n in 1 2 3 4; do timed "fuseiso $work/disc.iso $work/mnt/iso$n" >/dev/null; done
-iso_pids=$(pgrep -u "$user" -x fuseiso | tr '\n' ' ')
+for n in 1 2 3 4; do timed_root "$unmounter -u $work/mnt/sq$n" >/dev/null; done
+for n in 1 2 3 4; do timed_root "fuseiso $work/disc.iso $work/mnt/iso$n" >/dev/null; done
+iso_pids=$(pgrep -x fuseiso | tr '\n' ' ')
 # shellcheck disable=SC2086
 iso_four=$(rss_of $iso_pids)
-for n in 1 2 3 4; do timed "$unmounter -u $work/mnt/iso$n" >/dev/null; done
+for n in 1 2 3 4; do timed_root "$unmounter -u $work/mnt/iso$n" >/dev/null; done
 
 echo "== program start (--help), 21 runs each"
 declare -a cmd_start pipe_start
@@ -139,24 +145,24 @@ cs=$(median "${cmd_start[@]}"); ps=$(median "${pipe_start[@]}")
 
 echo "== reading the 300 MB file (warm: in the page cache; cold: caches dropped, when allowed)"
 timed "$bin/oxtcmd /Q /I $work/disc1.om4 E:" >/dev/null
-timed "squashfuse $work/disc.sqfs $work/mnt/sq1" >/dev/null
-timed "fuseiso $work/disc.iso $work/mnt/iso1" >/dev/null
-read_of() {  # read_of FILE: median microseconds of cat FILE, warm, then one cold read
+timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1" >/dev/null
+timed_root "fuseiso $work/disc.iso $work/mnt/iso1" >/dev/null
+read_of() {  # read_of TIMER FILE: median microseconds of cat FILE, in the page cache
   local all=() k
-  timed "cat $1" >/dev/null
-  for ((k = 0; k < runs; k++)); do all+=("$(timed "cat $1")"); done
+  "$1" "cat $2" >/dev/null
+  for ((k = 0; k < runs; k++)); do all+=("$("$1" "cat $2")"); done
   median "${all[@]}"
 }
-cold_of() {
+cold_of() {  # cold_of TIMER FILE: microseconds of cat FILE with caches dropped, 0 when not allowed
   sync
-  if echo 3 2>/dev/null > /proc/sys/vm/drop_caches; then timed "cat $1"; else echo 0; fi
+  if echo 3 2>/dev/null > /proc/sys/vm/drop_caches; then "$1" "cat $2"; else echo 0; fi
 }
-rw_src=$(read_of "$src/big.bin"); rw_ours=$(read_of "$drives/E/big.bin")
-rw_sq=$(read_of "$work/mnt/sq1/big.bin"); rw_iso=$(read_of "$work/mnt/iso1/big.bin")
-rc_ours=$(cold_of "$drives/E/big.bin"); rc_sq=$(cold_of "$work/mnt/sq1/big.bin")
-rc_iso=$(cold_of "$work/mnt/iso1/big.bin")
+rw_src=$(read_of timed_root "$src/big.bin"); rw_ours=$(read_of timed "$drives/E/big.bin")
+rw_sq=$(read_of timed_root "$work/mnt/sq1/big.bin"); rw_iso=$(read_of timed_root "$work/mnt/iso1/big.bin")
+rc_ours=$(cold_of timed "$drives/E/big.bin"); rc_sq=$(cold_of timed_root "$work/mnt/sq1/big.bin")
+rc_iso=$(cold_of timed_root "$work/mnt/iso1/big.bin")
 timed "$bin/oxtcmd /Q /E E:" >/dev/null
-timed "$unmounter -u $work/mnt/sq1; $unmounter -u $work/mnt/iso1" >/dev/null
+timed_root "$unmounter -u $work/mnt/sq1; $unmounter -u $work/mnt/iso1" >/dev/null
 
 echo
 echo "== figures (medians of $runs runs)"

@@ -1,7 +1,8 @@
 # Sourced by the demo and the benchmarks: a machine root in a folder of this machine, the three
 # services on it, and programs run in a session as that session's account. Needs root.
 #   mr_prepare ROOT BIN      fresh machine root and settings (OMBRIX_ROOT exported)
-#   mr_start_services        driver stand-in (4 units), management and network access services
+#   mr_start_services        driver stand-in (mr_units units, 4 unless set; one stays empty),
+#                            management and network access services
 #   mr_stop_services         logs every session off, then stops the services
 #   mr_account NAME          the system account NAME, created when missing
 #   mr_logon SID USER        logs USER on in session SID, with a home under ROOT/users
@@ -36,7 +37,7 @@ mr_prepare() {
 
 mr_start_services() {
   # The units show the discs' files through FUSE where this machine allows it.
-  "$mr_bin/oxtmpdrv" --units 4 --port 2 > "$mr_root/oxtmpdrv.out" 2> "$mr_root/oxtmpdrv.err" &
+  "$mr_bin/oxtmpdrv" --units "${mr_units:-4}" --port 2 > "$mr_root/oxtmpdrv.out" 2> "$mr_root/oxtmpdrv.err" &
   mr_driver=$!
   mr_pids+=("$mr_driver")
   # The service looks for the driver's port once, at start: wait until the driver registered it.
