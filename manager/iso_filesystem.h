@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,7 +52,9 @@ struct Node {
 struct FileSystem {
     bool joliet = false;
     std::string label;
-    std::vector<Node> nodes;  // nodes[0] is the root once a descriptor was found
+    // nodes[0] is the root once a descriptor was found. A deque grows without copying or
+    // leaving spare room, and a node stays where it is while folders are read.
+    std::deque<Node> nodes;
 
     bool empty() const { return nodes.size() <= 1; }
     // The path of node `index` below the root, parts joined by "/".

@@ -38,6 +38,8 @@ timed() { in_session 2 "$user" bash -c "$timer" _ "$1"; }
 # The peers run as root: where FUSE is root's alone (a container) nobody else can mount, and as
 # root they mount without the set-user-id helper, their fastest way.
 timed_root() { bash -c "$timer" _ "$1"; }
+# A command line that waits until the first byte of a file can be read.
+first_byte() { echo "until head -c1 $1 >/dev/null 2>&1; do :; done"; }
 rss_of() { local p; for p in "$@"; do awk '/^VmRSS:/ {print $2}' "/proc/$p/status"; done | awk '{s += $1} END {print s + 0}'; }
 
 # The disc: built once, kept for the next run.
@@ -82,34 +84,7 @@ mr_logon 2 "$user" >/dev/null
 drives=$mr_root/users/$user/OmbrixDrives
 for m in sq1 sq2 sq3 sq4 iso1 iso2 iso3 iso4; do mkdir -p "$work/mnt/$m"; done
 unmounter=$(command -v fusermount3 || command -v fusermount)
-# A first insert of each kind, so that every measured run finds programs and libraries cached.
-timed "$bin/oxtcmd /Q /I $work/disc1.om4 E: && $bin/oxtcmd /Q /E E:" >/dev/null
-timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1 && $unmounter -u $work/mnt/sq1" >/dev/null
-timed_root "ls -lR $src" >/dev/null
-
-declare -a ours_in ours_ls ours_out sq_in sq_ls sq_out iso_in iso_ls iso_out ext4_ls
-first_byte() { echo "until head -c1 $1 >/dev/null 2>&1; do :; done"; }
-echo "== $runs runs of insert, first byte, ls -lR, eject"
-for ((run = 0; run < runs; run++)); do
-  ours_in+=("$(timed "$bin/oxtcmd /Q /I $work/disc1.om4 E: && $(first_byte "$drives/E/big.bin")")")
-  ours_ls+=("$(timed "ls -lR $drives/E/")")
-  ours_out+=("$(timed "$bin/oxtcmd /Q /E E:")")
-  sq_in+=("$(timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1 && $(first_byte "$work/mnt/sq1/big.bin")")")
-  sq_ls+=("$(timed_root "ls -lR $work/mnt/sq1/")")
-  sq_out+=("$(timed_root "$unmounter -u $work/mnt/sq1")")
-  iso_in+=("$(timed_root "fuseiso $work/disc.iso $work/mnt/iso1 && $(first_byte "$work/mnt/iso1/big.bin")")")
-  iso_ls+=("$(timed_root "ls -lR $work/mnt/iso1/")")
-  iso_out+=("$(timed_root "$unmounter -u $work/mnt/iso1")")
-  ext4_ls+=("$(timed_root "ls -lR $src")")
-  printf '.'
-done
-echo
-oi=$(median "${ours_in[@]}"); ol=$(median "${ours_ls[@]}"); oo=$(median "${ours_out[@]}")
-si=$(median "${sq_in[@]}"); sl=$(median "${sq_ls[@]}"); so=$(median "${sq_out[@]}")
-ii=$(median "${iso_in[@]}"); il=$(median "${iso_ls[@]}"); io=$(median "${iso_out[@]}")
-el=$(median "${ext4_ls[@]}")
-
-echo "== driver memory (resident, KiB)"
+echo "== driver memory (resident, KiB), from the driver's start"
 idle=$(rss_of "$mr_driver")
 for d in E F G H; do
   n=$(( $(printf '%d' "'$d") - 68 ))
@@ -134,6 +109,32 @@ iso_pids=$(pgrep -x fuseiso | tr '\n' ' ')
 # shellcheck disable=SC2086
 iso_four=$(rss_of $iso_pids)
 for n in 1 2 3 4; do timed_root "$unmounter -u $work/mnt/iso$n" >/dev/null; done
+
+# A first insert of each kind, so that every measured run finds programs and libraries cached.
+timed "$bin/oxtcmd /Q /I $work/disc1.om4 E: && $bin/oxtcmd /Q /E E:" >/dev/null
+timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1 && $unmounter -u $work/mnt/sq1" >/dev/null
+timed_root "ls -lR $src" >/dev/null
+
+declare -a ours_in ours_ls ours_out sq_in sq_ls sq_out iso_in iso_ls iso_out ext4_ls
+echo "== $runs runs of insert, first byte, ls -lR, eject"
+for ((run = 0; run < runs; run++)); do
+  ours_in+=("$(timed "$bin/oxtcmd /Q /I $work/disc1.om4 E: && $(first_byte "$drives/E/big.bin")")")
+  ours_ls+=("$(timed "ls -lR $drives/E/")")
+  ours_out+=("$(timed "$bin/oxtcmd /Q /E E:")")
+  sq_in+=("$(timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1 && $(first_byte "$work/mnt/sq1/big.bin")")")
+  sq_ls+=("$(timed_root "ls -lR $work/mnt/sq1/")")
+  sq_out+=("$(timed_root "$unmounter -u $work/mnt/sq1")")
+  iso_in+=("$(timed_root "fuseiso $work/disc.iso $work/mnt/iso1 && $(first_byte "$work/mnt/iso1/big.bin")")")
+  iso_ls+=("$(timed_root "ls -lR $work/mnt/iso1/")")
+  iso_out+=("$(timed_root "$unmounter -u $work/mnt/iso1")")
+  ext4_ls+=("$(timed_root "ls -lR $src")")
+  printf '.'
+done
+echo
+oi=$(median "${ours_in[@]}"); ol=$(median "${ours_ls[@]}"); oo=$(median "${ours_out[@]}")
+si=$(median "${sq_in[@]}"); sl=$(median "${sq_ls[@]}"); so=$(median "${sq_out[@]}")
+ii=$(median "${iso_in[@]}"); il=$(median "${iso_ls[@]}"); io=$(median "${iso_out[@]}")
+el=$(median "${ext4_ls[@]}")
 
 echo "== program start (--help), 21 runs each"
 declare -a cmd_start pipe_start

@@ -1,5 +1,6 @@
 // oxtmpdrv: the miniport driver stand-in, in the foreground. Registers its SCSI port, creates its
 // units as Device/CdRom<n> and serves control requests until it is stopped by a signal.
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -205,6 +206,10 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // Every thread allocates from one arena: a disc's folders are read by whichever thread
+    // serves the first look into them, and pieces of an ejected disc left in a thread's own
+    // arena would keep the driver large long after the disc is gone.
+    ::mallopt(M_ARENA_MAX, 1);
 
     ombrix::platform::prepareMachineRoot();
     oxtmpdrv::Miniport driver(config);
