@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench fuzz format clean
+.PHONY: all deps configure build test demo bench package fuzz format clean
 
 all: build
 
@@ -22,6 +22,10 @@ test: build
 
 demo: build
 	@scripts/demo.sh $(BUILD)
+
+# The Debian package of the installation (build/ombrix-ts_<version>_<arch>.deb).
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 bench: build
 	@scripts/bench.sh $(BUILD)

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -95,6 +96,18 @@ std::string typeName(uint16_t type) {
     }
 }
 
+// Under systemd a service's standard error is the journal (it says so in JOURNAL_STREAM): each
+// event goes there too, with its syslog priority in front, so `journalctl -u` shows what the
+// event log holds.
+static void toJournal(std::string_view source, uint16_t type, const std::string& text) {
+    if (std::getenv("JOURNAL_STREAM") == nullptr) return;
+    const char* priority = type == kError ? "<3>" : type == kWarning ? "<4>" : "<6>";
+    std::string line = priority + std::string(source) + ": " + text;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    line += '\n';
+    (void)!::write(STDERR_FILENO, line.data(), line.size());
+}
+
 int report(std::string_view source, uint16_t type, uint32_t eventId,
            const std::vector<std::string>& inserts) {
     std::string text;
@@ -118,6 +131,7 @@ int report(std::string_view source, uint16_t type, uint32_t eventId,
     std::string line =
         std::string(stamp) + "\t" + typeName(type) + "\t" + id + "\t" + escape(text) + "\n";
 
+    toJournal(source, type, text);
     std::filesystem::path path = logPath(source);
     platform::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!fd.valid()) return win::fromErrno(errno, path.c_str());

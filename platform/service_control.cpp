@@ -269,6 +269,20 @@ int deleteService(std::string_view name) {
     return rc;
 }
 
+// Takes the lock a service process holds while it lives and records the service as starting.
+static int lockForStart(std::string_view name, uint32_t serviceType, platform::UniqueFd& lock) {
+    std::filesystem::path lockPath = stateFile(name, ".lock");
+    lock.reset(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!lock.valid()) return win::fromErrno(errno, lockPath.c_str());
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    if (::fcntl(lock.get(), F_OFD_SETLK, &range) != 0) return win::kServiceAlreadyRunning;
+    StatusRecord pending;
+    pending.status = ServiceStatus{serviceType, kStartPending, 0, 0, 0, 0, 2000};
+    return writeRecord(name, pending);
+}
+
 int startService(std::string_view name) {
     ServiceConfig config;
     if (int rc = getServiceConfig(name, config); rc != 0) return rc;
@@ -291,17 +305,8 @@ int startService(std::string_view name) {
     }
 
     // The lock taken here is inherited by the service process and held for its lifetime.
-    std::filesystem::path lockPath = stateFile(name, ".lock");
-    platform::UniqueFd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (!lock.valid()) return win::fromErrno(errno, lockPath.c_str());
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    if (::fcntl(lock.get(), F_OFD_SETLK, &range) != 0) return win::kServiceAlreadyRunning;
-
-    StatusRecord pending;
-    pending.status = ServiceStatus{config.serviceType, kStartPending, 0, 0, 0, 0, 2000};
-    if (int rc = writeRecord(name, pending); rc != 0) return rc;
+    platform::UniqueFd lock;
+    if (int rc = lockForStart(name, config.serviceType, lock); rc != 0) return rc;
 
     // Everything the child needs is prepared before fork: only exec-safe calls follow it.
     std::string outPath = stateFile(name, ".out").string();
@@ -407,7 +412,17 @@ int setServiceStatus(StatusHandle handle, const ServiceStatus& status) {
 int runServiceDispatcher(std::string_view name, ServiceMainFunction serviceMain) {
     const char* started = std::getenv(kNameVariable);
     const char* lockText = std::getenv(kLockVariable);
-    if (started == nullptr || lockText == nullptr || !ascii::equalsIgnoreCase(started, name)) {
+    // systemd starting a registered service (it names each start in INVOCATION_ID) stands in
+    // for the controller: the process takes the lock the controller would have handed down,
+    // so the service's state reads the same through the controller either way.
+    static platform::UniqueFd ownLock;
+    const bool bySystemd = started == nullptr && std::getenv("INVOCATION_ID") != nullptr;
+    if (bySystemd) {
+        ServiceConfig config;
+        if (int rc = getServiceConfig(name, config); rc != 0) return rc;
+        if (int rc = lockForStart(name, config.serviceType, ownLock); rc != 0) return rc;
+    } else if (started == nullptr || lockText == nullptr ||
+               !ascii::equalsIgnoreCase(started, name)) {
         return win::kFailedServiceControllerConnect;
     }
     Dispatcher& d = dispatcher();
@@ -416,7 +431,7 @@ int runServiceDispatcher(std::string_view name, ServiceMainFunction serviceMain)
         if (d.active) return win::kServiceAlreadyRunning;
     }
     // The inherited lock stays open for the life of this process, but not of its children.
-    int lockFd = std::atoi(lockText);
+    int lockFd = bySystemd ? ownLock.get() : std::atoi(lockText);
     if (lockFd > 2) ::fcntl(lockFd, F_SETFD, FD_CLOEXEC);
     ::unsetenv(kNameVariable);
     ::unsetenv(kLockVariable);

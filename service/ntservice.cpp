@@ -252,11 +252,30 @@ svc::ServiceStatus CNTService::Status() const {
     return m_status;
 }
 
+void CNTService::PrintUsage() const {
+    std::printf(
+        "usage: %s [-i [-l ACCOUNT] [-p PASSWORD]] | -u | -s | -e | -d | -f\n"
+        "%s, a service of this server.\n"
+        "  -i  registers the service with the service controller (starts at boot)\n"
+        "  -u  stops it and removes the registration\n"
+        "  -s  starts the registered service      -e  stops it\n"
+        "  -d  runs it in this terminal, telling what it does\n"
+        "  -f  runs it in the foreground without a console; SIGINT or SIGTERM stops it\n"
+        "Without a switch the process runs as the registered service, started by the service\n"
+        "controller or by systemd. The machine root is $OMBRIX_ROOT (default /var/lib/ombrix).\n",
+        m_serviceName.c_str(), DisplayName());
+}
+
 int CNTService::ProcessCommandLine(int argc, char** argv) {
     char action = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg == nullptr || (arg[0] != '-' && arg[0] != '/')) continue;
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 ||
+            std::strcmp(arg, "/?") == 0) {
+            PrintUsage();
+            return 0;
+        }
         switch (arg[1]) {
             case 'i':
             case 'I': action = 'i'; break;

@@ -42,6 +42,8 @@ class CNTService {
     virtual void Shutdown();
     // Parses the switches and does what they ask; the result is the exit code (0 success).
     virtual int ProcessCommandLine(int argc, char** argv);
+    // What the switches of ProcessCommandLine do, on standard output.
+    void PrintUsage() const;
     virtual bool RunDispatcher();
     virtual bool InstallSelf();
     virtual bool RemoveSelf();
