@@ -76,7 +76,8 @@ TEST(CNTService, SwitchesPickTheLastActionAndDebugActsAtOnce) {
         {{"-d", "-i"}, {"console"}},
         {{"-D"}, {"console"}},
         {{"-i", "-d"}, {"console"}},
-        {{"plain", "--help"}, {"dispatch"}},
+        {{"plain", "--nothing"}, {"dispatch"}},
+        {{"-i", "--help"}, {}},  // the usage, and nothing done
     };
     for (const Case& c : cases) {
         Recorder service;
