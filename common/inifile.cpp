@@ -128,38 +128,32 @@ class ChunkWriter {
     std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kChunkSize);
 };
 
+// Three-way comparison of the eight bytes at `at` of both texts, read as big-endian words so
+// that the order is that of their bytes, unsigned.
+int compareWordAt(std::string_view a, std::string_view b, size_t at) {
+    uint64_t x;
+    uint64_t y;
+    std::memcpy(&x, a.data() + at, 8);
+    std::memcpy(&y, b.data() + at, 8);
+    if (x == y) return 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        x = __builtin_bswap64(x);
+        y = __builtin_bswap64(y);
+    }
+    return x < y ? -1 : 1;
+}
+
 // Three-way comparison in the order of std::string_view (bytes unsigned), eight bytes at a time:
 // keys of one section mostly share a long prefix ("OMXIMAGE_5...").
 int compareKeys(std::string_view a, std::string_view b) {
     const size_t common = std::min(a.size(), b.size());
     size_t i = 0;
     for (; i + 8 <= common; i += 8) {
-        uint64_t x;
-        uint64_t y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y) {
-            if constexpr (std::endian::native == std::endian::little) {
-                x = __builtin_bswap64(x);
-                y = __builtin_bswap64(y);
-            }
-            return x < y ? -1 : 1;
-        }
+        if (int order = compareWordAt(a, b, i)) return order;
     }
     // The last bytes in one more word, overlapping the ones compared already.
     if (i < common && common >= 8) {
-        i = common - 8;
-        uint64_t x;
-        uint64_t y;
-        std::memcpy(&x, a.data() + i, 8);
-        std::memcpy(&y, b.data() + i, 8);
-        if (x != y) {
-            if constexpr (std::endian::native == std::endian::little) {
-                x = __builtin_bswap64(x);
-                y = __builtin_bswap64(y);
-            }
-            return x < y ? -1 : 1;
-        }
+        if (int order = compareWordAt(a, b, common - 8)) return order;
         i = common;
     }
     for (; i < common; ++i) {

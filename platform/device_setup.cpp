@@ -1,10 +1,8 @@
 #include "platform/device_setup.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +11,7 @@
 
 #include "platform/ascii.h"
 #include "platform/inf_file.h"
+#include "platform/module_folder.h"
 #include "platform/win_error.h"
 
 namespace ombrix::devices {
@@ -95,15 +94,7 @@ bool keyExists(const std::string& key) {
 }
 
 std::string directoryOfThisModule() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<const void*>(&directoryOfThisModule), &info) == 0 ||
-        info.dli_fname == nullptr || *info.dli_fname == '\0') {
-        return {};
-    }
-    char resolved[PATH_MAX];
-    std::filesystem::path file =
-        ::realpath(info.dli_fname, resolved) != nullptr ? resolved : info.dli_fname;
-    return file.parent_path().string();
+    return platform::moduleFolderOf(reinterpret_cast<const void*>(&directoryOfThisModule));
 }
 
 bool isRegularFile(const std::filesystem::path& path) {

@@ -1,14 +1,13 @@
 #include <dlfcn.h>
-#include <limits.h>
-#include <stdlib.h>
 
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/module_folder.h"
 #include "platform/ui/user_interface.h"
 
 namespace ombrix::ui {
@@ -16,15 +15,7 @@ namespace {
 
 // The folder of the executable or library this code was linked into.
 std::string folderOfThisCode() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<const void*>(&folderOfThisCode), &info) == 0 ||
-        info.dli_fname == nullptr || *info.dli_fname == '\0') {
-        return {};
-    }
-    char resolved[PATH_MAX];
-    std::filesystem::path file =
-        ::realpath(info.dli_fname, resolved) != nullptr ? resolved : info.dli_fname;
-    return file.parent_path().string();
+    return platform::moduleFolderOf(reinterpret_cast<const void*>(&folderOfThisCode));
 }
 
 // Loads the window module once: beside this code, in the installation's system folder, then
