@@ -264,8 +264,8 @@ CIniFile::~CIniFile() {
 void CIniFile::clearSections() {
     sections_.clear();
     added_.clear();
-    loaded_.clear();
-    loaded_.shrink_to_fit();
+    loaded_.reset();
+    loadedSize_ = 0;
 }
 
 const std::string& CIniFile::store(std::string_view text) {
@@ -280,7 +280,7 @@ int CIniFile::OpenAndLoad(bool write, int attempts) {
         file_.openRetrying(path_, write ? FileAccess::Write : FileAccess::Read, attempts, false);
     if (err != win::kSuccess) return err;
     try {
-        err = file_.readAll(loaded_);
+        err = file_.readAll(loaded_, loadedSize_);
         if (err == win::kSuccess) {
             parse();
             writable_ = write;
@@ -297,9 +297,9 @@ int CIniFile::OpenAndLoad(bool write, int attempts) {
 }
 
 void CIniFile::parse() {
-    char* next = loaded_.data();
-    char* const end = next + loaded_.size();
-    if (std::string_view(loaded_).starts_with(kUtf8Bom)) next += kUtf8Bom.size();
+    char* next = loaded_.get();
+    char* const end = next + loadedSize_;
+    if (std::string_view(next, loadedSize_).starts_with(kUtf8Bom)) next += kUtf8Bom.size();
     CIniMap* current = nullptr;
     while (next != end) {
         // Lines are taken whole, however long; the line end (LF or CR LF) goes with the trim.
@@ -312,11 +312,11 @@ void CIniFile::parse() {
         if (line.empty()) continue;
 
         // Upper-case the text before the "=" in place: the loaded text is ours, and that text
-        // is a key.
-        auto* equalsSign = static_cast<char*>(std::memchr(c, '=', line.size()));
-        if (equalsSign != nullptr && current != nullptr) {
-            const auto equals = static_cast<size_t>(equalsSign - c);
-            ascii::upperInPlace(c, equals);
+        // is a key. (A line without "=" is upper-cased whole; only a section header is used of
+        // such a line, and its name is upper-case anyway.)
+        const size_t equals =
+            current != nullptr ? ascii::upperUntil(c, line.size(), '=') : line.size();
+        if (equals < line.size()) {
             std::string_view key = trimText(line.substr(0, equals));
             if (key.empty() || key.front() == ';') continue;
             current->append(key, trimText(line.substr(equals + 1)));
@@ -342,6 +342,42 @@ bool CIniFile::IsOpen() const {
     return file_.isOpen();
 }
 
+// The line "KEY=value\r\n" of an entry when the loaded text holds exactly that line: key and value
+// are views into it with one byte between them and "\r\n" after. Only a load makes views into
+// the loaded text, and a load's views touch the "=" (and the line end) only when trimming and
+// unquoting took nothing away, so the line is the one a save would write.
+inline std::string_view CIniFile::loadedLine(const CIniMap::value_type& entry) const {
+    const auto [key, value] = entry;
+    const auto begin = reinterpret_cast<uintptr_t>(loaded_.get());
+    const auto k = reinterpret_cast<uintptr_t>(key.data());
+    const auto v = reinterpret_cast<uintptr_t>(value.data());
+    if (k < begin || v != k + key.size() + 1 || key.empty() ||
+        v + value.size() + 2 > begin + loadedSize_) {
+        return {};
+    }
+    const char* afterValue = value.data() + value.size();
+    if (afterValue[0] != '\r' || afterValue[1] != '\n') return {};
+    return {key.data(), key.size() + value.size() + 3};
+}
+
+// Calls `piece` with the text of the section's entries in order: runs of lines as loaded, in
+// one piece each, and every other entry through `entry`.
+template <typename Piece, typename Entry>
+void CIniFile::forEachLine(const CIniMap& entries, Piece&& piece, Entry&& entry) const {
+    std::string_view run;
+    for (const auto& e : entries) {
+        const std::string_view line = loadedLine(e);
+        if (!line.empty() && !run.empty() && run.data() + run.size() == line.data()) {
+            run = {run.data(), run.size() + line.size()};
+            continue;
+        }
+        if (!run.empty()) piece(run);
+        run = line;
+        if (line.empty()) entry(e);
+    }
+    if (!run.empty()) piece(run);
+}
+
 int CIniFile::Save() {
     std::lock_guard lock(mutex_);
     if (!file_.isOpen()) return win::kInvalidHandle;
@@ -356,11 +392,12 @@ int CIniFile::Save() {
         if (int err = reserveSpace(file_, static_cast<off_t>(length))) return err;
 
         ChunkWriter out(file_);
-        auto write = [&out](const std::string& name, const CIniMap& entries) {
+        auto write = [&](const std::string& name, const CIniMap& entries) {
             out.put(name);
             out.put("\r\n");
-            for (const auto& [key, value] : entries)
-                out.putEntry(key, value);
+            forEachLine(
+                entries, [&](std::string_view run) { out.put(run); },
+                [&](const CIniMap::value_type& e) { out.putEntry(e.first, e.second); });
         };
         // A header with "=" reads as a header only before the first section, which is the only
         // place a load can have found it (so there is at most one): write it first.

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -147,13 +148,17 @@ class CIniFile {
                         const std::string_view* value);
 
     const std::string& store(std::string_view text);
+    std::string_view loadedLine(const CIniMap::value_type& entry) const;
+    template <typename Piece, typename Entry>
+    void forEachLine(const CIniMap& entries, Piece&& piece, Entry&& entry) const;
 
     const std::string path_;
     ombrix::platform::LockedFile file_;
     bool writable_ = false;
     // The texts of the sections: the loaded file (keys upper-cased in place) and every text set
     // since. Both are dropped only together with the sections.
-    std::string loaded_;
+    std::unique_ptr<char[]> loaded_;
+    size_t loadedSize_ = 0;
     std::deque<std::string> added_;
     CIniMapMap sections_;
     mutable std::mutex mutex_;

@@ -152,6 +152,25 @@ TEST(IniFileSave, WritesUpperCaseCrLfAndTruncates) {
     EXPECT_EQ(readFile(path), "[EMPTY]\r\n[IMAGES]\r\nOMXIMAGE_1=x\r\n");
 }
 
+// A saved file is written in one form whatever the loaded lines looked like: lines already in
+// that form are copied as they were read, everything else is written anew, and a changed value
+// between unchanged lines lands in its place.
+TEST(IniFileSave, LoadedLinesInMixedFormsComeOutCanonical) {
+    TempRoot root;
+    const auto path = root / "a.dat";
+    writeFile(path,
+              "[S]\r\nA=1\r\nB=2\r\nC=3\r\nD = 4\r\nE=\"5 \"\r\nF=6 \r\n  G=7\r\nH=8\n"
+              "I='9'\r\nJ=\r\nK=last");
+    CIniFile ini(path.string());
+    ASSERT_EQ(ini.OpenAndLoad(true, 1), 0);
+    ASSERT_TRUE(ini.SetValue("S", "b", "two"));
+    ASSERT_EQ(ini.Save(), 0);
+    ini.Close();
+    EXPECT_EQ(readFile(path),
+              "[S]\r\nA=1\r\nB=two\r\nC=3\r\nD=4\r\nE=\"5 \"\r\nF=6\r\nG=7\r\nH=8\r\nI=9\r\n"
+              "J=\r\nK=last\r\n");
+}
+
 TEST(IniFileSave, ValuesReadBackAsStored) {
     TempRoot root;
     const auto path = root / "a.dat";

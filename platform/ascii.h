@@ -21,11 +21,14 @@ inline std::string toUpper(std::string_view s) {
     return out;
 }
 
-// Upper-cases `length` bytes in place, eight at a time: a byte is lower case when it lies in
-// 'a'..'z' and its top bit is clear, and then loses the 0x20 bit.
-inline void upperInPlace(char* text, size_t length) {
+// Upper-cases in place the bytes before the first `stop` among `length` bytes, and returns that
+// byte's offset (`length` when there is none). Works eight bytes at a time: a byte is lower case
+// when it lies in 'a'..'z' with its top bit clear, and then loses the 0x20 bit; a byte is `stop`
+// where the word xor `stop` in every byte has a zero byte.
+inline size_t upperUntil(char* text, size_t length, char stop) {
     constexpr uint64_t kOnes = 0x0101010101010101u;
     constexpr uint64_t kTops = 0x8080808080808080u;
+    const uint64_t stops = kOnes * static_cast<unsigned char>(stop);
     size_t i = 0;
     for (; i + 8 <= length; i += 8) {
         uint64_t word;
@@ -34,11 +37,14 @@ inline void upperInPlace(char* text, size_t length) {
         const uint64_t fromA = low7 + kOnes * (0x80 - 'a');      // top bit set where >= 'a'
         const uint64_t pastZ = low7 + kOnes * (0x80 - 'z' - 1);  // top bit set where > 'z'
         const uint64_t lower = fromA & ~pastZ & ~word & kTops;
+        const uint64_t x = word ^ stops;
+        if ((x - kOnes) & ~x & kTops) break;  // `stop` somewhere in these eight: bytewise below
         word ^= lower >> 2;
         std::memcpy(text + i, &word, 8);
     }
-    for (; i < length; ++i)
+    for (; i < length && text[i] != stop; ++i)
         text[i] = upper(text[i]);
+    return i;
 }
 
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {

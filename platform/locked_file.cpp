@@ -104,6 +104,13 @@ int LockedFile::readAll(std::string& out) const {
     return win::kSuccess;
 }
 
+int LockedFile::readAll(std::unique_ptr<char[]>& out, size_t& length) const {
+    off_t size = 0;
+    if (int err = this->size(size)) return err;
+    out = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
+    return readAt(out.get(), static_cast<size_t>(size), 0, length);
+}
+
 int LockedFile::truncate(off_t length) const {
     if (!isOpen()) return win::kInvalidHandle;
     if (::ftruncate(fd_.get(), length) != 0) return win::fromErrno(errno);

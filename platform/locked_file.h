@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "platform/unique_fd.h"
@@ -41,6 +42,8 @@ class LockedFile {
     int readAt(void* buffer, size_t length, off_t offset, size_t& got) const;
     int writeAt(const void* buffer, size_t length, off_t offset) const;
     int readAll(std::string& out) const;
+    // The same into a buffer of exactly the file's length, not cleared first.
+    int readAll(std::unique_ptr<char[]>& out, size_t& length) const;
     int size(off_t& out) const;
     int truncate(off_t length) const;
     int sync() const;
