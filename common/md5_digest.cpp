@@ -1,25 +1,95 @@
 #include "common/md5_digest.h"
 
-#include <openssl/evp.h>
-
-#include <memory>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 namespace ombrix {
+namespace {
+
+// The per-step shift amounts and sine-derived constants of the digest, round by round.
+constexpr std::array<uint32_t, 64> kShift = {
+    7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
+    14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
+    4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
+
+constexpr std::array<uint32_t, 64> kSine = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+
+uint32_t littleEndianWord(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void digestBlock(std::array<uint32_t, 4>& state, const uint8_t* block) {
+    uint32_t words[16];
+    for (int i = 0; i < 16; ++i)
+        words[i] = littleEndianWord(block + 4 * i);
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    for (int i = 0; i < 64; ++i) {
+        uint32_t mixed;
+        int word;
+        if (i < 16) {
+            mixed = (b & c) | (~b & d);
+            word = i;
+        } else if (i < 32) {
+            mixed = (d & b) | (~d & c);
+            word = (5 * i + 1) % 16;
+        } else if (i < 48) {
+            mixed = b ^ c ^ d;
+            word = (3 * i + 5) % 16;
+        } else {
+            mixed = c ^ (b | ~d);
+            word = (7 * i) % 16;
+        }
+        const uint32_t next = d;
+        d = c;
+        c = b;
+        b += std::rotl(a + mixed + kSine[i] + words[word], static_cast<int>(kShift[i]));
+        a = next;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+}
+
+}  // namespace
 
 std::optional<std::string> md5Hex(std::string_view bytes) {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1 ||
-        EVP_DigestUpdate(ctx.get(), bytes.data(), bytes.size()) != 1 ||
-        EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1) {
-        return std::nullopt;
-    }
+    std::array<uint32_t, 4> state = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    size_t whole = bytes.size() / 64 * 64;
+    for (size_t at = 0; at < whole; at += 64)
+        digestBlock(state, data + at);
+    // The rest, a 1 bit, zeros, and the length in bits: one or two more blocks.
+    uint8_t tail[128] = {};
+    const size_t rest = bytes.size() - whole;
+    if (rest > 0) std::memcpy(tail, data + whole, rest);
+    tail[rest] = 0x80;
+    const size_t tailLength = rest < 56 ? 64 : 128;
+    const uint64_t bits = static_cast<uint64_t>(bytes.size()) * 8;
+    for (int i = 0; i < 8; ++i)
+        tail[tailLength - 8 + i] = static_cast<uint8_t>(bits >> (8 * i));
+    for (size_t at = 0; at < tailLength; at += 64)
+        digestBlock(state, tail + at);
+
     static const char* hex = "0123456789abcdef";
     std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 15];
+    out.reserve(32);
+    for (uint32_t word : state) {
+        for (int i = 0; i < 4; ++i) {
+            const auto byte = static_cast<uint8_t>(word >> (8 * i));
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        }
     }
     return out;
 }

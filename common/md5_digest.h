@@ -6,7 +6,7 @@
 
 namespace ombrix {
 
-// MD5 of `bytes` as 32 lower-case hexadecimal digits; empty when the digest cannot be computed.
+// MD5 of `bytes` as 32 lower-case hexadecimal digits.
 std::optional<std::string> md5Hex(std::string_view bytes);
 
 }  // namespace ombrix

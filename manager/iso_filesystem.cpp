@@ -98,13 +98,12 @@ class Walker {
     void readPathTable(const uint8_t* descriptor);
     void readDirectory(uint32_t node);
     bool addChild(uint32_t parent, Node&& child);
+    void dropRepeatedNames(uint32_t folder);
 
     SectorSource& source_;
     FileSystem& out_;
     const std::atomic<bool>* stop_;
-    // Names already used in each folder whose files are still to come, so a lookup by name
-    // finds one node.
-    std::vector<std::unordered_set<std::string>> names_;
+    std::vector<uint32_t> byName_;  // room for sorting a folder's children, kept between folders
     std::vector<uint16_t> depths_;  // of each node, the root's 0
     std::vector<uint8_t> files_;    // of each node: FilesState
     uint64_t nameBytes_ = 0;
@@ -144,16 +143,38 @@ bool Walker::addChild(uint32_t parent, Node&& child) {
         tooLarge_ = true;
         return false;
     }
-    if (!names_[parent].insert(child.name).second) return false;
     nameBytes_ += child.name.size();
     child.parent = parent;
     const uint32_t index = static_cast<uint32_t>(out_.nodes.size());
     out_.nodes.push_back(std::move(child));
     out_.nodes[parent].children.push_back(index);
-    names_.emplace_back();
     depths_.push_back(depth);
     files_.push_back(kNotRead);
     return true;
+}
+
+// Of a folder's children sharing a name only the first is kept (its folders, which come from the
+// path table, before its files; files in record order), so a lookup by name finds one node. The
+// others stay in the tree unreachable: a disc that repeats names is a broken one.
+void Walker::dropRepeatedNames(uint32_t folder) {
+    auto& children = out_.nodes[folder].children;
+    if (children.size() < 2) return;
+    const auto& nodes = out_.nodes;
+    byName_.assign(children.begin(), children.end());
+    std::sort(byName_.begin(), byName_.end(), [&nodes](uint32_t a, uint32_t b) {
+        const int order = nodes[a].name.compare(nodes[b].name);
+        return order != 0 ? order < 0 : a < b;
+    });
+    size_t kept = 0;  // the repeats gather at the front of byName_
+    for (size_t i = 1; i < byName_.size(); ++i) {
+        if (nodes[byName_[i]].name == nodes[byName_[i - 1]].name) byName_[kept++] = byName_[i];
+    }
+    if (kept == 0) return;
+    byName_.resize(kept);
+    std::sort(byName_.begin(), byName_.end());
+    std::erase_if(children, [this](uint32_t child) {
+        return std::binary_search(byName_.begin(), byName_.end(), child);
+    });
 }
 
 // Folders in path-table order. A record's parent must come before it, which makes the tree free
@@ -167,6 +188,9 @@ void Walker::readPathTable(const uint8_t* d) {
     budget_ -= table.size();
     if (table.size() < size) unreadable_ = true;
     std::vector<long> nodeOfNumber;  // path-table number - 1 -> node, -1 when left out
+    // The folders' names so far, each after its parent's number: a repeated name is left out
+    // with what lies below it, so a lookup by name finds one folder.
+    std::unordered_set<std::string> named;
     size_t at = 0;
     while (at < table.size() && !stopped()) {
         const uint8_t nameLength = table[at];
@@ -192,7 +216,13 @@ void Walker::readPathTable(const uint8_t* d) {
             dir.name = discName(r + kPathRecordHead, nameLength, joliet_);
             dir.data = {{extent, 0}};
             const uint32_t parent = static_cast<uint32_t>(nodeOfNumber[parentNumber - 1]);
-            if (addChild(parent, std::move(dir))) node = long(out_.nodes.size() - 1);
+            std::string key = std::to_string(parent);
+            key += '/';
+            key += dir.name;
+            if (!named.contains(key) && addChild(parent, std::move(dir))) {
+                named.insert(std::move(key));
+                node = long(out_.nodes.size() - 1);
+            }
         }
         nodeOfNumber.push_back(node);
         at += recordLength;
@@ -271,7 +301,6 @@ void Walker::readDirectory(uint32_t index) {
 int Walker::begin(const uint8_t* descriptor) {
     out_ = FileSystem{};
     budget_ = initialBudget_;
-    names_.clear();
     depths_.clear();
     files_.clear();
     nameBytes_ = 0;
@@ -286,7 +315,6 @@ int Walker::begin(const uint8_t* descriptor) {
     // Without a usable path table the root still comes from the descriptor's root record.
     root.data = {{le32(descriptor + 156 + 2) + descriptor[156 + 1], 0}};
     out_.nodes.push_back(std::move(root));
-    names_.emplace_back();
     depths_.push_back(0);
     files_.push_back(kNotRead);
     readPathTable(descriptor);
@@ -298,9 +326,8 @@ bool Walker::readFiles(uint32_t index) {
     if (index >= files_.size() || !out_.nodes[index].directory) return false;
     if (files_[index] == kNotRead) {
         readDirectory(index);
+        dropRepeatedNames(index);
         files_[index] = tooLarge_ ? kIncomplete : kComplete;
-        // No more names join this folder: its set of them is not needed any longer.
-        names_[index] = {};
     }
     return files_[index] == kComplete;
 }

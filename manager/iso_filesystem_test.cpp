@@ -34,10 +34,18 @@ std::string rootOnlyTable() {
     return table;
 }
 
+// Every path reachable from the root, folders ending in "/".
 std::set<std::string> paths(const oc::FileSystem& fs) {
     std::set<std::string> out;
-    for (uint32_t i = 1; i < fs.nodes.size(); ++i)
-        out.insert(fs.path(i) + (fs.nodes[i].directory ? "/" : ""));
+    if (fs.nodes.empty()) return out;
+    std::vector<uint32_t> pending = fs.nodes[0].children;
+    while (!pending.empty()) {
+        const uint32_t i = pending.back();
+        pending.pop_back();
+        EXPECT_TRUE(out.insert(fs.path(i) + (fs.nodes[i].directory ? "/" : "")).second)
+            << "two nodes named " << fs.path(i);
+        pending.insert(pending.end(), fs.nodes[i].children.begin(), fs.nodes[i].children.end());
+    }
     return out;
 }
 
@@ -158,6 +166,7 @@ TEST(IsoWalk, HostileNamesNeverLeaveTheirFolder) {
     dirRecord(records, "line\nbreak", 40, 1);
     dirRecord(records, "SAME;1", 40, 1);
     dirRecord(records, "SAME;1", 41, 2);  // a second file of that name is left out
+    dirRecord(records, "a_b;1", 42, 3);   // and so is a file named like a folder
     MemoryDisc disc = makeDisc(table, records);
     put(disc, 21, folderStart(21, kSectorBytes));
     oc::FileSystem fs;
@@ -165,6 +174,7 @@ TEST(IsoWalk, HostileNamesNeverLeaveTheirFolder) {
     EXPECT_EQ(paths(fs),
               (std::set<std::string>{"a_b/", ".._.._etc_passwd", "x", "line_break", "SAME"}));
     EXPECT_EQ(fs.nodes[fs.find("SAME")].size, 1u);
+    EXPECT_TRUE(fs.nodes[fs.find("a_b")].directory);
     for (uint32_t i = 1; i < fs.nodes.size(); ++i) {
         EXPECT_EQ(fs.nodes[i].name.find('/'), std::string::npos);
         EXPECT_NE(fs.nodes[i].name, "..");

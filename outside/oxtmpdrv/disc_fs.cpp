@@ -82,22 +82,34 @@ long DiscFs::childNamed(uint32_t folder, std::string_view name) const {
     return found != sorted.end() && nodes[*found].name == name ? long(*found) : -1;
 }
 
-// -1 when the path names nothing; -2 when a folder on the way could not be read whole.
+bool DiscFs::exists(uint32_t node) const {
+    return tree_ != nullptr ? node < tree_->tree().nodes.size() : node == 0;
+}
+
+bool DiscFs::isFolder(uint32_t node) const {
+    return tree_ == nullptr || tree_->tree().nodes[node].directory;
+}
+
+long DiscFs::child(uint32_t folder, std::string_view name) const {
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (tree_ == nullptr || !exists(folder) || !isFolder(folder)) return -ENOENT;
+    }
+    const bool whole = filesOf(folder);
+    std::shared_lock<std::shared_mutex> shared(treeLock_);
+    const long found = childNamed(folder, name);
+    if (found < 0) return whole ? -ENOENT : -ENOMEM;
+    return found;
+}
+
 long DiscFs::lookup(const char* path) const {
-    if (tree_ == nullptr) return std::strcmp(path, "/") == 0 ? 0 : -1;
-    uint32_t at = 0;
+    long at = 0;
     std::string_view rest(path);
-    while (!rest.empty()) {
+    while (!rest.empty() && at >= 0) {
         const size_t slash = rest.find('/');
         const std::string_view part = rest.substr(0, slash);
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-        if (part.empty()) continue;
-        const bool whole = filesOf(at);
-        std::shared_lock<std::shared_mutex> shared(treeLock_);
-        if (!tree_->tree().nodes[at].directory) return -1;
-        const long child = childNamed(at, part);
-        if (child < 0) return whole ? -1 : -2;
-        at = static_cast<uint32_t>(child);
+        if (!part.empty()) at = child(static_cast<uint32_t>(at), part);
     }
     return at;
 }
@@ -124,69 +136,79 @@ void DiscFs::noteAccess(pid_t caller) const {
     if (onAccess_ && caller > 0) onAccess_(caller);
 }
 
-namespace {
-
-// What a lookup's failure means to the caller.
-int lookupError(long node) {
-    return node == -2 ? -ENOMEM : -ENOENT;
+int DiscFs::getattr(uint32_t node, struct stat* st) const {
+    std::shared_lock<std::shared_mutex> shared(treeLock_);
+    if (!exists(node)) return -ENOENT;
+    fill(node, st);
+    return 0;
 }
 
-}  // namespace
+int DiscFs::readdir(uint32_t folder, size_t from, const AddEntry& add) const {
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (!exists(folder)) return -ENOENT;
+        if (!isFolder(folder)) return -ENOTDIR;
+        if (tree_ == nullptr) return 0;
+    }
+    if (!filesOf(folder)) return -ENOMEM;
+    std::shared_lock<std::shared_mutex> shared(treeLock_);
+    const auto& nodes = tree_->tree().nodes;
+    const auto& children = nodes[folder].children;
+    struct stat st;
+    for (size_t i = from; i < children.size(); ++i) {
+        fill(children[i], &st);
+        if (!add(nodes[children[i]].name.c_str(), st)) break;
+    }
+    return 0;
+}
+
+int DiscFs::open(uint32_t node, int flags, pid_t caller) const {
+    if ((flags & O_ACCMODE) != O_RDONLY || (flags & O_TRUNC)) return -EROFS;
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (!exists(node)) return -ENOENT;
+        if (isFolder(node)) return -EISDIR;
+    }
+    noteAccess(caller);
+    return 0;
+}
+
+int DiscFs::opendir(uint32_t node, pid_t caller) const {
+    {
+        std::shared_lock<std::shared_mutex> shared(treeLock_);
+        if (!exists(node)) return -ENOENT;
+        if (!isFolder(node)) return -ENOTDIR;
+    }
+    noteAccess(caller);
+    return 0;
+}
 
 int DiscFs::getattr(const char* path, struct stat* st) const {
-    long node = lookup(path);
-    if (node < 0) return lookupError(node);
-    std::shared_lock<std::shared_mutex> shared(treeLock_);
-    fill(static_cast<uint32_t>(node), st);
-    return 0;
+    const long node = lookup(path);
+    return node < 0 ? static_cast<int>(node) : getattr(static_cast<uint32_t>(node), st);
 }
 
 int DiscFs::readdir(const char* path,
                     const std::function<void(const char*, const struct stat&)>& add) const {
-    long node = lookup(path);
-    if (node < 0) return lookupError(node);
-    if (tree_ == nullptr) return 0;
-    const uint32_t folder = static_cast<uint32_t>(node);
-    {
-        std::shared_lock<std::shared_mutex> shared(treeLock_);
-        if (!tree_->tree().nodes[folder].directory) return -ENOTDIR;
-    }
-    // A folder the tree's bounds cut short is not listed in part.
-    if (!filesOf(folder)) return -ENOMEM;
-    std::shared_lock<std::shared_mutex> shared(treeLock_);
-    const auto& nodes = tree_->tree().nodes;
-    struct stat st;
-    for (uint32_t child : nodes[folder].children) {
-        fill(child, &st);
-        add(nodes[child].name.c_str(), st);
-    }
-    return 0;
+    const long node = lookup(path);
+    if (node < 0) return static_cast<int>(node);
+    return readdir(static_cast<uint32_t>(node), 0, [&add](const char* name, const struct stat& st) {
+        add(name, st);
+        return true;
+    });
 }
 
 int DiscFs::open(const char* path, int flags, pid_t caller, uint64_t& handle) const {
-    long node = lookup(path);
-    if (node < 0) return lookupError(node);
-    if ((flags & O_ACCMODE) != O_RDONLY || (flags & O_TRUNC)) return -EROFS;
-    {
-        std::shared_lock<std::shared_mutex> shared(treeLock_);
-        if (tree_ == nullptr || tree_->tree().nodes[static_cast<size_t>(node)].directory)
-            return -EISDIR;
-    }
-    handle = static_cast<uint64_t>(node);
-    noteAccess(caller);
-    return 0;
+    const long node = lookup(path);
+    if (node < 0) return static_cast<int>(node);
+    const int rc = open(static_cast<uint32_t>(node), flags, caller);
+    if (rc == 0) handle = static_cast<uint64_t>(node);
+    return rc;
 }
 
 int DiscFs::opendir(const char* path, pid_t caller) const {
-    long node = lookup(path);
-    if (node < 0) return lookupError(node);
-    {
-        std::shared_lock<std::shared_mutex> shared(treeLock_);
-        if (tree_ != nullptr && !tree_->tree().nodes[static_cast<size_t>(node)].directory)
-            return -ENOTDIR;
-    }
-    noteAccess(caller);
-    return 0;
+    const long node = lookup(path);
+    return node < 0 ? static_cast<int>(node) : opendir(static_cast<uint32_t>(node), caller);
 }
 
 long DiscFs::read(uint64_t handle, char* buffer, size_t size, off_t offset) const {

@@ -46,13 +46,27 @@ class DiscFs {
     void setReaders(std::vector<uid_t> readers);
     bool mayRead(uid_t uid) const;
 
+    // The operations on nodes, numbered from 0 (the root) as the kernel's node ids less one.
+    // The child of `folder` named `name` (its files read first when it is first looked into):
+    // the node, or -ENOENT, or -ENOMEM when the folder was cut short by the tree's bounds.
+    long child(uint32_t folder, std::string_view name) const;
+    int getattr(uint32_t node, struct stat* st) const;
+    // Calls `add` for the entries of `folder` (without "." and "..") from the `from`th on, until
+    // it answers false. A folder the tree's bounds cut short is not listed in part: -ENOMEM.
+    using AddEntry = std::function<bool(const char* name, const struct stat& st)>;
+    int readdir(uint32_t folder, size_t from, const AddEntry& add) const;
+    // Opens a file for reading (the node is then the handle for read()), or a folder.
+    int open(uint32_t node, int flags, pid_t caller) const;
+    int opendir(uint32_t node, pid_t caller) const;
+
+    // The same by path: the node `path` names, or a negative errno as child() answers.
+    long lookup(const char* path) const;
     int getattr(const char* path, struct stat* st) const;
-    // Calls `add` for every entry of the folder `path` (without "." and "..").
     int readdir(const char* path,
                 const std::function<void(const char* name, const struct stat& st)>& add) const;
-    // Opens a file or folder for reading; `handle` identifies it for read().
     int open(const char* path, int flags, pid_t caller, uint64_t& handle) const;
     int opendir(const char* path, pid_t caller) const;
+
     // Reads from an open file: the number of bytes, or -EIO.
     long read(uint64_t handle, char* buffer, size_t size, off_t offset) const;
     int statfs(struct statvfs* st) const;
@@ -60,7 +74,6 @@ class DiscFs {
     const std::string& label() const;
 
   private:
-    long lookup(const char* path) const;
     // Reads the files of `folder` when it is first looked into; false when the tree reached its
     // bounds before they were all read.
     bool filesOf(uint32_t folder) const;
@@ -68,6 +81,9 @@ class DiscFs {
     // the first time it is looked into. The caller holds treeLock_ shared.
     long childNamed(uint32_t folder, std::string_view name) const;
     void fill(uint32_t node, struct stat* st) const;
+    // Whether `node` exists, and whether it is a folder. The caller holds treeLock_ shared.
+    bool exists(uint32_t node) const;
+    bool isFolder(uint32_t node) const;
     void noteAccess(pid_t caller) const;
 
     AccessHook onAccess_;

@@ -2,16 +2,16 @@
 #include "outside/oxtmpdrv/disc_mount.h"
 
 #include <fcntl.h>
-#include <fuse.h>
 #include <fuse_lowlevel.h>
-#include <poll.h>
-#include <sys/eventfd.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -21,106 +21,208 @@
 namespace oxtmpdrv {
 namespace {
 
-DiscFs& discOf() {
-    return *static_cast<DiscFs*>(fuse_get_context()->private_data);
+// The disc never changes while it is in the unit: the kernel may keep names, attributes and
+// listings for as long as it likes.
+constexpr double kForever = 365.0 * 24 * 3600;
+
+// The number a listing gives a folder it does not know (the parent's "..").
+constexpr ino_t kUnknownNode = 0xffffffff;
+
+DiscFs& discOf(fuse_req_t req) {
+    return *static_cast<DiscFs*>(fuse_req_userdata(req));
+}
+
+// Node ids are the disc's node numbers plus one, so the root is FUSE_ROOT_ID.
+uint32_t nodeOf(fuse_ino_t ino) {
+    return static_cast<uint32_t>(ino - 1);
 }
 
 // Only the accounts of the sessions that hold the disc (and root) see anything of it.
-bool callerMayRead() {
-    return discOf().mayRead(fuse_get_context()->uid);
+bool callerMayRead(fuse_req_t req) {
+    return discOf(req).mayRead(fuse_req_ctx(req)->uid);
 }
 
-void* opInit(fuse_conn_info* conn, fuse_config* cfg) {
+// Runs an operation that answers the request itself and returns 0, or returns an errno that is
+// answered here. No exception crosses into the FUSE library: memory running out while a folder
+// is first read answers ENOMEM for that call, and the mount goes on serving.
+template <typename Operation>
+void answer(fuse_req_t req, Operation&& operation) {
+    int err = 0;
+    if (!callerMayRead(req)) {
+        err = EACCES;
+    } else {
+        try {
+            err = operation();
+        } catch (const std::bad_alloc&) {
+            err = ENOMEM;
+        } catch (...) {
+            err = EIO;
+        }
+    }
+    if (err != 0) fuse_reply_err(req, err);
+}
+
+// A buffer for the answers of one serving thread, grown to the largest asked for.
+char* answerBuffer(size_t size) {
+    thread_local std::unique_ptr<char[]> buffer;
+    thread_local size_t capacity = 0;
+    if (size > capacity) {
+        buffer = std::make_unique_for_overwrite<char[]>(size);
+        capacity = size;
+    }
+    return buffer.get();
+}
+
+void opInit(void*, fuse_conn_info* conn) {
     // Listings always carry the attributes: a folder is listed once and every name stat'ed.
     conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
     // Larger read-ahead requests: fewer round trips per megabyte read.
     conn->max_readahead = 1u << 20;
-    // The disc never changes while it is mounted: the kernel may keep data and names.
-    cfg->kernel_cache = 1;
-    cfg->entry_timeout = 3600;
-    cfg->attr_timeout = 3600;
-    cfg->negative_timeout = 3600;
-    cfg->use_ino = 1;
-    return fuse_get_context()->private_data;
 }
 
-// No exception may cross into the FUSE library: memory running out while a folder is first read
-// answers ENOMEM for that call, and the mount goes on serving.
-template <typename Operation>
-int guarded(Operation&& operation) {
-    try {
-        return static_cast<int>(operation());
-    } catch (const std::bad_alloc&) {
-        return -ENOMEM;
-    } catch (...) {
-        return -EIO;
-    }
+fuse_entry_param entryOf(fuse_ino_t ino, const struct stat& st) {
+    fuse_entry_param e{};
+    e.ino = ino;
+    e.attr = st;
+    e.attr_timeout = kForever;
+    e.entry_timeout = kForever;
+    return e;
 }
 
-int opGetattr(const char* path, struct stat* st, fuse_file_info*) {
-    if (!callerMayRead()) return -EACCES;
-    return guarded([&] { return discOf().getattr(path, st); });
-}
-
-int opOpen(const char* path, fuse_file_info* fi) {
-    if (!callerMayRead()) return -EACCES;
-    uint64_t handle = 0;
-    int rc =
-        guarded([&] { return discOf().open(path, fi->flags, fuse_get_context()->pid, handle); });
-    if (rc == 0) {
-        fi->fh = handle;
-        fi->keep_cache = 1;
-    }
-    return rc;
-}
-
-int opRead(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
-    return guarded([&] { return discOf().read(fi->fh, buffer, size, offset); });
-}
-
-int opOpendir(const char* path, fuse_file_info*) {
-    if (!callerMayRead()) return -EACCES;
-    return guarded([&] { return discOf().opendir(path, fuse_get_context()->pid); });
-}
-
-// Entries carry their offsets (their place in the folder, from 1), so the library hands the
-// kernel node ids and attributes with each name and the kernel keeps them: a listing then costs
-// one request per folder, not one lookup per name. A full buffer ends a call; the next one
-// resumes at the offset the kernel gives back.
-int opReaddir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t offset,
-              fuse_file_info*, fuse_readdir_flags flags) {
-    if (!callerMayRead()) return -EACCES;
-    const auto fill =
-        static_cast<fuse_fill_dir_flags>((flags & FUSE_READDIR_PLUS) ? FUSE_FILL_DIR_PLUS : 0);
-    return guarded([&] {
-        off_t next = 0;
-        bool full = false;
-        auto add = [&](const char* name, const struct stat* st) {
-            ++next;
-            if (full || next <= offset) return;
-            full = filler(buffer, name, st, next, fill) != 0;
-        };
-        add(".", nullptr);
-        add("..", nullptr);
-        return discOf().readdir(path, [&](const char* name, const struct stat& st) {
-            add(name, &st);
-        });
+void opLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    answer(req, [&] {
+        const long node = discOf(req).child(nodeOf(parent), name);
+        struct stat st {};
+        if (node == -ENOENT) {
+            // The kernel keeps the answer that there is no such name, too.
+            fuse_entry_param none = entryOf(0, st);
+            fuse_reply_entry(req, &none);
+            return 0;
+        }
+        if (node < 0) return static_cast<int>(-node);
+        if (int rc = discOf(req).getattr(static_cast<uint32_t>(node), &st)) return -rc;
+        const fuse_entry_param e = entryOf(static_cast<fuse_ino_t>(node) + 1, st);
+        fuse_reply_entry(req, &e);
+        return 0;
     });
 }
 
-int opStatfs(const char*, struct statvfs* st) {
-    if (!callerMayRead()) return -EACCES;
-    return discOf().statfs(st);
+void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+    answer(req, [&] {
+        struct stat st;
+        if (int rc = discOf(req).getattr(nodeOf(ino), &st)) return -rc;
+        fuse_reply_attr(req, &st, kForever);
+        return 0;
+    });
 }
 
-fuse_operations makeOperations() {
-    fuse_operations ops{};
+void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    answer(req, [&] {
+        if (int rc = discOf(req).open(nodeOf(ino), fi->flags, fuse_req_ctx(req)->pid)) return -rc;
+        fi->fh = nodeOf(ino);
+        fi->keep_cache = 1;
+        fuse_reply_open(req, fi);
+        return 0;
+    });
+}
+
+void opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
+    answer(req, [&] {
+        char* buffer = answerBuffer(size);
+        const long n = discOf(req).read(fi->fh, buffer, size, offset);
+        if (n < 0) return static_cast<int>(-n);
+        fuse_reply_buf(req, buffer, static_cast<size_t>(n));
+        return 0;
+    });
+}
+
+void opOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    answer(req, [&] {
+        if (int rc = discOf(req).opendir(nodeOf(ino), fuse_req_ctx(req)->pid)) return -rc;
+        // The kernel keeps a folder's listing too, from one opening to the next.
+        fi->cache_readdir = 1;
+        fi->keep_cache = 1;
+        fuse_reply_open(req, fi);
+        return 0;
+    });
+}
+
+// Fills one answer of a listing. Entries carry their offsets (their place in the folder, from
+// 1: "." and ".." first); with attributes, each carries its node id too, and the kernel keeps
+// both, so a listing costs one request per answer, not one lookup per name. A full buffer
+// ends the answer; the next request resumes at the offset the kernel gives back.
+void listFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, bool withAttributes) {
+    answer(req, [&] {
+        const DiscFs& disc = discOf(req);
+        char* buffer = answerBuffer(size);
+        size_t used = 0;
+        off_t place = 0;
+        auto add = [&](const char* name, const struct stat& st, fuse_ino_t node) {
+            ++place;
+            if (place <= offset) return true;
+            char* at = buffer + used;
+            const size_t room = size - used;
+            size_t needed;
+            if (withAttributes) {
+                const fuse_entry_param e = entryOf(node, st);
+                needed = fuse_add_direntry_plus(req, at, room, name, &e, place);
+            } else {
+                needed = fuse_add_direntry(req, at, room, name, &st, place);
+            }
+            if (needed > room) return false;
+            used += needed;
+            return true;
+        };
+        struct stat st;
+        if (int rc = disc.getattr(nodeOf(ino), &st)) return -rc;
+        // The dots carry no node id: the kernel knows both folders already.
+        if (add(".", st, 0)) {
+            struct stat up {};
+            up.st_mode = S_IFDIR;
+            up.st_ino = kUnknownNode;
+            if (add("..", up, 0)) {
+                const size_t from = offset > 2 ? static_cast<size_t>(offset - 2) : 0;
+                place = std::max<off_t>(place, offset);
+                if (int rc = disc.readdir(nodeOf(ino), from,
+                                          [&](const char* name, const struct stat& entry) {
+                                              return add(name, entry, entry.st_ino);
+                                          })) {
+                    return -rc;
+                }
+            }
+        }
+        fuse_reply_buf(req, buffer, used);
+        return 0;
+    });
+}
+
+void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info*) {
+    listFolder(req, ino, size, offset, false);
+}
+
+void opReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info*) {
+    listFolder(req, ino, size, offset, true);
+}
+
+void opStatfs(fuse_req_t req, fuse_ino_t) {
+    answer(req, [&] {
+        struct statvfs st;
+        if (int rc = discOf(req).statfs(&st)) return -rc;
+        fuse_reply_statfs(req, &st);
+        return 0;
+    });
+}
+
+fuse_lowlevel_ops makeOperations() {
+    fuse_lowlevel_ops ops{};
     ops.init = opInit;
+    ops.lookup = opLookup;
     ops.getattr = opGetattr;
     ops.open = opOpen;
     ops.read = opRead;
     ops.opendir = opOpendir;
     ops.readdir = opReaddir;
+    ops.readdirplus = opReaddirplus;
     ops.statfs = opStatfs;
     return ops;
 }
@@ -140,45 +242,55 @@ std::unique_ptr<DiscMount> DiscMount::start(std::unique_ptr<DiscFs> disc,
     for (auto& a : argv)
         pointers.push_back(a.data());
     fuse_args args = FUSE_ARGS_INIT(static_cast<int>(pointers.size()), pointers.data());
-    static const fuse_operations ops = makeOperations();
-    m->fuse_ = fuse_new(&args, &ops, sizeof ops, m->disc_.get());
+    static const fuse_lowlevel_ops ops = makeOperations();
+    m->fuse_ = fuse_session_new(&args, &ops, sizeof ops, m->disc_.get());
     fuse_opt_free_args(&args);
     if (m->fuse_ == nullptr) {
         error = "the FUSE library refused the mount options";
         return nullptr;
     }
-    if (fuse_mount(m->fuse_, mountPoint.c_str()) != 0) {
+    if (fuse_session_mount(m->fuse_, mountPoint.c_str()) != 0) {
         error = "cannot mount at " + mountPoint;
-        fuse_destroy(m->fuse_);
+        fuse_session_destroy(m->fuse_);
         m->fuse_ = nullptr;
         return nullptr;
     }
-    m->wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    // Several threads take requests; a thread that finds none waiting goes back to poll.
-    const int fd = fuse_session_fd(fuse_get_session(m->fuse_));
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    // Several threads take requests, each waiting in its own read of the device: a request
+    // wakes one of them.
     m->running_ = static_cast<int>(m->threads_.size());
     for (auto& thread : m->threads_)
         thread = std::thread([raw = m.get()] { raw->serve(); });
     return m;
 }
 
+namespace {
+
+// The signal that ends a serving thread's wait: its handler does nothing, and being installed
+// without SA_RESTART it makes the waiting read give up.
+int stopSignal() {
+    static const int number = [] {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(SIGUSR2, &action, nullptr);
+        return SIGUSR2;
+    }();
+    return number;
+}
+
+}  // namespace
+
 void DiscMount::serve() {
-    fuse_session* session = fuse_get_session(fuse_);
-    const int fd = fuse_session_fd(session);
+    sigset_t stopOnly;
+    ::sigemptyset(&stopOnly);
+    ::sigaddset(&stopOnly, stopSignal());
+    ::pthread_sigmask(SIG_UNBLOCK, &stopOnly, nullptr);
+    fuse_session* session = fuse_;
     fuse_buf buffer{};
     while (!stop_) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (stop_ || fds[1].revents) break;  // the wake-up stays readable for every thread
-        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) break;
-        if (!(fds[0].revents & POLLIN)) continue;
-        int n = fuse_session_receive_buf(session, &buffer);
-        if (n == -EINTR || n == -EAGAIN) continue;
-        if (n <= 0) break;  // unmounted
+        const int n = fuse_session_receive_buf(session, &buffer);
+        if (n == -EINTR) continue;
+        if (n <= 0) break;  // unmounted, or the connection ended
         fuse_session_process_buf(session, &buffer);
     }
     std::free(buffer.mem);
@@ -213,20 +325,24 @@ void DiscMount::detach() {
 
 DiscMount::~DiscMount() {
     if (fuse_ == nullptr) return;
-    // End the serving thread first: unmounting closes the session's descriptor under it. A
+    // End the serving threads first: unmounting closes the session's descriptor under them. A
     // request that arrives meanwhile fails when the connection closes; nothing waits for it.
+    // The signal is sent again until every thread is out, as one may only be on its way into
+    // its read when the first arrives.
     stop_ = true;
-    if (wake_.valid()) {
-        uint64_t one = 1;
-        (void)!::write(wake_.get(), &one, sizeof one);
+    while (running_ > 0) {
+        for (auto& thread : threads_) {
+            if (thread.joinable()) ::pthread_kill(thread.native_handle(), stopSignal());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     for (auto& thread : threads_) {
         if (thread.joinable()) thread.join();
     }
     // A lazy unmount frees the folder at once; closing the connection fails whatever is still
     // open instead of leaving it (and anybody waiting on the unit) blocked.
-    fuse_unmount(fuse_);
-    fuse_destroy(fuse_);
+    fuse_session_unmount(fuse_);
+    fuse_session_destroy(fuse_);
 }
 
 bool fuseUsable(std::string& why) {

@@ -7,9 +7,8 @@
 #include <thread>
 
 #include "outside/oxtmpdrv/disc_fs.h"
-#include "platform/unique_fd.h"
 
-struct fuse;
+struct fuse_session;
 
 // A disc mounted read-only at a unit's folder through FUSE, served by threads of its own.
 namespace oxtmpdrv {
@@ -45,8 +44,7 @@ class DiscMount {
 
     std::unique_ptr<DiscFs> disc_;
     std::string mountPoint_;
-    struct fuse* fuse_ = nullptr;
-    ombrix::platform::UniqueFd wake_;
+    fuse_session* fuse_ = nullptr;
     std::atomic<bool> stop_{false};
     std::atomic<int> running_{0};
     bool detached_ = false;
