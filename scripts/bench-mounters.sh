@@ -38,6 +38,10 @@ timed() { in_session 2 "$user" bash -c "$timer" _ "$1"; }
 # The peers run as root: where FUSE is root's alone (a container) nobody else can mount, and as
 # root they mount without the set-user-id helper, their fastest way.
 timed_root() { bash -c "$timer" _ "$1"; }
+# A command line that lists a folder's tree from inside it: each listing walks the same short
+# relative paths, so the figure is the file system's and not the walk to it (a drive's folder is
+# reached through two symbolic links, which ls would resolve again for every name it shows).
+list_tree() { echo "cd $1 && ls -lR ."; }
 # A command line that waits until the first byte of a file can be read.
 first_byte() { echo "until head -c1 $1 >/dev/null 2>&1; do :; done"; }
 rss_of() { local p; for p in "$@"; do awk '/^VmRSS:/ {print $2}' "/proc/$p/status"; done | awk '{s += $1} END {print s + 0}'; }
@@ -91,7 +95,7 @@ for d in E F G H; do
   timed "$bin/oxtcmd /Q /I $work/disc$n.om4 $d: && $(first_byte "$drives/$d/big.bin")" >/dev/null
 done
 four=$(rss_of "$mr_driver")
-for d in E F G H; do timed "ls -lR $drives/$d/" >/dev/null; done
+for d in E F G H; do timed "$(list_tree $drives/$d)" >/dev/null; done
 listed=$(rss_of "$mr_driver")
 for d in E F G H; do timed "$bin/oxtcmd /Q /E $d:" >/dev/null; done
 sleep 1.5  # the driver hands memory back on its next poll of the units
@@ -100,7 +104,7 @@ for n in 1 2 3 4; do timed_root "squashfuse $work/disc.sqfs $work/mnt/sq$n" >/de
 sq_pids=$(pgrep -x squashfuse | tr '\n' ' ')
 # shellcheck disable=SC2086
 sq_four=$(rss_of $sq_pids)
-for n in 1 2 3 4; do timed_root "ls -lR $work/mnt/sq$n/" >/dev/null; done
+for n in 1 2 3 4; do timed_root "$(list_tree $work/mnt/sq$n)" >/dev/null; done
 # shellcheck disable=SC2086
 sq_listed=$(rss_of $sq_pids)
 for n in 1 2 3 4; do timed_root "$unmounter -u $work/mnt/sq$n" >/dev/null; done
@@ -113,21 +117,21 @@ for n in 1 2 3 4; do timed_root "$unmounter -u $work/mnt/iso$n" >/dev/null; done
 # A first insert of each kind, so that every measured run finds programs and libraries cached.
 timed "$bin/oxtcmd /Q /I $work/disc1.om4 E: && $bin/oxtcmd /Q /E E:" >/dev/null
 timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1 && $unmounter -u $work/mnt/sq1" >/dev/null
-timed_root "ls -lR $src" >/dev/null
+timed_root "$(list_tree $src)" >/dev/null
 
 declare -a ours_in ours_ls ours_out sq_in sq_ls sq_out iso_in iso_ls iso_out ext4_ls
 echo "== $runs runs of insert, first byte, ls -lR, eject"
 for ((run = 0; run < runs; run++)); do
   ours_in+=("$(timed "$bin/oxtcmd /Q /I $work/disc1.om4 E: && $(first_byte "$drives/E/big.bin")")")
-  ours_ls+=("$(timed "ls -lR $drives/E/")")
+  ours_ls+=("$(timed "$(list_tree $drives/E)")")
   ours_out+=("$(timed "$bin/oxtcmd /Q /E E:")")
   sq_in+=("$(timed_root "squashfuse $work/disc.sqfs $work/mnt/sq1 && $(first_byte "$work/mnt/sq1/big.bin")")")
-  sq_ls+=("$(timed_root "ls -lR $work/mnt/sq1/")")
+  sq_ls+=("$(timed_root "$(list_tree $work/mnt/sq1)")")
   sq_out+=("$(timed_root "$unmounter -u $work/mnt/sq1")")
   iso_in+=("$(timed_root "fuseiso $work/disc.iso $work/mnt/iso1 && $(first_byte "$work/mnt/iso1/big.bin")")")
-  iso_ls+=("$(timed_root "ls -lR $work/mnt/iso1/")")
+  iso_ls+=("$(timed_root "$(list_tree $work/mnt/iso1)")")
   iso_out+=("$(timed_root "$unmounter -u $work/mnt/iso1")")
-  ext4_ls+=("$(timed_root "ls -lR $src")")
+  ext4_ls+=("$(timed_root "$(list_tree $src)")")
   printf '.'
 done
 echo
