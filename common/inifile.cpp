@@ -168,17 +168,6 @@ bool keyLess(const CIniMap::value_type& entry, std::string_view key) {
     return entry.first < key;
 }
 
-// Makes room for `length` bytes before any old byte is overwritten, so a full disk fails the
-// save with the old contents intact instead of leaving half a file.
-int reserveSpace(const ombrix::platform::LockedFile& file, off_t length) {
-    off_t current = 0;
-    if (int err = file.size(current)) return err;
-    if (length <= current) return win::kSuccess;
-    int rc = ::posix_fallocate(file.fd(), 0, length);
-    if (rc == ENOSPC || rc == EDQUOT || rc == EFBIG) return win::fromErrno(rc);
-    return win::kSuccess;  // no preallocation on this file system: write as usual
-}
-
 }  // namespace
 
 CIniMap::const_iterator CIniMap::find(std::string_view key) const {
@@ -389,7 +378,7 @@ int CIniFile::Save() {
             for (const auto& [key, value] : entries)
                 length += textLength(key) + textLength(value) + 3;
         }
-        if (int err = reserveSpace(file_, static_cast<off_t>(length))) return err;
+        if (int err = file_.reserve(static_cast<off_t>(length))) return err;
 
         ChunkWriter out(file_);
         auto write = [&](const std::string& name, const CIniMap& entries) {

@@ -117,6 +117,15 @@ int LockedFile::truncate(off_t length) const {
     return win::kSuccess;
 }
 
+int LockedFile::reserve(off_t length) const {
+    off_t current = 0;
+    if (int err = size(current)) return err;
+    if (length <= current) return win::kSuccess;
+    const int rc = ::posix_fallocate(fd_.get(), 0, length);
+    if (rc == ENOSPC || rc == EDQUOT || rc == EFBIG) return win::fromErrno(rc);
+    return win::kSuccess;  // no preallocation on this file system: write as usual
+}
+
 int LockedFile::sync() const {
     if (!isOpen()) return win::kInvalidHandle;
     if (::fdatasync(fd_.get()) != 0) return win::fromErrno(errno);

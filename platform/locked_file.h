@@ -46,6 +46,9 @@ class LockedFile {
     int readAll(std::unique_ptr<char[]>& out, size_t& length) const;
     int size(off_t& out) const;
     int truncate(off_t length) const;
+    // Makes room for `length` bytes before any old byte is overwritten, so a full disk fails a
+    // rewrite with the old contents intact instead of leaving half a file.
+    int reserve(off_t length) const;
     int sync() const;
 
   private:

@@ -1,0 +1,236 @@
+#include "manager/image_tree.h"
+
+#include <algorithm>
+#include <thread>
+#include <unordered_set>
+
+#include "platform/ascii.h"
+#include "platform/locked_file.h"
+#include "platform/win_error.h"
+
+namespace ombrix::mng {
+namespace {
+
+constexpr size_t kLineWindow = 530;
+constexpr int kLastLocalIndex = 4999;
+constexpr int kFirstGlobalIndex = 5001;
+
+bool startsWithPrefix(std::string_view path, std::string_view prefix) {
+    return !prefix.empty() && ascii::startsWithIgnoreCase(path, prefix);
+}
+
+// Opens a tree file the way both directions need: tries again `pause` apart while another
+// process holds it, any other failure ends the tries.
+int openRetrying(platform::LockedFile& file, const std::string& path, platform::FileAccess access,
+                 int attempts, std::chrono::milliseconds pause) {
+    int err = win::kSharingViolation;
+    for (int attempt = 0; attempt < attempts && err == win::kSharingViolation; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(pause);
+        err = file.open(path, access);
+    }
+    return err;
+}
+
+}  // namespace
+
+bool inRange(TreeFile file, int index) {
+    return file == TreeFile::Local ? index >= 1 && index <= kLastLocalIndex
+                                   : index >= kFirstGlobalIndex;
+}
+
+int folderBit(TreeFile file) {
+    return file == TreeFile::Local ? TreeEntry::kLocalBit : TreeEntry::kGlobalBit;
+}
+
+int comparePaths(std::string_view a, std::string_view b) {
+    const size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(ascii::upper(a[i]));
+        const auto y = static_cast<unsigned char>(ascii::upper(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+bool ImageTree::insert(std::string path, int id) {
+    if (oneReference_ && id > 0 && holdsImage(id)) {
+        log(2, "..?" + std::to_string(id) + " (" + path + ") is already in Tree? (1)");
+        return false;
+    }
+    auto at = std::lower_bound(
+        entries_.begin(), entries_.end(), path,
+        [](const TreeEntry& e, const std::string& p) { return comparePaths(e.path, p) < 0; });
+    log(2, "Ordered insert (only in MNG) -- :(" + path + ") " + std::to_string(id) + " (" +
+               (at != entries_.end() ? at->path : std::string()) + ")");
+    entries_.insert(at, TreeEntry{std::move(path), id});
+    return true;
+}
+
+TreeEntry* ImageTree::folder(std::string_view path) {
+    auto at = std::lower_bound(
+        entries_.begin(), entries_.end(), path,
+        [](const TreeEntry& e, std::string_view p) { return comparePaths(e.path, p) < 0; });
+    for (; at != entries_.end() && comparePaths(at->path, path) == 0; ++at) {
+        if (at->isFolder()) return &*at;
+    }
+    return nullptr;
+}
+
+bool ImageTree::holdsImage(int index) const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [index](const TreeEntry& e) { return e.id == index; });
+}
+
+void ImageTree::dropImage(int index) {
+    for (auto& e : entries_) {
+        if (e.id == index) e.id = TreeEntry::kDropped;
+    }
+}
+
+std::vector<TreeEntry> ImageTree::entries() const {
+    std::vector<TreeEntry> out;
+    out.reserve(entries_.size());
+    std::copy_if(entries_.begin(), entries_.end(), std::back_inserter(out),
+                 [](const TreeEntry& e) { return e.id != TreeEntry::kDropped; });
+    return out;
+}
+
+void ImageTree::addFoldersOnTheWay(std::string_view folderPath, std::string_view prefix, int bit) {
+    std::string_view rest = folderPath;
+    if (rest.starts_with('\\')) rest.remove_prefix(1);
+    std::string path(prefix);
+    path += '\\';
+    while (!rest.empty()) {
+        const size_t end = rest.find_first_of("\\!");
+        const std::string_view name = rest.substr(0, end);
+        if (name.empty()) break;
+        path += name;
+        path += '\\';
+        // A folder both files hold belongs to both: each file that names it keeps it.
+        if (TreeEntry* existing = folder(path)) {
+            existing->id |= bit;
+        } else {
+            insert(path, TreeEntry::kFolder | bit);
+        }
+        if (end == std::string_view::npos || rest[end] == '!') break;
+        rest.remove_prefix(end + 1);
+    }
+}
+
+void ImageTree::read(TreeFile file, const std::vector<std::string>& lines, std::string_view prefix,
+                     const std::function<int(const std::string& file)>& indexOfFile) {
+    const int bit = folderBit(file);
+    for (size_t n = 0; n < lines.size(); ++n) {
+        const std::string& line = lines[n];
+        if (line.empty()) continue;
+        if (line.starts_with("\\!")) {
+            log(2, ".. problemline found *\\!* (" + std::to_string(n) + ")! -- ignore");
+            continue;
+        }
+        const size_t bar = line.find('|');
+        std::string folderPath = line.substr(0, bar);
+        if (!folderPath.starts_with('\\')) folderPath.insert(0, 1, '\\');
+        if (!folderPath.ends_with('\\')) folderPath += '\\';
+        const std::string image = bar == std::string::npos ? std::string() : line.substr(bar + 1);
+        if (!image.empty()) {
+            const int index = indexOfFile(image);
+            if (index > 0 && inRange(file, index)) {
+                insert(std::string(prefix) + folderPath + "!", index);
+            }
+        }
+        addFoldersOnTheWay(folderPath, prefix, bit);
+    }
+}
+
+void ImageTree::complete(TreeFile file, const std::vector<int>& catalogued,
+                         std::string_view prefix) {
+    const std::string root = std::string(prefix) + "\\";
+    if (TreeEntry* existing = folder(root)) {
+        existing->id |= folderBit(file);
+    } else {
+        insert(root, TreeEntry::kFolder | folderBit(file));
+    }
+    std::unordered_set<int> held;
+    for (const auto& e : entries_) {
+        if (e.isImage()) held.insert(e.id);
+    }
+    for (int index : catalogued) {
+        if (inRange(file, index) && held.insert(index).second) insert(root + "!", index);
+    }
+}
+
+std::string ImageTree::fileText(TreeFile file, std::string_view prefix,
+                                const std::function<std::string(int index)>& fileOf) const {
+    const int bit = folderBit(file);
+    std::string out;
+    for (const auto& e : entries_) {
+        if (e.id == TreeEntry::kDropped) continue;
+        std::string_view path = e.path;
+        if (startsWithPrefix(path, prefix)) path.remove_prefix(prefix.size());
+        std::string line;
+        if (e.isImage()) {
+            if (!inRange(file, e.id) || !path.ends_with('!')) continue;
+            path.remove_suffix(1);
+            line.append(path).append("|").append(fileOf(e.id));
+        } else {
+            // A branch's root is no line of its own in the separated view.
+            if ((e.id & bit) == 0 || path.empty() || (!prefix.empty() && path == "\\")) continue;
+            line.append(path).append("|");
+        }
+        if (line == "\\!|") continue;
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::vector<std::string> treeFileLines(std::string_view bytes, const ImageTree::Log& log) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const std::string_view window = bytes.substr(at, kLineWindow);
+        const size_t end = window.find('\n');
+        if (end == std::string_view::npos && at + window.size() < bytes.size()) {
+            // Longer than any line this system writes: left out whole, to its line end.
+            const size_t next = bytes.find('\n', at);
+            if (log)
+                log(2, ".. line longer than " + std::to_string(kLineWindow) + " bytes -- ignore");
+            at = next == std::string_view::npos ? bytes.size() : next + 1;
+            continue;
+        }
+        std::string_view line = window.substr(0, end);
+        at += end == std::string_view::npos ? window.size() : end + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (!line.empty()) lines.emplace_back(line);
+    }
+    return lines;
+}
+
+int loadTreeFile(const std::string& path, std::string& bytes, int attempts,
+                 std::chrono::milliseconds pause) {
+    bytes.clear();
+    platform::LockedFile file;
+    int err = openRetrying(file, path, platform::FileAccess::Read, attempts, pause);
+    if (err == win::kFileNotFound) {
+        // A missing file is made, empty.
+        err = openRetrying(file, path, platform::FileAccess::Write, attempts, pause);
+        return err;
+    }
+    if (err != win::kSuccess) return err;
+    return file.readAll(bytes);
+}
+
+int saveTreeFile(const std::string& path, std::string_view text, int attempts,
+                 std::chrono::milliseconds pause) {
+    // Rewritten in place, so the file keeps its owner and rights (the pool's file is shared).
+    platform::LockedFile file;
+    if (int err = openRetrying(file, path, platform::FileAccess::Write, attempts, pause)) {
+        return err;
+    }
+    const auto length = static_cast<off_t>(text.size());
+    if (int err = file.reserve(length)) return err;
+    if (int err = file.writeAt(text.data(), text.size(), 0)) return err;
+    return file.truncate(length);
+}
+
+}  // namespace ombrix::mng
