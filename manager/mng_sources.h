@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "manager/access_state.h"
+#include "manager/mng_document.h"
+#include "manager/start_options.h"
+
+// The management program's facts as the client library, the environment store and the helper
+// library give them.
+namespace ombrix::mng {
+
+// The folder of the user's own tree file: beside the user's catalogue file when the settings
+// name one, else $XDG_CONFIG_HOME/ombrix (~/.config/ombrix).
+std::string userConfigFolder();
+// The installation's system folder, where the outside programs are looked for.
+std::string installFolder();
+
+AccessProbes systemProbes(ProgramLog* log);
+DocumentSources systemSources(ProgramLog* log);
+
+}  // namespace ombrix::mng

@@ -1,0 +1,339 @@
+#include "manager/ui/mng_main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QIcon>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <algorithm>
+
+#include "manager/command_ids.h"
+#include "manager/command_table.h"
+
+namespace ombrix::mng {
+namespace {
+
+// What a tree item stands for, kept in its data.
+enum ItemRole { kKindRole = Qt::UserRole, kPathRole, kLetterRole };
+enum TreeKind { kDriveGroup = 1, kDrive, kCdGroup, kImageRoot, kFolder };
+
+QIcon standardIcon(QStyle::StandardPixmap which) {
+    return QApplication::style()->standardIcon(which);
+}
+
+// The toolbar's pictures, where the style has a fitting one.
+QIcon commandIcon(int id) {
+    switch (id) {
+        case command::kInsert: return standardIcon(QStyle::SP_MediaPlay);
+        case command::kEject: return standardIcon(QStyle::SP_MediaStop);
+        case command::kFind: return standardIcon(QStyle::SP_FileDialogContentsView);
+        case command::kAdd: return standardIcon(QStyle::SP_DialogOpenButton);
+        case command::kDelete: return standardIcon(QStyle::SP_TrashIcon);
+        case command::kNewFolder: return standardIcon(QStyle::SP_FileDialogNewFolder);
+        case command::kCreate: return standardIcon(QStyle::SP_FileIcon);
+        case command::kProperties: return standardIcon(QStyle::SP_FileDialogInfoView);
+        case command::kRefresh: return standardIcon(QStyle::SP_BrowserReload);
+        default: return {};
+    }
+}
+
+QString text(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// A list row that sorts by the list's rules (folders first, sizes as numbers, dates by time).
+class RowItem : public QTreeWidgetItem {
+  public:
+    RowItem(ListRow row, const std::vector<int>& columns, int index)
+        : row_(std::move(row)), index_(index) {
+        for (size_t c = 0; c < columns.size(); ++c) {
+            setText(static_cast<int>(c),
+                    QString::fromStdString(row_.texts[static_cast<size_t>(columns[c] - 1)]));
+            if (imageColumns()[static_cast<size_t>(columns[c] - 1)].rightAligned) {
+                setTextAlignment(static_cast<int>(c), Qt::AlignRight | Qt::AlignVCenter);
+            }
+        }
+        columns_ = columns;
+        setIcon(0, standardIcon(row_.folder ? QStyle::SP_DirIcon : QStyle::SP_DriveCDIcon));
+    }
+    int index() const { return index_; }
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const int shown = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
+        const int column = columns_[static_cast<size_t>(std::max(shown, 0))];
+        // Ascending here: the list turns the order round itself for a descending sort.
+        return rowBefore(row_, static_cast<const RowItem&>(other).row_, column);
+    }
+
+  private:
+    ListRow row_;
+    std::vector<int> columns_;
+    int index_;
+};
+
+}  // namespace
+
+MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disabled,
+                             std::vector<int> shownColumns, Handlers handlers)
+    : document_(document),
+      disabled_(std::move(disabled)),
+      columns_(std::move(shownColumns)),
+      handlers_(std::move(handlers)) {
+    setObjectName("mainWindow");
+    setWindowTitle("Ombrix TS v5 - CD Management");
+
+    tree_ = new QTreeWidget;
+    tree_->setObjectName("tree");
+    tree_->setAccessibleName("Drives and image folders");
+    tree_->setHeaderHidden(true);
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    list_ = new QTreeWidget;
+    list_->setObjectName("list");
+    list_->setAccessibleName("Images");
+    list_->setRootIsDecorated(false);
+    list_->setSortingEnabled(true);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    QStringList titles;
+    for (int c : columns_)
+        titles << text(imageColumns()[static_cast<size_t>(c - 1)].title);
+    list_->setHeaderLabels(titles);
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        list_->setColumnWidth(static_cast<int>(i),
+                              imageColumns()[static_cast<size_t>(columns_[i] - 1)].defaultWidth);
+    }
+    list_->sortByColumn(0, Qt::AscendingOrder);
+
+    contents_ = new QTreeWidget;
+    contents_->setObjectName("contents");
+    contents_->setAccessibleName("Contents of the image");
+    contents_->setHeaderLabels({"Name", "Size", "Date"});
+    contents_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    auto* right = new QSplitter(Qt::Vertical);
+    right->addWidget(list_);
+    right->addWidget(contents_);
+    right->setStretchFactor(0, 3);
+    right->setStretchFactor(1, 1);
+    auto* split = new QSplitter(Qt::Horizontal);
+    split->setObjectName("panes");
+    split->addWidget(tree_);
+    split->addWidget(right);
+    split->setStretchFactor(1, 3);
+    setCentralWidget(split);
+    statusBar()->showMessage("Ready");
+
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { fillList(); });
+    connect(tree_, &QTreeWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { showContextMenu(tree_, at); });
+    connect(list_, &QTreeWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { showContextMenu(list_, at); });
+    connect(contents_, &QTreeWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { showContextMenu(contents_, at); });
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        const QString path = item->data(0, kPathRole).toString();
+        if (!path.isEmpty()) selectFolder(path);
+    });
+
+    buildMenus();
+    showDocument();
+    resize(1000, 640);
+}
+
+QAction* MngMainWindow::action(int command) const {
+    auto it = actions_.find(command);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void MngMainWindow::setDisabledCommands(std::vector<int> disabled) {
+    disabled_ = std::move(disabled);
+    buildMenus();
+}
+
+void MngMainWindow::run(int command) {
+    if (command == command::kExit) {
+        close();
+    } else if (command == command::kRefresh) {
+        if (handlers_.refresh) handlers_.refresh();
+    } else if (handlers_.command) {
+        handlers_.command(command);
+    }
+}
+
+void MngMainWindow::buildMenus() {
+    menuBar()->clear();
+    for (auto& [id, action] : actions_)
+        action->deleteLater();
+    actions_.clear();
+    if (toolbar_ == nullptr) {
+        toolbar_ = addToolBar("Tool buttons");
+        toolbar_->setObjectName("toolbar");
+        toolbar_->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    }
+    toolbar_->clear();
+
+    for (const CommandText& c : commandTexts()) {
+        if (std::find(disabled_.begin(), disabled_.end(), c.id) != disabled_.end()) continue;
+        const QString full = text(c.menuText);
+        const qsizetype tab = full.indexOf('\t');
+        auto* action = new QAction(tab < 0 ? full : full.left(tab), this);
+        action->setObjectName(QString("command%1").arg(c.id));
+        if (tab >= 0) action->setShortcut(QKeySequence(full.mid(tab + 1)));
+        action->setStatusTip(text(c.prompt));
+        action->setIcon(commandIcon(c.id));
+        connect(action, &QAction::triggered, this, [this, id = c.id] { run(id); });
+        addAction(action);  // shortcuts work without the menu open
+        actions_[c.id] = action;
+        if (c.onToolbar) toolbar_->addAction(action);
+    }
+    for (const MenuModel& model : mainMenu()) {
+        const MenuModel shown = withoutDisabled(model, disabled_);
+        if (shown.items.empty()) continue;
+        QMenu* menu = menuBar()->addMenu(text(shown.title));
+        for (int id : shown.items) {
+            if (id == 0) {
+                menu->addSeparator();
+            } else if (QAction* a = action(id)) {
+                menu->addAction(a);
+            }
+        }
+    }
+}
+
+void MngMainWindow::showContextMenu(QTreeWidget* view, const QPoint& at) {
+    ItemKind kind = ItemKind::Contents;
+    if (view == list_) {
+        kind = ItemKind::ImageList;
+    } else if (view == tree_) {
+        QTreeWidgetItem* item = tree_->itemAt(at);
+        if (item == nullptr) return;
+        switch (item->data(0, kKindRole).toInt()) {
+            case kDriveGroup: kind = ItemKind::VirtualDriveGroup; break;
+            case kDrive: kind = ItemKind::VirtualDrive; break;
+            case kCdGroup: kind = ItemKind::PhysicalDriveGroup; break;
+            case kImageRoot: kind = ItemKind::ImageRoot; break;
+            default: kind = ItemKind::ImageFolder; break;
+        }
+    }
+    const MenuModel shown = withoutDisabled(contextMenu(kind), disabled_);
+    if (shown.items.empty()) return;
+    QMenu menu(this);
+    menu.setObjectName("contextMenu");
+    for (int id : shown.items) {
+        if (id == 0) {
+            menu.addSeparator();
+        } else if (QAction* a = action(id)) {
+            menu.addAction(a);
+        }
+    }
+    menu.exec(view->viewport()->mapToGlobal(at));
+}
+
+void MngMainWindow::fillTree() {
+    tree_->clear();
+    auto* drives = new QTreeWidgetItem(tree_, {"Ombrix Drives"});
+    drives->setData(0, kKindRole, kDriveGroup);
+    drives->setIcon(0, standardIcon(QStyle::SP_ComputerIcon));
+    for (const VirtualDrive& d : document_.drives()) {
+        QString label = QString("%1:").arg(QChar(d.letter));
+        if (const CatalogueImage* held = document_.image(d.index)) {
+            label += "  " + QString::fromStdString(held->description);
+        } else if (!d.imagePath.empty()) {
+            label += "  " + QString::fromStdString(d.imagePath);
+        }
+        auto* item = new QTreeWidgetItem(drives, {label});
+        item->setData(0, kKindRole, kDrive);
+        item->setData(0, kLetterRole, QChar(d.letter));
+        item->setIcon(0, standardIcon(QStyle::SP_DriveCDIcon));
+    }
+    auto* cds = new QTreeWidgetItem(tree_, {"CD Drives"});
+    cds->setData(0, kKindRole, kCdGroup);
+    cds->setIcon(0, standardIcon(QStyle::SP_DriveCDIcon));
+
+    const std::vector<std::string> roots = document_.roots();
+    for (const std::string& root : roots) {
+        const QString name =
+            roots.size() == 1 ? QString("Ombrixs") : QString::fromStdString(folderName(root));
+        auto* top = new QTreeWidgetItem(tree_, {name});
+        top->setData(0, kKindRole, kImageRoot);
+        top->setData(0, kPathRole, QString::fromStdString(root));
+        top->setIcon(0, standardIcon(QStyle::SP_DirHomeIcon));
+        std::vector<std::pair<QTreeWidgetItem*, std::string>> pending{{top, root}};
+        while (!pending.empty()) {
+            auto [parent, path] = pending.back();
+            pending.pop_back();
+            for (const std::string& sub : document_.subfolders(path)) {
+                auto* item = new QTreeWidgetItem(parent, {QString::fromStdString(folderName(sub))});
+                item->setData(0, kKindRole, kFolder);
+                item->setData(0, kPathRole, QString::fromStdString(sub));
+                item->setIcon(0, standardIcon(QStyle::SP_DirIcon));
+                pending.emplace_back(item, sub);
+            }
+        }
+        top->setExpanded(true);
+    }
+    drives->setExpanded(true);
+}
+
+bool MngMainWindow::selectFolder(const QString& folderPath) {
+    for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it) {
+        if ((*it)->data(0, kPathRole).toString().compare(folderPath, Qt::CaseInsensitive) == 0) {
+            tree_->setCurrentItem(*it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void MngMainWindow::fillList() {
+    list_->setSortingEnabled(false);
+    list_->clear();
+    QTreeWidgetItem* current = tree_->currentItem();
+    if (current != nullptr) {
+        const int kind = current->data(0, kKindRole).toInt();
+        const std::string path = current->data(0, kPathRole).toString().toStdString();
+        if (kind == kImageRoot || kind == kFolder) {
+            for (const std::string& sub : document_.subfolders(path)) {
+                auto* item = new RowItem(MngDocument::folderRow(sub), columns_, 0);
+                item->setData(0, kPathRole, QString::fromStdString(sub));
+                list_->addTopLevelItem(item);
+            }
+            for (int index : document_.imagesIn(path)) {
+                if (const CatalogueImage* image = document_.image(index)) {
+                    list_->addTopLevelItem(
+                        new RowItem(document_.imageRow(*image), columns_, index));
+                }
+            }
+        } else if (kind == kDrive) {
+            const char letter = current->data(0, kLetterRole).toChar().toLatin1();
+            for (const VirtualDrive& d : document_.drives()) {
+                const CatalogueImage* image = document_.image(d.index);
+                if (d.letter == letter && image != nullptr) {
+                    list_->addTopLevelItem(
+                        new RowItem(document_.imageRow(*image), columns_, d.index));
+                }
+            }
+        }
+    }
+    list_->setSortingEnabled(true);
+}
+
+void MngMainWindow::showDocument() {
+    const QString selected = tree_->currentItem() != nullptr
+                                 ? tree_->currentItem()->data(0, kPathRole).toString()
+                                 : QString();
+    fillTree();
+    if (selected.isEmpty() || !selectFolder(selected)) {
+        const std::vector<std::string> roots = document_.roots();
+        selectFolder(QString::fromStdString(roots.front()));
+    }
+    fillList();
+}
+
+}  // namespace ombrix::mng

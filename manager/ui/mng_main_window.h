@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "manager/access_state.h"
+#include "manager/mng_document.h"
+
+class QAction;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QToolBar;
+
+// The management program's main window: the tree of drives and image folders on the left, the
+// list of the selected folder's images on the right, the selected image's contents below it.
+// Commands come from the command table without the ones the user may not use.
+namespace ombrix::mng {
+
+class MngMainWindow : public QMainWindow {
+  public:
+    // What the window's commands do; `command` gets every command not handled here.
+    struct Handlers {
+        std::function<void()> refresh;
+        std::function<void(int command)> command;
+    };
+
+    MngMainWindow(const MngDocument& document, std::vector<int> disabled,
+                  std::vector<int> shownColumns, Handlers handlers);
+
+    // Builds tree and list again from the document, keeping the selected folder when it is
+    // still there.
+    void showDocument();
+    // The menus and toolbar again, without the commands now disabled.
+    void setDisabledCommands(std::vector<int> disabled);
+
+    QTreeWidget* tree() const { return tree_; }
+    QTreeWidget* list() const { return list_; }
+    QTreeWidget* contents() const { return contents_; }
+    // The action of a command, or null when it is not offered.
+    QAction* action(int command) const;
+    // Selects the tree item of a folder path; false when there is none.
+    bool selectFolder(const QString& folderPath);
+
+  private:
+    void buildMenus();
+    void fillTree();
+    void fillList();
+    void showContextMenu(QTreeWidget* view, const QPoint& at);
+    void run(int command);
+
+    const MngDocument& document_;
+    std::vector<int> disabled_;
+    std::vector<int> columns_;
+    Handlers handlers_;
+    QTreeWidget* tree_ = nullptr;
+    QTreeWidget* list_ = nullptr;
+    QTreeWidget* contents_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    std::map<int, QAction*> actions_;
+};
+
+}  // namespace ombrix::mng
