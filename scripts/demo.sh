@@ -145,3 +145,10 @@ echo "== who owns what in the machine root"
 (cd "$root" && find . -maxdepth 3 \( -path ./users -o -path ./pool -o -path ./disc -o -name 'boxes*' \) -prune -o \
   \( -type d -o -type s -o -name '*.lock' -o -name '*.mdb' -o -name '*.reg' -o -name user -o -name state \) \
   -printf '   %M %-6u %-6g %p\n' 2>/dev/null | sort -k4)
+
+echo
+echo "== the CD management window"
+echo "   To open alice's OXTmng on your screen against this machine root, as root with DISPLAY set:"
+echo "     scripts/demo-window.sh $build"
+echo "   (it starts the services again, logs alice on in session 2 and runs OXTmng as alice;"
+echo "   alice needs the right to use your display, e.g. xhost +si:localuser:alice)"

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Starts OXTmng on a real X server (Xvfb) as an ordinary account in its session, with the
+# services running as root: finds the window by its title, presses F5 and Ctrl+E on the keyboard
+# and ends the program through its File menu.
+#   oxtmng_xvfb_test.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+fail() { echo "FAIL: $*" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root"; exit 0; }
+command -v Xvfb >/dev/null && command -v xdotool >/dev/null || fail "Xvfb and xdotool are needed"
+# shellcheck source=scripts/machine-root.sh
+source "$repo/scripts/machine-root.sh"
+
+bin=$build/system
+work=$(mktemp -d /var/tmp/ombrix-oxtmng.XXXXXX)
+chmod 755 "$work"
+user=ombrix-mngtest
+xpid=
+mpid=
+cleanup() {
+  [ -n "$mpid" ] && kill "$mpid" 2>/dev/null
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  mr_stop_services
+  grep -o " $work/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# until_true SECONDS COMMAND...: polls every 0.1 s.
+until_true() {
+  local tries=$(($1 * 10))
+  shift
+  for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+mr_units=2
+mr_prepare "$work/root" "$bin" >/dev/null
+"$bin/oxtenv" set OmxStdDriveLetters EF
+mr_start_services
+mr_logon 2 "$user" >/dev/null
+home=$mr_root/users/$user
+
+display=:$((100 + $$ % 100))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -ac >/dev/null 2>&1 &
+xpid=$!
+export DISPLAY=$display
+until_true 10 xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb did not start"
+
+in_session 2 "$user" env QT_QPA_PLATFORM=xcb DISPLAY="$display" XDG_STATE_HOME="$home/state" \
+  "$bin/OXTmng" /logmax > "$work/oxtmng.out" 2>&1 &
+mpid=$!
+window=$(timeout 20 xdotool search --sync --name "^Ombrix TS v5 - CD Management$" | head -1) ||
+  fail "no window titled 'Ombrix TS v5 - CD Management'"
+echo "window $window"
+log=$home/state/ombrix/OMXMNG.log
+evaluations() { grep -c "can change local TreeDat" "$log" 2>/dev/null || true; }
+until_true 10 test "$(evaluations)" -ge 1 || fail "the program wrote no log"
+
+# Without a window manager the window gets the focus directly; keys then go to it.
+xdotool windowfocus --sync "$window"
+xdotool key F5
+until_true 10 test "$(evaluations)" -ge 2 || fail "F5 did not refresh"
+echo "F5 refreshed"
+xdotool key ctrl+e
+until_true 10 grep -q "not available yet" "$home/boxes.txt" || fail "Ctrl+E did not reach Eject"
+echo "Ctrl+E asked for an eject"
+
+# File menu, its last item (Exit).
+xdotool key alt+f
+sleep 0.5
+xdotool key Up Return
+until_true 10 bash -c "! kill -0 $mpid 2>/dev/null" || fail "the program did not end"
+wait "$mpid" || fail "the program ended with $?"
+mpid=
+echo "PASS"
