@@ -1,18 +1,22 @@
 // OXTmng: the session's CD management window.
+#include <unistd.h>
 #include <QApplication>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "common/oxtcomm.h"
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
 #include "manager/image_columns.h"
 #include "manager/mng_document.h"
 #include "manager/mng_sources.h"
 #include "manager/start_options.h"
-#include "manager/ui/mng_main_window.h"
+#include "manager/ui/mng_controller.h"
 #include "outside/env/oxtenv.h"
+#include "platform/message_bus.h"
 #include "platform/named_mutex.h"
 #include "platform/ui/user_interface.h"
 
@@ -32,6 +36,33 @@ void printUsage() {
         "             ($XDG_STATE_HOME/ombrix or ~/.local/state/ombrix) at level 1, 0 or 2");
 }
 
+// Adds an image file to the session's own catalogue: its index, or 0 or less when it was not.
+int addImage(const std::string& path) {
+    OmxImageInfo info{};
+    std::snprintf(info.path, sizeof info.path, "%s", path.c_str());
+    OmxImageHeader header{};
+    if (OMXGetHeader(info.path, &header) == 0) {
+        std::snprintf(info.description, sizeof info.description, "%.*s",
+                      static_cast<int>(sizeof header.description), header.description);
+    }
+    if (info.description[0] == '\0') {
+        std::snprintf(info.description, sizeof info.description, "%s",
+                      std::filesystem::path(path).stem().string().c_str());
+    }
+    info.driveLetter = '0';
+    const int index = OMXAddImage(&info, OMX_RANGE_LOCAL);
+    if (index <= 0) {
+        const std::string why = index == 0 ? " is in the catalogue already."
+                                           : " could not be added to the catalogue: it is no "
+                                             "image, or the catalogue cannot be changed.";
+        ombrix::ui::userInterface().messageBox(
+            "Ombrix TS v5 - CD Management", "The image " + path + why,
+            index == 0 ? ombrix::ui::Icon::Information : ombrix::ui::Icon::Warning,
+            ombrix::ui::Buttons::Ok, {});
+    }
+    return index;
+}
+
 std::string userSetting(const char* key) {
     char value[256] = "";
     return EnvGetSetting(key, value, sizeof value) ? std::string(value) : std::string();
@@ -49,36 +80,33 @@ int main(int argc, char** argv) {
     // A start while another is still starting ends at once.
     ombrix::platform::NamedMutex starting("OXTMng");
     if (starting.lock(0) == ombrix::platform::NamedMutex::WaitResult::TimedOut) return 0;
+    // A window of this session already open comes to the front instead, and adds the image the
+    // command line names.
+    ombrix::platform::NamedMutex running("OXTMngWindow");
+    if (running.lock(0) == ombrix::platform::NamedMutex::WaitResult::TimedOut) {
+        ombrix::platform::postToSession({kBringToFront, static_cast<uint64_t>(::getpid()), 0});
+        if (!options.imageToAdd.empty()) return addImage(options.imageToAdd) > 0 ? 0 : 1;
+        return 0;
+    }
 
     QApplication app(argc, argv);
     ProgramLog log;
     if (options.logLevel) log.open(programLogPath(), *options.logLevel);
 
-    const AccessProbes probes = systemProbes(&log);
-    AccessState access = evaluateAccess(probes);
-    std::vector<int> disabled = disabledCommands(access, probes);
-
-    MngDocument document;
-    const DocumentSources sources = systemSources(&log);
-    ViewOptions view;
-    document.load(sources, view);
-
-    MngMainWindow* window = nullptr;
-    MngMainWindow::Handlers handlers;
-    handlers.refresh = [&] {
-        access = evaluateAccess(probes);
-        document.load(sources, view);
-        window->setDisabledCommands(disabledCommands(access, probes));
-        window->showDocument();
-    };
-    handlers.command = [](int) {
+    MngController::Setup setup;
+    setup.sources = systemSources(&log);
+    setup.probes = systemProbes(&log);
+    setup.columns = shownColumns(userSetting("OmxMngROWOrder"));
+    setup.log = &log;
+    setup.command = [](int) {
         ombrix::ui::userInterface().messageBox(
             "Ombrix TS v5 - CD Management", "This command is not available yet.",
             ombrix::ui::Icon::Information, ombrix::ui::Buttons::Ok, {});
     };
-    MngMainWindow main(document, disabled, shownColumns(userSetting("OmxMngROWOrder")), handlers);
-    window = &main;
-    main.show();
+    MngController controller(std::move(setup));
+    controller.listenOnBus();
+    if (!options.imageToAdd.empty() && addImage(options.imageToAdd) > 0) controller.refresh();
+    controller.window().show();
     starting.unlock();
     return app.exec();
 }

@@ -2,16 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QAction>
 #include <QApplication>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
 #include "manager/image_columns.h"
+#include "manager/ui/mng_controller.h"
+#include "platform/message_bus.h"
+#include "support/temp_root.h"
 
 namespace {
 
@@ -135,6 +141,70 @@ TEST(MngMainWindow, SeparatedViewShowsLocalAndNetworkBranches) {
     ASSERT_TRUE(window.selectFolder("\\local\\Reference\\"));
     EXPECT_TRUE(listTexts(window.list()).empty());
     window.grab().save(QString::fromStdString(screenshotFolder() + "/manager_separated.png"));
+}
+
+// A notice from another program of the session reaches the window through the bus: the drive
+// item shows what the drive now holds. The window's own notices and those arriving while an
+// operation runs change nothing.
+TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
+    ombrix::test::TempRoot root;
+    ::setenv("OMBRIX_SESSION", "7", 1);
+    int reads = 0;
+    bool inserted = false;
+    DocumentSources s = sources();
+    s.drives = [&] {
+        ++reads;
+        return std::vector<VirtualDrive>{
+            {'E', 3, "/srv/images/disc3.om4"},
+            {'F', inserted ? 4 : -1, inserted ? "/srv/images/disc4.om4" : ""}};
+    };
+    MngController::Setup setup;
+    setup.sources = s;
+    setup.probes.hasRight = [](int) { return true; };
+    setup.probes.adminMode = [] { return false; };
+    setup.probes.setting = [](std::string_view) { return std::string(); };
+    setup.probes.userConfigFolder = [] { return std::string("/nowhere"); };
+    setup.probes.globalImageFile = [] { return std::optional<std::string>(); };
+    setup.probes.globalTreeFile = [] { return std::optional<std::string>(); };
+    setup.probes.adminFile = [] { return std::optional<std::string>(); };
+    setup.probes.exists = [](const std::string&) { return false; };
+    setup.probes.writable = [](const std::string&) { return false; };
+    setup.probes.installed = [](std::string_view) { return true; };
+    setup.columns = shownColumns("");
+    MngController controller(setup);
+    ASSERT_TRUE(controller.listenOnBus());
+    controller.window().show();
+    auto driveF = [&] {
+        QTreeWidgetItem* drives = controller.window().tree()->topLevelItem(0);
+        return drives->child(1)->text(0);
+    };
+    EXPECT_EQ(driveF(), "F:");
+    auto post = [](const char* name, uint64_t sender, int64_t value) {
+        ombrix::platform::postToSession(7, {name, sender, value});
+    };
+    auto settle = [] {
+        for (int i = 0; i < 20; ++i) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+
+    const int before = reads;
+    post("MSG_OXTNOTIFY_INSERT", static_cast<uint64_t>(::getpid()), 'F');  // its own
+    controller.busy().set(2);
+    post("MSG_OXTTREE_CHANGED", 1, 0);  // held back while images are added
+    settle();
+    EXPECT_EQ(reads, before);
+    EXPECT_TRUE(controller.busy().refreshPending());
+
+    inserted = true;
+    post("MSG_OXTNOTIFY_INSERT", 1, 'F');
+    settle();
+    EXPECT_EQ(driveF(), "F:  Chess");
+    ASSERT_TRUE(controller.window().selectFolder("\\Games\\"));
+    EXPECT_EQ(controller.window().list()->topLevelItem(0)->text(3), "F:");  // Chess, in use
+    controller.window().grab().save(
+        QString::fromStdString(screenshotFolder() + "/manager_after_insert.png"));
 }
 
 }  // namespace

@@ -228,8 +228,10 @@ long DiscFs::read(uint64_t handle, char* buffer, size_t size, off_t offset) cons
     size_t got = 0;
     int err = oc::readFileBytes(*track_->sectors, extents, uint64_t(offset), size,
                                 reinterpret_cast<uint8_t*>(buffer), got);
-    // What was read before a damaged sector is given; the damaged sector itself is an error.
-    if (err != 0 && got == 0) return -EIO;
+    // A read that reaches a damaged sector fails whole: the kernel takes a short answer for the
+    // file's end and would show the file cut there. What lies before the sector reads in
+    // smaller pieces, which the kernel asks for after the failure.
+    if (err != 0) return -EIO;
     return static_cast<long>(got);
 }
 

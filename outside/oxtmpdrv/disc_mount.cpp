@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <new>
+#include <system_error>
 #include <vector>
 
 namespace oxtmpdrv {
@@ -256,10 +257,19 @@ std::unique_ptr<DiscMount> DiscMount::start(std::unique_ptr<DiscFs> disc,
         return nullptr;
     }
     // Several threads take requests, each waiting in its own read of the device: a request
-    // wakes one of them.
-    m->running_ = static_cast<int>(m->threads_.size());
-    for (auto& thread : m->threads_)
-        thread = std::thread([raw = m.get()] { raw->serve(); });
+    // wakes one of them. A thread that cannot be started leaves the others serving.
+    for (auto& thread : m->threads_) {
+        ++m->running_;
+        try {
+            thread = std::thread([raw = m.get()] { raw->serve(); });
+        } catch (const std::system_error&) {
+            --m->running_;
+        }
+    }
+    if (m->running_ == 0) {
+        error = "cannot start a thread to serve the mount";
+        return nullptr;
+    }
     return m;
 }
 
@@ -311,7 +321,8 @@ void unmountLazily(const std::string& folder) {
     }
     if (child > 0) {
         int status = 0;
-        ::waitpid(child, &status, 0);
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
     }
 }
 

@@ -66,6 +66,20 @@ xdotool key ctrl+e
 until_true 10 grep -q "not available yet" "$home/boxes.txt" || fail "Ctrl+E did not reach Eject"
 echo "Ctrl+E asked for an eject"
 
+# A second start comes to nothing but the first window in front; the image it names is added
+# by the second process, or the user is told why not.
+mkdir -p "$work/src"
+echo "a file on the disc" > "$work/src/readme.txt"
+xorriso -as mkisofs -J -V SECOND -o "$work/second.iso" "$work/src" >/dev/null 2>&1
+"$bin/omxcvt" --quiet --storage plain --output "$work/second.om4" "$work/second.iso"
+chmod 644 "$work"/second.*
+in_session 2 "$user" env QT_QPA_PLATFORM=xcb DISPLAY="$display" "$bin/OXTmng" "$work/second.om4" \
+  > "$work/second.out" 2>&1 || true
+until_true 10 grep -q "to the front" "$log" || fail "the first window was not asked to the front"
+grep -q "second.om4" "$home/boxes.txt" 2>/dev/null && echo "the second start said: $(grep second.om4 "$home/boxes.txt")"
+kill -0 "$mpid" || fail "the first window ended"
+echo "a second start brought the first window forward"
+
 # File menu, its last item (Exit).
 xdotool key alt+f
 sleep 0.5

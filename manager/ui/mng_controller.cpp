@@ -1,0 +1,86 @@
+#include "manager/ui/mng_controller.h"
+
+#include <unistd.h>
+
+#include <QSocketNotifier>
+
+#include "manager/command_ids.h"
+
+namespace ombrix::mng {
+
+MngController::MngController(Setup setup) : setup_(std::move(setup)) {
+    evaluate();
+    document_.load(setup_.sources, setup_.view);
+    MngMainWindow::Handlers handlers;
+    handlers.refresh = [this] { refresh(); };
+    handlers.command = setup_.command;
+    window_ = std::make_unique<MngMainWindow>(document_, disabled_, setup_.columns, handlers);
+}
+
+MngController::~MngController() = default;
+
+void MngController::log(int level, const std::string& line) const {
+    if (setup_.log != nullptr) setup_.log->write(level, line);
+}
+
+void MngController::evaluate() {
+    access_ = evaluateAccess(setup_.probes);
+    disabled_ = disabledCommands(access_, setup_.probes);
+}
+
+void MngController::refresh() {
+    evaluate();
+    document_.load(setup_.sources, setup_.view);
+    window_->setDisabledCommands(disabled_);
+    window_->showDocument();
+}
+
+bool MngController::listenOnBus() {
+    bus_ = std::make_unique<platform::BusListener>();
+    if (!bus_->ok()) {
+        bus_.reset();
+        return false;
+    }
+    busNotifier_ = new QSocketNotifier(bus_->fd(), QSocketNotifier::Read, window_.get());
+    QObject::connect(busNotifier_, &QSocketNotifier::activated, window_.get(), [this] {
+        while (auto message = bus_->receive(0))
+            handle(*message);
+    });
+    return true;
+}
+
+void MngController::handle(const platform::BusMessage& message) {
+    if (message.name == kBringToFront) {
+        log(0, "---->MSG: to the front (" + std::to_string(message.wParam) + ")");
+        window_->showNormal();
+        window_->raise();
+        window_->activateWindow();
+        return;
+    }
+    const std::optional<Notice> notice = noticeNamed(message.name);
+    if (!notice) return;
+    const pid_t self = ::getpid();
+    log(0, arrivalLine(*notice, message.wParam, self, message.lParam));
+    switch (reactionTo(*notice, static_cast<pid_t>(message.wParam), self, busy_)) {
+        case Reaction::Ignore:
+        case Reaction::LogOnly: return;
+        case Reaction::RefreshLater: busy_.holdRefresh(); return;
+        case Reaction::ReloadMenus:
+            evaluate();
+            window_->setDisabledCommands(disabled_);
+            return;
+        case Reaction::UpdateDrive:
+        case Reaction::RebuildDrives:
+        case Reaction::UpdateImageRow:
+        case Reaction::AddImage:
+        case Reaction::RemoveImage:
+        case Reaction::ReevaluateSettings:
+        case Reaction::FullRefresh:
+            // The document is read again whole: the tree, the rows and the drive items then
+            // show the change, whichever it was.
+            refresh();
+            return;
+    }
+}
+
+}  // namespace ombrix::mng

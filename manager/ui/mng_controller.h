@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "manager/access_state.h"
+#include "manager/mng_document.h"
+#include "manager/notifications.h"
+#include "manager/start_options.h"
+#include "manager/ui/mng_main_window.h"
+#include "platform/message_bus.h"
+
+class QSocketNotifier;
+
+// Keeps the management program's window in step with the system: evaluates what the user may
+// do, reads the document, and answers the messages of the session bus.
+namespace ombrix::mng {
+
+// Asks a running window of the session to come to the front (wParam: the asking process).
+constexpr const char* kBringToFront = "WM_OXT_MNG_TO_FRONT";
+
+class MngController {
+  public:
+    struct Setup {
+        DocumentSources sources;
+        AccessProbes probes;
+        ViewOptions view;
+        std::vector<int> columns;
+        // Commands whose work lies outside the window (image operations, outside programs).
+        std::function<void(int command)> command;
+        ProgramLog* log = nullptr;
+    };
+
+    explicit MngController(Setup setup);
+    ~MngController();
+
+    MngMainWindow& window() { return *window_; }
+    const MngDocument& document() const { return document_; }
+    const AccessState& access() const { return access_; }
+    BusyFlags& busy() { return busy_; }
+
+    // Answers the messages of the caller's session from now on.
+    bool listenOnBus();
+    // What a message asks, done on the window thread.
+    void handle(const platform::BusMessage& message);
+    // Reads access, catalogue, tree files and drives again.
+    void refresh();
+
+  private:
+    void log(int level, const std::string& line) const;
+    void evaluate();
+
+    Setup setup_;
+    AccessState access_;
+    std::vector<int> disabled_;
+    MngDocument document_;
+    BusyFlags busy_;
+    std::unique_ptr<MngMainWindow> window_;
+    std::unique_ptr<platform::BusListener> bus_;
+    QSocketNotifier* busNotifier_ = nullptr;
+};
+
+}  // namespace ombrix::mng
