@@ -12,7 +12,7 @@ namespace {
 constexpr std::string_view kLocalPrefix = "\\local";
 constexpr std::string_view kNetworkPrefix = "\\network";
 
-std::string dateText(int64_t seconds) {
+std::string createdText(int64_t seconds) {
     if (seconds <= 0) return {};
     const std::time_t t = seconds;
     std::tm local{};
@@ -116,7 +116,7 @@ ListRow MngDocument::imageRow(const CatalogueImage& image) const {
     if (image.sizeBytes > 0) {
         t[4] = platform::format("%.1f", static_cast<double>(image.sizeBytes) / (1024.0 * 1024.0));
     }
-    t[5] = dateText(image.created);
+    t[5] = createdText(image.created);
     t[7] = image.program;
     t[8] = image.workingDirectory;
     t[9] = image.password ? "yes" : "";

@@ -70,3 +70,24 @@ TEST(MngDocument, SeparatedViewHasTwoBranches) {
 }
 
 }  // namespace
+
+#include "manager/contents_texts.h"
+
+namespace {
+
+TEST(ContentsTexts, SizesAndPlayingTimes) {
+    using namespace ombrix::mng;
+    EXPECT_EQ(sizeText(0), "0 Byte");
+    EXPECT_EQ(sizeText(1023), "1023 Byte");
+    EXPECT_EQ(sizeText(1024), "1.00 KB");
+    EXPECT_EQ(sizeText(1536, ','), "1,50 KB");
+    EXPECT_EQ(sizeText(1024 * 1024 - 1), "1023.99 KB");
+    EXPECT_EQ(sizeText(5 * 1024 * 1024 + 512 * 1024), "5.50 MB");
+    EXPECT_EQ(playingTime(0), "00:00");
+    EXPECT_EQ(playingTime(75 * 61 + 74), "01:01");
+    EXPECT_EQ(playingTime(75 * 3600), "60:00");
+    EXPECT_EQ(dateText(0), "");
+    EXPECT_FALSE(dateText(1700000000).empty());
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QKeySequence>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
@@ -16,6 +17,8 @@
 
 #include "manager/command_ids.h"
 #include "manager/command_table.h"
+#include "manager/contents_texts.h"
+#include "manager/image_contents.h"
 
 namespace ombrix::mng {
 namespace {
@@ -114,6 +117,8 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
     contents_->setObjectName("contents");
     contents_->setAccessibleName("Contents of the image");
     contents_->setHeaderLabels({"Name", "Size", "Date"});
+    contents_->setColumnWidth(0, 300);
+    contents_->setColumnWidth(1, 100);
     contents_->setContextMenuPolicy(Qt::CustomContextMenu);
 
     auto* right = new QSplitter(Qt::Vertical);
@@ -136,6 +141,7 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
             [this](const QPoint& at) { showContextMenu(list_, at); });
     connect(contents_, &QTreeWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { showContextMenu(contents_, at); });
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this] { fillContents(); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         const QString path = item->data(0, kPathRole).toString();
         if (!path.isEmpty()) selectFolder(path);
@@ -322,6 +328,59 @@ void MngMainWindow::fillList() {
         }
     }
     list_->setSortingEnabled(true);
+}
+
+namespace {
+
+void addNodes(QTreeWidgetItem* parent, const contents::FileSystem& files, uint32_t folder,
+              char decimalSeparator) {
+    for (uint32_t child : files.nodes[folder].children) {
+        const contents::Node& node = files.nodes[child];
+        auto* item = new QTreeWidgetItem(parent);
+        item->setText(0, QString::fromStdString(node.name));
+        item->setIcon(0, standardIcon(node.directory ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
+        if (!node.directory) {
+            item->setText(1, QString::fromStdString(sizeText(node.size, decimalSeparator)));
+            item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        }
+        item->setText(2, QString::fromStdString(dateText(node.modified)));
+        if (node.directory) addNodes(item, files, child, decimalSeparator);
+    }
+}
+
+}  // namespace
+
+void MngMainWindow::fillContents() {
+    contents_->clear();
+    auto* row = dynamic_cast<RowItem*>(list_->currentItem());
+    const CatalogueImage* image = row != nullptr ? document_.image(row->index()) : nullptr;
+    if (image == nullptr) return;
+    contents::ImageContents reader;
+    if (reader.open(image->path) != 0) {
+        new QTreeWidgetItem(contents_, {"(the image cannot be read)"});
+        return;
+    }
+    reader.wait();
+    const char separator = QLocale().decimalPoint().at(0).toLatin1();
+    const bool oneTrack = reader.tracks().size() == 1;
+    for (const auto& track : reader.tracks()) {
+        const QString name = QString("Track %1").arg(track->index + 1, 2, 10, QChar('0'));
+        if (!track->data) {
+            auto* item = new QTreeWidgetItem(contents_, {name});
+            item->setIcon(0, standardIcon(QStyle::SP_MediaVolume));
+            item->setText(1, QString::fromStdString(
+                                 playingTime(track->record.endSector - track->record.firstSector)));
+            continue;
+        }
+        if (track->files.nodes.empty()) continue;
+        if (oneTrack) {
+            addNodes(contents_->invisibleRootItem(), track->files, 0, separator);
+        } else {
+            auto* item = new QTreeWidgetItem(contents_, {name});
+            item->setIcon(0, standardIcon(QStyle::SP_DriveCDIcon));
+            addNodes(item, track->files, 0, separator);
+        }
+    }
 }
 
 void MngMainWindow::showDocument() {

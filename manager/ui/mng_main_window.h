@@ -47,6 +47,7 @@ class MngMainWindow : public QMainWindow {
     void buildMenus();
     void fillTree();
     void fillList();
+    void fillContents();
     void showContextMenu(QTreeWidget* view, const QPoint& at);
     void run(int command);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <QAction>
 #include <QApplication>
+#include <QLocale>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -16,7 +17,10 @@
 #include "manager/command_ids.h"
 #include "manager/image_columns.h"
 #include "manager/ui/mng_controller.h"
+#include "omxcvt.h"
 #include "platform/message_bus.h"
+#include "support/convert_iso.h"
+#include "support/disc_fixtures.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -141,6 +145,44 @@ TEST(MngMainWindow, SeparatedViewShowsLocalAndNetworkBranches) {
     ASSERT_TRUE(window.selectFolder("\\local\\Reference\\"));
     EXPECT_TRUE(listTexts(window.list()).empty());
     window.grab().save(QString::fromStdString(screenshotFolder() + "/manager_separated.png"));
+}
+
+// Selecting an image lists its folders and files in the contents pane.
+TEST(MngMainWindow, TheContentsPaneShowsTheSelectedImage) {
+    if (!ombrix::test::haveDiscTools()) GTEST_SKIP() << "xorriso and bsdtar are needed";
+    ombrix::test::TempRoot root;
+    const auto src = root / "src";
+    std::filesystem::create_directories(src / "docs");
+    ombrix::test::writeFile(src / "docs/manual.txt", std::string(1536, 'm'));
+    ombrix::test::writeFile(src / "setup.sh", "echo");
+    const auto iso = ombrix::test::makeIso(src, root / "disc.iso", true);
+    const std::string image = (root / "disc.om4").string();
+    ASSERT_EQ(ombrix::test::convertIso(iso, image, OMXCVT_PLAIN), 0);
+    DocumentSources s = sources();
+    s.catalogue = [image] {
+        CatalogueImage i;
+        i.index = 1;
+        i.path = image;
+        i.description = "Handbook";
+        return std::vector<CatalogueImage>{i};
+    };
+    s.localTreeLines = [] { return std::vector<std::string>{}; };
+    s.globalTreeLines = s.localTreeLines;
+    MngDocument document;
+    document.load(s, {});
+    MngMainWindow window(document, {}, shownColumns(""), {});
+    window.show();
+    ASSERT_EQ(window.list()->topLevelItemCount(), 1);
+    window.list()->setCurrentItem(window.list()->topLevelItem(0));
+    QTreeWidget* contents = window.contents();
+    ASSERT_EQ(contents->topLevelItemCount(), 2);
+    const auto docs = contents->findItems("docs", Qt::MatchExactly);
+    ASSERT_EQ(docs.size(), 1);
+    ASSERT_EQ(docs[0]->childCount(), 1);
+    EXPECT_EQ(docs[0]->child(0)->text(0), "manual.txt");
+    EXPECT_EQ(docs[0]->child(0)->text(1), QString("1") + QLocale().decimalPoint() + "50 KB");
+    docs[0]->setExpanded(true);
+    window.grab().save(QString::fromStdString(screenshotFolder() + "/manager_contents.png"));
 }
 
 // A notice from another program of the session reaches the window through the bus: the drive
