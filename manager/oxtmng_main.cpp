@@ -18,6 +18,7 @@
 #include "outside/env/oxtenv.h"
 #include "platform/message_bus.h"
 #include "platform/named_mutex.h"
+#include "platform/registry.h"
 #include "platform/ui/user_interface.h"
 
 namespace {
@@ -61,6 +62,22 @@ int addImage(const std::string& path) {
             ombrix::ui::Buttons::Ok, {});
     }
     return index;
+}
+
+// The window's place and choices, in the user's settings.
+ombrix::mng::PositionStore positionStore() {
+    static constexpr std::string_view kKey =
+        "HKCU\\SOFTWARE\\Norvane\\Ombrix TS v5\\OXTMNG\\Position";
+    ombrix::mng::PositionStore store;
+    store.get = [](std::string_view name) -> std::optional<std::string> {
+        std::string value;
+        if (ombrix::registry::getString(kKey, name, value) != 0) return std::nullopt;
+        return value;
+    };
+    store.set = [](std::string_view name, const std::string& value) {
+        ombrix::registry::setString(kKey, name, value);
+    };
+    return store;
 }
 
 std::string userSetting(const char* key) {
@@ -107,6 +124,10 @@ int main(int argc, char** argv) {
     controller.listenOnBus();
     if (!options.imageToAdd.empty() && addImage(options.imageToAdd) > 0) controller.refresh();
     controller.window().show();
+    const ombrix::mng::PositionStore placement = positionStore();
+    controller.window().restorePlacement(placement);
+    QObject::connect(&app, &QApplication::aboutToQuit,
+                     [&] { controller.window().savePlacement(placement); });
     starting.unlock();
     return app.exec();
 }

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHeaderView>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLocale>
@@ -14,6 +15,7 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <algorithm>
+#include <cstdlib>
 
 #include "manager/command_ids.h"
 #include "manager/command_table.h"
@@ -121,17 +123,17 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
     contents_->setColumnWidth(1, 100);
     contents_->setContextMenuPolicy(Qt::CustomContextMenu);
 
-    auto* right = new QSplitter(Qt::Vertical);
-    right->addWidget(list_);
-    right->addWidget(contents_);
-    right->setStretchFactor(0, 3);
-    right->setStretchFactor(1, 1);
-    auto* split = new QSplitter(Qt::Horizontal);
-    split->setObjectName("panes");
-    split->addWidget(tree_);
-    split->addWidget(right);
-    split->setStretchFactor(1, 3);
-    setCentralWidget(split);
+    right_ = new QSplitter(Qt::Vertical);
+    right_->addWidget(list_);
+    right_->addWidget(contents_);
+    right_->setStretchFactor(0, 3);
+    right_->setStretchFactor(1, 1);
+    panes_ = new QSplitter(Qt::Horizontal);
+    panes_->setObjectName("panes");
+    panes_->addWidget(tree_);
+    panes_->addWidget(right_);
+    panes_->setStretchFactor(1, 3);
+    setCentralWidget(panes_);
     statusBar()->showMessage("Ready");
 
     connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { fillList(); });
@@ -328,6 +330,82 @@ void MngMainWindow::fillList() {
         }
     }
     list_->setSortingEnabled(true);
+}
+
+namespace {
+
+std::optional<int> number(const PositionStore& store, std::string_view name) {
+    const std::optional<std::string> text = store.get ? store.get(name) : std::nullopt;
+    if (!text || text->empty()) return std::nullopt;
+    char* end = nullptr;
+    const long value = std::strtol(text->c_str(), &end, 10);
+    if (*end != '\0') return std::nullopt;
+    return static_cast<int>(value);
+}
+
+std::string columnWidthName(int column) {
+    return "ImagesListViewColumn" + std::to_string(column) + "Width";
+}
+
+}  // namespace
+
+void MngMainWindow::restorePlacement(const PositionStore& store) {
+    const auto top = number(store, "WindowPosTop"), left = number(store, "WindowPosLeft");
+    const auto right = number(store, "WindowPosRight"), bottom = number(store, "WindowPosBottom");
+    if (top && left && right && bottom && *right - *left >= 200 && *bottom - *top >= 150) {
+        setGeometry(*left, *top, *right - *left, *bottom - *top);
+    }
+    if (auto width = number(store, "DrivesCDsTreeViewWidth"); width && *width > 0) {
+        const int total = panes_->width();
+        panes_->setSizes({*width, std::max(total - *width, 1)});
+    }
+    if (auto high = number(store, "ImagesListViewHigh"); high && *high > 0) {
+        const int total = right_->height();
+        right_->setSizes({*high, std::max(total - *high, 1)});
+    }
+    if (auto shown = number(store, "ContentViewShow")) contents_->setVisible(*shown != 0);
+    if (auto texts = number(store, "ToolBarTexte"); texts && *texts == 0) {
+        toolbar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    }
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        if (auto width = number(store, columnWidthName(columns_[i])); width && *width > 0) {
+            list_->setColumnWidth(static_cast<int>(i), *width);
+        }
+    }
+    if (auto key = number(store, "ImagesListViewSortedBy"); key && *key != 0) {
+        auto shownAt = std::find(columns_.begin(), columns_.end(), std::abs(*key));
+        if (shownAt != columns_.end()) {
+            list_->sortByColumn(static_cast<int>(shownAt - columns_.begin()),
+                                *key < 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
+        }
+    }
+    if (auto last = store.get ? store.get("LastTVItem") : std::nullopt; last && !last->empty()) {
+        selectFolder(QString::fromStdString(*last));
+    }
+}
+
+void MngMainWindow::savePlacement(const PositionStore& store) const {
+    if (!store.set) return;
+    const QRect place = geometry();
+    store.set("WindowPosTop", std::to_string(place.top()));
+    store.set("WindowPosLeft", std::to_string(place.left()));
+    store.set("WindowPosRight", std::to_string(place.left() + place.width()));
+    store.set("WindowPosBottom", std::to_string(place.top() + place.height()));
+    store.set("DrivesCDsTreeViewWidth", std::to_string(panes_->sizes().value(0)));
+    store.set("ImagesListViewHigh", std::to_string(right_->sizes().value(0)));
+    store.set("ContentViewShow", contents_->isVisibleTo(this) ? "1" : "0");
+    store.set("ToolBarTexte", toolbar_->toolButtonStyle() == Qt::ToolButtonIconOnly ? "0" : "1");
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        store.set(columnWidthName(columns_[i]),
+                  std::to_string(list_->columnWidth(static_cast<int>(i))));
+    }
+    const int sorted = columns_[static_cast<size_t>(std::max(list_->sortColumn(), 0))];
+    store.set("ImagesListViewSortedBy",
+              std::to_string(
+                  list_->header()->sortIndicatorOrder() == Qt::DescendingOrder ? -sorted : sorted));
+    if (const QTreeWidgetItem* current = tree_->currentItem()) {
+        store.set("LastTVItem", current->data(0, kPathRole).toString().toStdString());
+    }
 }
 
 namespace {

@@ -3,6 +3,9 @@
 #include <QMainWindow>
 #include <functional>
 #include <map>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "manager/access_state.h"
@@ -11,12 +14,19 @@
 class QAction;
 class QTreeWidget;
 class QTreeWidgetItem;
+class QSplitter;
 class QToolBar;
 
 // The management program's main window: the tree of drives and image folders on the left, the
 // list of the selected folder's images on the right, the selected image's contents below it.
 // Commands come from the command table without the ones the user may not use.
 namespace ombrix::mng {
+
+// Where the window keeps its place, sizes and choices between runs (the user's settings).
+struct PositionStore {
+    std::function<std::optional<std::string>(std::string_view name)> get;
+    std::function<void(std::string_view name, const std::string& value)> set;
+};
 
 class MngMainWindow : public QMainWindow {
   public:
@@ -43,6 +53,10 @@ class MngMainWindow : public QMainWindow {
     // Selects the tree item of a folder path; false when there is none.
     bool selectFolder(const QString& folderPath);
 
+    // The window's place, pane sizes, list sort and widths and the selected tree item.
+    void restorePlacement(const PositionStore& store);
+    void savePlacement(const PositionStore& store) const;
+
   private:
     void buildMenus();
     void fillTree();
@@ -59,6 +73,8 @@ class MngMainWindow : public QMainWindow {
     QTreeWidget* list_ = nullptr;
     QTreeWidget* contents_ = nullptr;
     QToolBar* toolbar_ = nullptr;
+    QSplitter* panes_ = nullptr;
+    QSplitter* right_ = nullptr;
     std::map<int, QAction*> actions_;
 };
 

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "manager/access_state.h"
@@ -145,6 +146,45 @@ TEST(MngMainWindow, SeparatedViewShowsLocalAndNetworkBranches) {
     ASSERT_TRUE(window.selectFolder("\\local\\Reference\\"));
     EXPECT_TRUE(listTexts(window.list()).empty());
     window.grab().save(QString::fromStdString(screenshotFolder() + "/manager_separated.png"));
+}
+
+// The window's place, sizes, sort and selected folder come back at the next start.
+TEST(MngMainWindow, PlacementIsSavedAndRestored) {
+    MngDocument document;
+    document.load(sources(), {});
+    std::map<std::string, std::string, std::less<>> saved;
+    PositionStore store;
+    store.get = [&](std::string_view name) -> std::optional<std::string> {
+        auto it = saved.find(name);
+        return it == saved.end() ? std::nullopt : std::optional<std::string>(it->second);
+    };
+    store.set = [&](std::string_view name, const std::string& value) {
+        saved[std::string(name)] = value;
+    };
+    {
+        MngMainWindow first(document, {}, shownColumns(""), {});
+        first.show();
+        first.setGeometry(40, 50, 900, 600);
+        ASSERT_TRUE(first.selectFolder("\\Games\\"));
+        first.list()->sortByColumn(4, Qt::DescendingOrder);  // the size, largest first
+        first.list()->setColumnWidth(1, 321);
+        first.savePlacement(store);
+    }
+    EXPECT_EQ(saved["ImagesListViewSortedBy"], "-5");
+    EXPECT_EQ(saved["LastTVItem"], "\\Games\\");
+    saved["WindowPosRight"] = "oops";  // a damaged value is passed over
+    MngMainWindow second(document, {}, shownColumns(""), {});
+    second.show();
+    second.restorePlacement(store);
+    EXPECT_EQ(second.tree()->currentItem()->text(0), "Games");
+    EXPECT_EQ(second.list()->sortColumn(), 4);
+    EXPECT_EQ(second.list()->columnWidth(1), 321);
+    EXPECT_EQ(listTexts(second.list()), (std::vector<QString>{"Chess", "Racing"}));
+    saved["WindowPosRight"] = "940";
+    MngMainWindow third(document, {}, shownColumns(""), {});
+    third.show();
+    third.restorePlacement(store);
+    EXPECT_EQ(third.geometry().width(), 900);
 }
 
 // Selecting an image lists its folders and files in the contents pane.
