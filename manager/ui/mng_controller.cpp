@@ -13,8 +13,17 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
     document_.load(setup_.sources, setup_.view);
     MngMainWindow::Handlers handlers;
     handlers.refresh = [this] { refresh(); };
-    handlers.command = setup_.command;
+    handlers.command = [this](int command) {
+        if (command == command::kSeparatedView) {
+            setup_.view.separated = !setup_.view.separated;
+            refresh();
+            window_->setSeparatedChecked(setup_.view.separated);
+        } else if (setup_.command) {
+            setup_.command(command);
+        }
+    };
     window_ = std::make_unique<MngMainWindow>(document_, disabled_, setup_.columns, handlers);
+    window_->setSeparatedChecked(setup_.view.separated);
 }
 
 MngController::~MngController() = default;

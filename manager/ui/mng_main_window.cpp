@@ -165,13 +165,66 @@ void MngMainWindow::setDisabledCommands(std::vector<int> disabled) {
 }
 
 void MngMainWindow::run(int command) {
-    if (command == command::kExit) {
-        close();
-    } else if (command == command::kRefresh) {
-        if (handlers_.refresh) handlers_.refresh();
-    } else if (handlers_.command) {
-        handlers_.command(command);
+    using namespace command;
+    switch (command) {
+        case kExit: close(); return;
+        case kRefresh:
+            if (handlers_.refresh) handlers_.refresh();
+            return;
+        case kToolButtons: toolbar_->setVisible(!toolbar_->isVisible()); break;
+        case kToolButtonTexts:
+            toolbar_->setToolButtonStyle(toolbar_->toolButtonStyle() == Qt::ToolButtonIconOnly
+                                             ? Qt::ToolButtonTextUnderIcon
+                                             : Qt::ToolButtonIconOnly);
+            break;
+        case kStatusBar: statusBar()->setVisible(!statusBar()->isVisible()); break;
+        case kImageView: right_->setVisible(!right_->isVisible()); break;
+        case kLargeSymbols:
+        case kSmallSymbols:
+        case kList:
+        case kDetails: setViewMode(command); break;
+        default:
+            if (handlers_.command) handlers_.command(command);
+            return;
     }
+    updateChecks();
+}
+
+// Details shows every column; the other modes only the description, with larger or smaller
+// symbols.
+void MngMainWindow::setViewMode(int mode) {
+    viewMode_ = mode;
+    for (int c = 1; c < list_->columnCount(); ++c)
+        list_->setColumnHidden(c, mode != command::kDetails);
+    const int size = mode == command::kLargeSymbols ? 32 : 16;
+    list_->setIconSize(QSize(size, size));
+    updateChecks();
+}
+
+void MngMainWindow::updateChecks() {
+    using namespace command;
+    const std::pair<int, bool> states[] = {
+        {kToolButtons, toolbar_->isVisibleTo(this)},
+        {kToolButtonTexts, toolbar_->toolButtonStyle() != Qt::ToolButtonIconOnly},
+        {kStatusBar, statusBar()->isVisibleTo(this)},
+        {kImageView, right_->isVisibleTo(this)},
+        {kLargeSymbols, viewMode_ == kLargeSymbols},
+        {kSmallSymbols, viewMode_ == kSmallSymbols},
+        {kList, viewMode_ == kList},
+        {kDetails, viewMode_ == kDetails},
+        {kSeparatedView, separated_},
+    };
+    for (auto [id, on] : states) {
+        if (QAction* a = action(id)) {
+            a->setCheckable(true);
+            a->setChecked(on);
+        }
+    }
+}
+
+void MngMainWindow::setSeparatedChecked(bool on) {
+    separated_ = on;
+    updateChecks();
 }
 
 void MngMainWindow::buildMenus() {
@@ -212,6 +265,7 @@ void MngMainWindow::buildMenus() {
             }
         }
     }
+    updateChecks();
 }
 
 void MngMainWindow::showContextMenu(QTreeWidget* view, const QPoint& at) {
@@ -379,6 +433,10 @@ void MngMainWindow::restorePlacement(const PositionStore& store) {
                                 *key < 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
         }
     }
+    if (auto mode = number(store, "ImagesListViewDisplayType");
+        mode && *mode >= command::kSmallSymbols && *mode <= command::kDetails) {
+        setViewMode(*mode);
+    }
     if (auto last = store.get ? store.get("LastTVItem") : std::nullopt; last && !last->empty()) {
         selectFolder(QString::fromStdString(*last));
     }
@@ -403,6 +461,7 @@ void MngMainWindow::savePlacement(const PositionStore& store) const {
     store.set("ImagesListViewSortedBy",
               std::to_string(
                   list_->header()->sortIndicatorOrder() == Qt::DescendingOrder ? -sorted : sorted));
+    store.set("ImagesListViewDisplayType", std::to_string(viewMode_));
     if (const QTreeWidgetItem* current = tree_->currentItem()) {
         store.set("LastTVItem", current->data(0, kPathRole).toString().toStdString());
     }

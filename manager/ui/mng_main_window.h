@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "manager/access_state.h"
+#include "manager/command_ids.h"
 #include "manager/mng_document.h"
 
 class QAction;
@@ -53,6 +54,9 @@ class MngMainWindow : public QMainWindow {
     // Selects the tree item of a folder path; false when there is none.
     bool selectFolder(const QString& folderPath);
 
+    // Shows the separated view's menu item checked or not (the view itself is the document's).
+    void setSeparatedChecked(bool on);
+
     // The window's place, pane sizes, list sort and widths and the selected tree item.
     void restorePlacement(const PositionStore& store);
     void savePlacement(const PositionStore& store) const;
@@ -64,6 +68,8 @@ class MngMainWindow : public QMainWindow {
     void fillContents();
     void showContextMenu(QTreeWidget* view, const QPoint& at);
     void run(int command);
+    void setViewMode(int mode);
+    void updateChecks();
 
     const MngDocument& document_;
     std::vector<int> disabled_;
@@ -76,6 +82,8 @@ class MngMainWindow : public QMainWindow {
     QSplitter* panes_ = nullptr;
     QSplitter* right_ = nullptr;
     std::map<int, QAction*> actions_;
+    int viewMode_ = command::kDetails;
+    bool separated_ = false;
 };
 
 }  // namespace ombrix::mng

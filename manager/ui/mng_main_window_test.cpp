@@ -95,6 +95,17 @@ TEST(MngMainWindow, TreeListAndMenusOfAUserWithAllRights) {
     EXPECT_EQ(window.list()->topLevelItem(3)->text(13), "DVD-ROM");
     EXPECT_EQ(window.list()->columnCount(), 15);
 
+    // The view's own commands are done by the window: the list keeps only its descriptions.
+    window.action(cmd::kList)->trigger();
+    EXPECT_TRUE(window.list()->isColumnHidden(1));
+    EXPECT_TRUE(window.action(cmd::kList)->isChecked());
+    EXPECT_FALSE(window.action(cmd::kDetails)->isChecked());
+    window.action(cmd::kDetails)->trigger();
+    EXPECT_FALSE(window.list()->isColumnHidden(1));
+    window.action(cmd::kStatusBar)->trigger();
+    EXPECT_FALSE(window.action(cmd::kStatusBar)->isChecked());
+    window.action(cmd::kStatusBar)->trigger();
+
     window.action(cmd::kRefresh)->trigger();
     window.action(cmd::kEject)->trigger();
     EXPECT_EQ(refreshed, 1);
