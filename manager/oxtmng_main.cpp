@@ -120,8 +120,10 @@ int main(int argc, char** argv) {
             "Ombrix TS v5 - CD Management", "This command is not available yet.",
             ombrix::ui::Icon::Information, ombrix::ui::Buttons::Ok, {});
     };
+    setup.reachable = [](const std::string& path) { return ::access(path.c_str(), F_OK) == 0; };
     MngController controller(std::move(setup));
     controller.listenOnBus();
+    controller.startAvailability();
     if (!options.imageToAdd.empty() && addImage(options.imageToAdd) > 0) controller.refresh();
     controller.window().show();
     const ombrix::mng::PositionStore placement = positionStore();

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <QMetaObject>
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include "manager/command_ids.h"
@@ -22,11 +24,55 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
             setup_.command(command);
         }
     };
+    handlers.rowsShown = [this](std::vector<int> indexes) {
+        if (availability_) availability_->showing(std::move(indexes));
+    };
     window_ = std::make_unique<MngMainWindow>(document_, disabled_, setup_.columns, handlers);
     window_->setSeparatedChecked(setup_.view.separated);
 }
 
-MngController::~MngController() = default;
+MngController::~MngController() {
+    if (availability_) availability_->stop();
+}
+
+void MngController::publishPaths() {
+    std::vector<int> all;
+    {
+        std::lock_guard lock(pathsLock_);
+        paths_.clear();
+        for (const auto& image : document_.images()) {
+            paths_[image.index] = image.path;
+            all.push_back(image.index);
+        }
+    }
+    if (availability_) availability_->setAll(std::move(all));
+}
+
+void MngController::startAvailability() {
+    if (!setup_.reachable || availability_) return;
+    AvailabilityWorker::Hooks hooks;
+    hooks.imagePath = [this](int index) {
+        std::lock_guard lock(pathsLock_);
+        auto it = paths_.find(index);
+        return it == paths_.end() ? std::string() : it->second;
+    };
+    hooks.reachable = setup_.reachable;
+    QPointer<MngMainWindow> window(window_.get());
+    hooks.changed = [window](int index, bool available) {
+        // To the window thread; the window may be gone by then.
+        QMetaObject::invokeMethod(
+            window,
+            [window, index, available] {
+                if (window) window->setAvailable(index, available);
+            },
+            Qt::QueuedConnection);
+    };
+    hooks.log = [this](int level, const std::string& line) { log(level, line); };
+    hooks.pause = setup_.availabilityPause;
+    availability_ = std::make_unique<AvailabilityWorker>(std::move(hooks));
+    publishPaths();
+    availability_->start();
+}
 
 void MngController::log(int level, const std::string& line) const {
     if (setup_.log != nullptr) setup_.log->write(level, line);
@@ -40,6 +86,7 @@ void MngController::evaluate() {
 void MngController::refresh() {
     evaluate();
     document_.load(setup_.sources, setup_.view);
+    publishPaths();
     window_->setDisabledCommands(disabled_);
     window_->showDocument();
 }

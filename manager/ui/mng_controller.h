@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QObject>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "manager/access_state.h"
+#include "manager/availability_worker.h"
 #include "manager/mng_document.h"
 #include "manager/notifications.h"
 #include "manager/start_options.h"
@@ -32,6 +36,9 @@ class MngController {
         // Commands whose work lies outside the window (image operations, outside programs).
         std::function<void(int command)> command;
         ProgramLog* log = nullptr;
+        // Whether an image file can be reached now (asked off the window thread).
+        std::function<bool(const std::string& path)> reachable;
+        std::chrono::milliseconds availabilityPause{1000};
     };
 
     explicit MngController(Setup setup);
@@ -48,8 +55,13 @@ class MngController {
     void handle(const platform::BusMessage& message);
     // Reads access, catalogue, tree files and drives again.
     void refresh();
+    // Starts watching whether the image files can be reached (with Setup::reachable).
+    void startAvailability();
+
+    AvailabilityWorker& availability() { return *availability_; }
 
   private:
+    void publishPaths();
     void log(int level, const std::string& line) const;
     void evaluate();
 
@@ -61,6 +73,10 @@ class MngController {
     std::unique_ptr<MngMainWindow> window_;
     std::unique_ptr<platform::BusListener> bus_;
     QSocketNotifier* busNotifier_ = nullptr;
+    // The image files as the worker checks them, shared with its thread.
+    std::mutex pathsLock_;
+    std::unordered_map<int, std::string> paths_;
+    std::unique_ptr<AvailabilityWorker> availability_;
 };
 
 }  // namespace ombrix::mng

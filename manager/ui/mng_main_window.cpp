@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
+#include <QColor>
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeySequence>
@@ -81,6 +83,15 @@ class RowItem : public QTreeWidgetItem {
     std::vector<int> columns_;
     int index_;
 };
+
+// An unreachable image's row is greyed, and says why when pointed at.
+void showAvailability(QTreeWidgetItem* row, bool available) {
+    const QBrush text = available ? QBrush() : QBrush(QColor(128, 128, 128));
+    for (int c = 0; c < row->columnCount(); ++c) {
+        row->setForeground(c, text);
+        row->setToolTip(c, available ? QString() : QString("The image file cannot be reached."));
+    }
+}
 
 }  // namespace
 
@@ -384,6 +395,26 @@ void MngMainWindow::fillList() {
         }
     }
     list_->setSortingEnabled(true);
+    std::vector<int> shown;
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+        auto* row = static_cast<RowItem*>(list_->topLevelItem(i));
+        if (row->index() <= 0) continue;
+        shown.push_back(row->index());
+        if (unavailable_.contains(row->index())) showAvailability(row, false);
+    }
+    if (handlers_.rowsShown && !shown.empty()) handlers_.rowsShown(std::move(shown));
+}
+
+void MngMainWindow::setAvailable(int index, bool available) {
+    if (available) {
+        unavailable_.erase(index);
+    } else {
+        unavailable_[index] = true;
+    }
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+        auto* row = static_cast<RowItem*>(list_->topLevelItem(i));
+        if (row->index() == index) showAvailability(row, available);
+    }
 }
 
 namespace {

@@ -35,6 +35,8 @@ class MngMainWindow : public QMainWindow {
     struct Handlers {
         std::function<void()> refresh;
         std::function<void(int command)> command;
+        // The images the list now shows, so their files are checked first.
+        std::function<void(std::vector<int> indexes)> rowsShown;
     };
 
     MngMainWindow(const MngDocument& document, std::vector<int> disabled,
@@ -53,6 +55,9 @@ class MngMainWindow : public QMainWindow {
     QAction* action(int command) const;
     // Selects the tree item of a folder path; false when there is none.
     bool selectFolder(const QString& folderPath);
+
+    // Shows an image's rows as reachable or not (greyed, with a tooltip saying why).
+    void setAvailable(int index, bool available);
 
     // Shows the separated view's menu item checked or not (the view itself is the document's).
     void setSeparatedChecked(bool on);
@@ -84,6 +89,7 @@ class MngMainWindow : public QMainWindow {
     std::map<int, QAction*> actions_;
     int viewMode_ = command::kDetails;
     bool separated_ = false;
+    std::map<int, bool> unavailable_;  // images whose files could not be reached
 };
 
 }  // namespace ombrix::mng

@@ -81,8 +81,10 @@ TEST(MngMainWindow, TreeListAndMenusOfAUserWithAllRights) {
     document.load(sources(), {});
     std::vector<int> ran;
     int refreshed = 0;
-    MngMainWindow window(document, {}, shownColumns(""),
-                         {[&] { ++refreshed; }, [&](int id) { ran.push_back(id); }});
+    MngMainWindow::Handlers handlers;
+    handlers.refresh = [&] { ++refreshed; };
+    handlers.command = [&](int id) { ran.push_back(id); };
+    MngMainWindow window(document, {}, shownColumns(""), handlers);
     window.show();
     EXPECT_EQ(window.windowTitle(), "Ombrix TS v5 - CD Management");
     ASSERT_TRUE(window.selectFolder("\\Games\\"));
@@ -264,6 +266,8 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     setup.probes.writable = [](const std::string&) { return false; };
     setup.probes.installed = [](std::string_view) { return true; };
     setup.columns = shownColumns("");
+    setup.reachable = [](const std::string& path) { return path != "/srv/images/disc3.om4"; };
+    setup.availabilityPause = std::chrono::milliseconds(20);
     MngController controller(setup);
     ASSERT_TRUE(controller.listenOnBus());
     controller.window().show();
@@ -296,6 +300,17 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     EXPECT_EQ(driveF(), "F:  Chess");
     ASSERT_TRUE(controller.window().selectFolder("\\Games\\"));
     EXPECT_EQ(controller.window().list()->topLevelItem(0)->text(3), "F:");  // Chess, in use
+
+    // The shown images are checked first; an unreachable one is greyed.
+    controller.startAvailability();
+    for (int i = 0; i < 100 && controller.window().list()->topLevelItem(1)->toolTip(0).isEmpty();
+         ++i) {
+        settle();
+    }
+    EXPECT_EQ(controller.window().list()->topLevelItem(1)->text(0), "Racing");
+    EXPECT_EQ(controller.window().list()->topLevelItem(1)->toolTip(0),
+              "The image file cannot be reached.");
+    EXPECT_TRUE(controller.window().list()->topLevelItem(0)->toolTip(0).isEmpty());
     controller.window().grab().save(
         QString::fromStdString(screenshotFolder() + "/manager_after_insert.png"));
 }
