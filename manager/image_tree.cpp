@@ -154,9 +154,27 @@ void ImageTree::complete(TreeFile file, const std::vector<int>& catalogued,
     for (const auto& e : entries_) {
         if (e.isImage()) held.insert(e.id);
     }
+    // The images without a place go to the root together: one merge instead of an insert that
+    // moves every later entry for each of them. Of equal paths the one placed last comes first,
+    // as it does when they are placed one by one.
+    std::vector<TreeEntry> added;
     for (int index : catalogued) {
-        if (inRange(file, index) && held.insert(index).second) insert(root + "!", index);
+        if (!inRange(file, index) || !held.insert(index).second) continue;
+        log(2, "Ordered insert (only in MNG) -- :(" + root + "!) " + std::to_string(index) + " ()");
+        added.push_back(TreeEntry{root + "!", index});
     }
+    if (added.empty()) return;
+    std::reverse(added.begin(), added.end());
+    auto before = [](const TreeEntry& a, const TreeEntry& b) {
+        return comparePaths(a.path, b.path) < 0;
+    };
+    std::stable_sort(added.begin(), added.end(), before);
+    std::vector<TreeEntry> merged;
+    merged.reserve(entries_.size() + added.size());
+    std::merge(std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()),
+               std::make_move_iterator(entries_.begin()), std::make_move_iterator(entries_.end()),
+               std::back_inserter(merged), before);
+    entries_ = std::move(merged);
 }
 
 std::string ImageTree::fileText(TreeFile file, std::string_view prefix,

@@ -54,6 +54,8 @@ class ImageTree {
     void dropImage(int index);
     // Entries in order, without the dropped ones.
     std::vector<TreeEntry> entries() const;
+    // Every entry in order, the dropped ones (kDropped) among them: no copy.
+    const std::vector<TreeEntry>& all() const { return entries_; }
     size_t size() const { return entries_.size(); }
 
     // Adds the lines of a tree file. `lines` are the file's lines without their line ends;

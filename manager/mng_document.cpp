@@ -79,7 +79,7 @@ std::vector<std::string> MngDocument::roots() const {
 
 std::vector<std::string> MngDocument::subfolders(const std::string& folder) const {
     std::vector<std::string> out;
-    for (const auto& e : tree_.entries()) {
+    for (const auto& e : tree_.all()) {
         if (!e.isFolder() || e.path.size() <= folder.size()) continue;
         if (comparePaths(folderOf(std::string_view(e.path).substr(0, e.path.size() - 1)), folder) ==
             0) {
@@ -91,7 +91,7 @@ std::vector<std::string> MngDocument::subfolders(const std::string& folder) cons
 
 std::vector<int> MngDocument::imagesIn(const std::string& folder) const {
     std::vector<int> out;
-    for (const auto& e : tree_.entries()) {
+    for (const auto& e : tree_.all()) {
         if (e.isImage() &&
             comparePaths(std::string_view(e.path).substr(0, e.path.size() - 1), folder) == 0) {
             out.push_back(e.id);

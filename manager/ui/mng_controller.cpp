@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <QMetaObject>
-#include <QPointer>
 #include <QSocketNotifier>
+#include <algorithm>
 
 #include "manager/command_ids.h"
 
@@ -48,6 +48,26 @@ void MngController::publishPaths() {
     if (availability_) availability_->setAll(std::move(all));
 }
 
+void MngController::flushReports() {
+    constexpr size_t kSlice = 100;
+    std::vector<std::pair<int, bool>> slice;
+    bool more = false;
+    {
+        std::lock_guard lock(reportsLock_);
+        const size_t n = std::min(kSlice, reports_.size());
+        slice.assign(reports_.begin(), reports_.begin() + static_cast<long>(n));
+        reports_.erase(reports_.begin(), reports_.begin() + static_cast<long>(n));
+        more = !reports_.empty();
+        flushPosted_ = more;
+    }
+    for (auto [index, available] : slice)
+        window_->setAvailable(index, available);
+    if (more) {
+        QMetaObject::invokeMethod(
+            window_.get(), [this] { flushReports(); }, Qt::QueuedConnection);
+    }
+}
+
 void MngController::startAvailability() {
     if (!setup_.reachable || availability_) return;
     AvailabilityWorker::Hooks hooks;
@@ -57,15 +77,19 @@ void MngController::startAvailability() {
         return it == paths_.end() ? std::string() : it->second;
     };
     hooks.reachable = setup_.reachable;
-    QPointer<MngMainWindow> window(window_.get());
-    hooks.changed = [window](int index, bool available) {
-        // To the window thread; the window may be gone by then.
-        QMetaObject::invokeMethod(
-            window,
-            [window, index, available] {
-                if (window) window->setAvailable(index, available);
-            },
-            Qt::QueuedConnection);
+    hooks.changed = [this](int index, bool available) {
+        bool post = false;
+        {
+            std::lock_guard lock(reportsLock_);
+            reports_.emplace_back(index, available);
+            post = !flushPosted_;
+            flushPosted_ = true;
+        }
+        // To the window thread, which takes the reports in slices between its other work.
+        if (post) {
+            QMetaObject::invokeMethod(
+                window_.get(), [this] { flushReports(); }, Qt::QueuedConnection);
+        }
     };
     hooks.log = [this](int level, const std::string& line) { log(level, line); };
     hooks.pause = setup_.availabilityPause;

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -62,6 +63,7 @@ class MngController {
 
   private:
     void publishPaths();
+    void flushReports();
     void log(int level, const std::string& line) const;
     void evaluate();
 
@@ -77,6 +79,10 @@ class MngController {
     std::mutex pathsLock_;
     std::unordered_map<int, std::string> paths_;
     std::unique_ptr<AvailabilityWorker> availability_;
+    // The worker's reports waiting for the window thread, taken a slice at a time.
+    std::mutex reportsLock_;
+    std::deque<std::pair<int, bool>> reports_;
+    bool flushPosted_ = false;
 };
 
 }  // namespace ombrix::mng

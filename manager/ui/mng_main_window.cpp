@@ -5,6 +5,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLocale>
@@ -13,7 +14,9 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QToolBar>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <algorithm>
@@ -28,11 +31,16 @@ namespace ombrix::mng {
 namespace {
 
 // What a tree item stands for, kept in its data.
-enum ItemRole { kKindRole = Qt::UserRole, kPathRole, kLetterRole };
+enum ItemRole { kKindRole = Qt::UserRole, kPathRole, kLetterRole, kImageRole };
 enum TreeKind { kDriveGroup = 1, kDrive, kCdGroup, kImageRoot, kFolder };
 
+// The style's icons, made once: making one decodes its pictures, which for thousands of rows
+// would cost more than the rows themselves.
 QIcon standardIcon(QStyle::StandardPixmap which) {
-    return QApplication::style()->standardIcon(which);
+    static std::map<QStyle::StandardPixmap, QIcon> made;
+    auto [it, added] = made.try_emplace(which);
+    if (added) it->second = QApplication::style()->standardIcon(which);
+    return it->second;
 }
 
 // The toolbar's pictures, where the style has a fitting one.
@@ -68,6 +76,7 @@ class RowItem : public QTreeWidgetItem {
             }
         }
         columns_ = columns;
+        setData(0, kImageRole, index);
         setIcon(0, standardIcon(row_.folder ? QStyle::SP_DirIcon : QStyle::SP_DriveCDIcon));
     }
     int index() const { return index_; }
@@ -84,14 +93,37 @@ class RowItem : public QTreeWidgetItem {
     int index_;
 };
 
-// An unreachable image's row is greyed, and says why when pointed at.
-void showAvailability(QTreeWidgetItem* row, bool available) {
-    const QBrush text = available ? QBrush() : QBrush(QColor(128, 128, 128));
-    for (int c = 0; c < row->columnCount(); ++c) {
-        row->setForeground(c, text);
-        row->setToolTip(c, available ? QString() : QString("The image file cannot be reached."));
+// Paints the rows of unreachable images grey and says why when one is pointed at. The look comes
+// from the painting, not from the rows' data, so a change neither touches the rows nor sorts the
+// list again.
+class AvailabilityDelegate : public QStyledItemDelegate {
+  public:
+    AvailabilityDelegate(const std::map<int, bool>& unavailable, QObject* parent)
+        : QStyledItemDelegate(parent), unavailable_(unavailable) {}
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (unreachable(index)) {
+            option->palette.setColor(QPalette::Text, QColor(128, 128, 128));
+        }
     }
-}
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() == QEvent::ToolTip && unreachable(index)) {
+            QToolTip::showText(event->globalPos(), "The image file cannot be reached.", view);
+            return true;
+        }
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+
+  private:
+    bool unreachable(const QModelIndex& index) const {
+        const int image = index.siblingAtColumn(0).data(kImageRole).toInt();
+        return image > 0 && unavailable_.contains(image);
+    }
+    const std::map<int, bool>& unavailable_;
+};
 
 }  // namespace
 
@@ -116,6 +148,7 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
     list_->setRootIsDecorated(false);
     list_->setSortingEnabled(true);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    list_->setItemDelegate(new AvailabilityDelegate(unavailable_, list_));
     QStringList titles;
     for (int c : columns_)
         titles << text(imageColumns()[static_cast<size_t>(c - 1)].title);
@@ -366,6 +399,7 @@ bool MngMainWindow::selectFolder(const QString& folderPath) {
 
 void MngMainWindow::fillList() {
     list_->setSortingEnabled(false);
+    rowsOf_.clear();
     list_->clear();
     QTreeWidgetItem* current = tree_->currentItem();
     if (current != nullptr) {
@@ -396,25 +430,29 @@ void MngMainWindow::fillList() {
     }
     list_->setSortingEnabled(true);
     std::vector<int> shown;
+    rowsOf_.clear();
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         auto* row = static_cast<RowItem*>(list_->topLevelItem(i));
         if (row->index() <= 0) continue;
         shown.push_back(row->index());
-        if (unavailable_.contains(row->index())) showAvailability(row, false);
+        rowsOf_.emplace(row->index(), row);
     }
     if (handlers_.rowsShown && !shown.empty()) handlers_.rowsShown(std::move(shown));
 }
 
 void MngMainWindow::setAvailable(int index, bool available) {
+    const bool was = !unavailable_.contains(index);
+    if (was == available) return;
     if (available) {
         unavailable_.erase(index);
     } else {
         unavailable_[index] = true;
     }
-    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
-        auto* row = static_cast<RowItem*>(list_->topLevelItem(i));
-        if (row->index() == index) showAvailability(row, available);
-    }
+    if (rowsOf_.contains(index)) list_->viewport()->update();
+}
+
+bool MngMainWindow::isAvailable(int index) const {
+    return !unavailable_.contains(index);
 }
 
 namespace {

@@ -56,8 +56,9 @@ class MngMainWindow : public QMainWindow {
     // Selects the tree item of a folder path; false when there is none.
     bool selectFolder(const QString& folderPath);
 
-    // Shows an image's rows as reachable or not (greyed, with a tooltip saying why).
+    // Shows an image's rows as reachable or not (greyed, with a tip saying why).
     void setAvailable(int index, bool available);
+    bool isAvailable(int index) const;
 
     // Shows the separated view's menu item checked or not (the view itself is the document's).
     void setSeparatedChecked(bool on);
@@ -89,7 +90,8 @@ class MngMainWindow : public QMainWindow {
     std::map<int, QAction*> actions_;
     int viewMode_ = command::kDetails;
     bool separated_ = false;
-    std::map<int, bool> unavailable_;  // images whose files could not be reached
+    std::map<int, bool> unavailable_;              // images whose files could not be reached
+    std::multimap<int, QTreeWidgetItem*> rowsOf_;  // the list's rows by image
 };
 
 }  // namespace ombrix::mng
