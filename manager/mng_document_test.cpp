@@ -91,3 +91,30 @@ TEST(ContentsTexts, SizesAndPlayingTimes) {
 }
 
 }  // namespace
+
+#include <filesystem>
+
+#include "manager/about_list.h"
+#include "support/temp_root.h"
+
+namespace {
+
+TEST(AboutList, ProgramsAndLibrariesOfTheSystemFolder) {
+    ombrix::test::TempRoot root;
+    namespace fs = std::filesystem;
+    const auto folder = root / "system";
+    fs::create_directories(folder / "Language");
+    ombrix::test::writeFile(folder / "OXTmng", "");
+    fs::permissions(folder / "OXTmng", fs::perms::owner_all);
+    ombrix::test::writeFile(folder / "liboxtcomm.so", "");
+    ombrix::test::writeFile(folder / "readme.txt", "");
+    const auto files = ombrix::mng::installedFiles(folder.string(), "5.0");
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].name, "liboxtcomm.so");
+    EXPECT_EQ(files[0].kind, "Library");
+    EXPECT_EQ(files[1].name, "OXTmng");
+    EXPECT_EQ(files[1].version, "5.0");
+    EXPECT_TRUE(ombrix::mng::installedFiles((root / "none").string(), "5.0").empty());
+}
+
+}  // namespace

@@ -66,10 +66,13 @@ std::string userConfigFolder() {
     return home != nullptr ? std::string(home) + "/.config/ombrix" : std::string();
 }
 
-std::string installFolder() {
+std::string systemFolder() {
     std::vector<char> buffer(4096);
-    if (OMXGetInstallPath(buffer.data(), static_cast<int>(buffer.size())) != 0) return {};
-    return buffer.data();
+    if (OMXGetInstallPath(buffer.data(), static_cast<int>(buffer.size())) != 0 ||
+        buffer[0] == '\0') {
+        return {};
+    }
+    return (std::filesystem::path(buffer.data()) / "system").string();
 }
 
 AccessProbes systemProbes(ProgramLog* log) {
@@ -85,7 +88,7 @@ AccessProbes systemProbes(ProgramLog* log) {
     p.writable = [](const std::string& path) {
         return OMXCheckAccessFile(path.c_str(), OMX_ACCESS_WRITE) == 0;
     };
-    const std::string folder = installFolder();
+    const std::string folder = systemFolder();
     p.installed = [folder](std::string_view program) {
         return !folder.empty() && !platform::findProgramFile(folder, program).empty();
     };

@@ -13,8 +13,8 @@ namespace ombrix::mng {
 // The folder of the user's own tree file: beside the user's catalogue file when the settings
 // name one, else $XDG_CONFIG_HOME/ombrix (~/.config/ombrix).
 std::string userConfigFolder();
-// The installation's system folder, where the outside programs are looked for.
-std::string installFolder();
+// The installation's system folder, where its programs and the outside ones are looked for.
+std::string systemFolder();
 
 AccessProbes systemProbes(ProgramLog* log);
 DocumentSources systemSources(ProgramLog* log);

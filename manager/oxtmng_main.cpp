@@ -7,23 +7,29 @@
 #include <string>
 #include <vector>
 
+#include <QLabel>
+#include "common/language_resources.h"
 #include "common/oxtcomm.h"
+#include "common/oxtcomm_drives.h"
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
 #include "manager/image_columns.h"
 #include "manager/mng_document.h"
 #include "manager/mng_sources.h"
 #include "manager/start_options.h"
+#include "manager/ui/mng_about_dialog.h"
 #include "manager/ui/mng_controller.h"
 #include "outside/env/oxtenv.h"
 #include "platform/message_bus.h"
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
+#include "platform/shell_execute.h"
 #include "platform/ui/user_interface.h"
 
 namespace {
 
 using namespace ombrix::mng;
+using namespace ombrix::mng::command;
 
 void printUsage() {
     std::puts(
@@ -106,26 +112,61 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // With no arguments, the settings may ask for the start program instead.
+    const std::string settings = userSetting("OmxSettings");
+    if (options.empty && settings.size() >= 2 && settings[1] == '1') {
+        const std::string start = "\"" + systemFolder() + "/omxstart\"";
+        if (OMXExecute(start.c_str(), "") > 32) return 0;
+    }
+
     QApplication app(argc, argv);
     ProgramLog log;
     if (options.logLevel) log.open(programLogPath(), *options.logLevel);
+
+    ombrix::strings::LanguageResources language("OXTMNG", 1, [] {
+        ombrix::ui::userInterface().messageBox(
+            "Ombrix TS v5 - CD Management",
+            "The language file has the wrong version - using build in language. Please "
+            "download the current language files.",
+            ombrix::ui::Icon::Warning, ombrix::ui::Buttons::Ok, {});
+    });
+    (void)language.helpFile();  // a wrong version is told now, before the window
+
+    QLabel wait("One moment please...\nInitializing Ombrix Management");
+    wait.setObjectName("startingBox");
+    wait.setWindowTitle("Ombrix TS v5 - CD Management");
+    wait.setAlignment(Qt::AlignCenter);
+    wait.setMargin(24);
+    wait.show();
+    QApplication::processEvents();
 
     MngController::Setup setup;
     setup.sources = systemSources(&log);
     setup.probes = systemProbes(&log);
     setup.columns = shownColumns(userSetting("OmxMngROWOrder"));
     setup.log = &log;
-    setup.command = [](int) {
-        ombrix::ui::userInterface().messageBox(
-            "Ombrix TS v5 - CD Management", "This command is not available yet.",
-            ombrix::ui::Icon::Information, ombrix::ui::Buttons::Ok, {});
+    MngController* current = nullptr;
+    setup.command = [&](int command) {
+        if (command == kAbout) {
+            MngAboutDialog(systemFolder(), OMBRIX_VERSION, &current->window()).exec();
+        } else if (command == kHelp && !language.helpFile().empty()) {
+            ombrix::platform::shellOpen(language.helpFile(), "", "");
+        } else {
+            ombrix::ui::userInterface().messageBox(
+                "Ombrix TS v5 - CD Management",
+                command == kHelp ? "No help is installed for this language."
+                                 : "This command is not available yet.",
+                ombrix::ui::Icon::Information, ombrix::ui::Buttons::Ok, {});
+        }
     };
     setup.reachable = [](const std::string& path) { return ::access(path.c_str(), F_OK) == 0; };
     MngController controller(std::move(setup));
+    current = &controller;
     controller.listenOnBus();
     controller.startAvailability();
     if (!options.imageToAdd.empty() && addImage(options.imageToAdd) > 0) controller.refresh();
     controller.window().show();
+    wait.close();
     const ombrix::mng::PositionStore placement = positionStore();
     controller.window().restorePlacement(placement);
     QObject::connect(&app, &QApplication::aboutToQuit,

@@ -17,6 +17,7 @@
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
 #include "manager/image_columns.h"
+#include "manager/ui/mng_about_dialog.h"
 #include "manager/ui/mng_controller.h"
 #include "omxcvt.h"
 #include "platform/message_bus.h"
@@ -159,6 +160,18 @@ TEST(MngMainWindow, SeparatedViewShowsLocalAndNetworkBranches) {
     ASSERT_TRUE(window.selectFolder("\\local\\Reference\\"));
     EXPECT_TRUE(listTexts(window.list()).empty());
     window.grab().save(QString::fromStdString(screenshotFolder() + "/manager_separated.png"));
+}
+
+// The about box lists what the system folder holds.
+TEST(MngAboutDialog, ListsTheInstalledProgramsAndLibraries) {
+    const std::string folder = std::string(OMBRIX_SYSTEM_FOLDER);
+    MngAboutDialog about(folder, "5.0");
+    about.show();
+    auto* files = about.findChild<QTreeWidget*>("installedFiles");
+    ASSERT_NE(files, nullptr);
+    EXPECT_FALSE(files->findItems("OXTmng", Qt::MatchExactly).isEmpty());
+    EXPECT_FALSE(files->findItems("liboxtcomm.so", Qt::MatchExactly).isEmpty());
+    about.grab().save(QString::fromStdString(screenshotFolder() + "/manager_about.png"));
 }
 
 // The window's place, sizes, sort and selected folder come back at the next start.
