@@ -1,4 +1,5 @@
 // OXTmng: the session's CD management window.
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QApplication>
 #include <cstdio>
@@ -160,6 +161,12 @@ int main(int argc, char** argv) {
         }
     };
     setup.reachable = [](const std::string& path) { return ::access(path.c_str(), F_OK) == 0; };
+    setup.modified = [](const std::string& path) -> int64_t {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0
+                   ? st.st_mtim.tv_sec * 1000 + st.st_mtim.tv_nsec / 1000000
+                   : 0;
+    };
     MngController controller(std::move(setup));
     current = &controller;
     controller.listenOnBus();

@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <QAction>
+#include <QApplication>
 #include <QMetaObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <algorithm>
 
 #include "manager/command_ids.h"
@@ -14,7 +17,7 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
     evaluate();
     document_.load(setup_.sources, setup_.view);
     MngMainWindow::Handlers handlers;
-    handlers.refresh = [this] { refresh(); };
+    handlers.refresh = [this] { fullRefresh(true); };
     handlers.command = [this](int command) {
         if (command == command::kSeparatedView) {
             setup_.view.separated = !setup_.view.separated;
@@ -107,6 +110,50 @@ void MngController::evaluate() {
     disabled_ = disabledCommands(access_, setup_.probes);
 }
 
+// The files whose change makes a refresh worth its while: the pool's catalogue and tree and
+// the user's own tree.
+bool MngController::filesChanged() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!access_.canAccessConfigPath) {
+        // Nothing to look at: at most one refresh a second.
+        const bool due = now - lastCheck_ >= std::chrono::milliseconds(1000);
+        lastCheck_ = now;
+        return due;
+    }
+    std::vector<int64_t> times;
+    for (const std::optional<std::string>& file :
+         {setup_.probes.globalImageFile(), setup_.probes.globalTreeFile(),
+          std::optional<std::string>(setup_.probes.userConfigFolder() + "/OMXTree.dat")}) {
+        times.push_back(file && setup_.modified ? setup_.modified(*file) : 0);
+    }
+    lastCheck_ = now;
+    if (times == fileTimes_) return false;
+    fileTimes_ = std::move(times);
+    return true;
+}
+
+void MngController::fullRefresh(bool forced) {
+    if (!forced && !filesChanged()) return;
+    if (forced) filesChanged();  // note the files' times as they are now
+    // The other programs of the session hear that the files are read again, and get a moment
+    // to finish what they write before this one reads.
+    platform::postToSession({std::string(kImageFileUpdate), static_cast<uint64_t>(::getpid()), 0});
+    QTimer::singleShot(setup_.refreshDelay, window_.get(), [this] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        refresh();
+        QApplication::restoreOverrideCursor();
+    });
+}
+
+void MngController::operationEnded(int flag) {
+    if (!busy_.clear(flag)) return;
+    if (QAction* refresh = window_->action(command::kRefresh)) {
+        refresh->trigger();
+    } else {
+        fullRefresh(true);
+    }
+}
+
 void MngController::refresh() {
     evaluate();
     document_.load(setup_.sources, setup_.view);
@@ -154,12 +201,12 @@ void MngController::handle(const platform::BusMessage& message) {
         case Reaction::UpdateImageRow:
         case Reaction::AddImage:
         case Reaction::RemoveImage:
-        case Reaction::ReevaluateSettings:
-        case Reaction::FullRefresh:
             // The document is read again whole: the tree, the rows and the drive items then
             // show the change, whichever it was.
             refresh();
             return;
+        case Reaction::ReevaluateSettings: fullRefresh(true); return;
+        case Reaction::FullRefresh: fullRefresh(false); return;
     }
 }
 

@@ -40,6 +40,10 @@ class MngController {
         // Whether an image file can be reached now (asked off the window thread).
         std::function<bool(const std::string& path)> reachable;
         std::chrono::milliseconds availabilityPause{1000};
+        // A file's last change (seconds), 0 when it cannot be read.
+        std::function<int64_t(const std::string& path)> modified;
+        // How long a full refresh waits after telling the session it reads the files again.
+        std::chrono::milliseconds refreshDelay{300};
     };
 
     explicit MngController(Setup setup);
@@ -49,6 +53,8 @@ class MngController {
     const MngDocument& document() const { return document_; }
     const AccessState& access() const { return access_; }
     BusyFlags& busy() { return busy_; }
+    // An operation holding busy flag `flag` has ended: a refresh held back meanwhile runs now.
+    void operationEnded(int flag);
 
     // Answers the messages of the caller's session from now on.
     bool listenOnBus();
@@ -56,6 +62,10 @@ class MngController {
     void handle(const platform::BusMessage& message);
     // Reads access, catalogue, tree files and drives again.
     void refresh();
+    // The refresh of the Refresh command and of the files' messages: when forced or when the
+    // files changed since the last look, the session is told, and the files are read again
+    // after a short wait.
+    void fullRefresh(bool forced);
     // Starts watching whether the image files can be reached (with Setup::reachable).
     void startAvailability();
 
@@ -63,6 +73,7 @@ class MngController {
 
   private:
     void publishPaths();
+    bool filesChanged();
     void flushReports();
     void log(int level, const std::string& line) const;
     void evaluate();
@@ -72,6 +83,8 @@ class MngController {
     std::vector<int> disabled_;
     MngDocument document_;
     BusyFlags busy_;
+    std::vector<int64_t> fileTimes_;
+    std::chrono::steady_clock::time_point lastCheck_{};
     std::unique_ptr<MngMainWindow> window_;
     std::unique_ptr<platform::BusListener> bus_;
     QSocketNotifier* busNotifier_ = nullptr;

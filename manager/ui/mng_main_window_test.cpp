@@ -281,6 +281,7 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     setup.columns = shownColumns("");
     setup.reachable = [](const std::string& path) { return path != "/srv/images/disc3.om4"; };
     setup.availabilityPause = std::chrono::milliseconds(20);
+    setup.refreshDelay = std::chrono::milliseconds(0);
     MngController controller(setup);
     ASSERT_TRUE(controller.listenOnBus());
     controller.window().show();
@@ -313,6 +314,25 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     EXPECT_EQ(driveF(), "F:  Chess");
     ASSERT_TRUE(controller.window().selectFolder("\\Games\\"));
     EXPECT_EQ(controller.window().list()->topLevelItem(0)->text(3), "F:");  // Chess, in use
+
+    // The files' messages refresh at most once a second without access to the pool's folder,
+    // F5 always; each refresh tells the session first.
+    ombrix::platform::BusListener other(7);
+    int reloads = reads;
+    controller.operationEnded(2);  // the refresh held back runs now
+    settle();
+    EXPECT_EQ(reads, reloads + 1);
+    EXPECT_FALSE(controller.busy().refreshPending());
+    post("MSG_OXTIMGFILE_CHANGED", 1, 0);
+    settle();
+    EXPECT_EQ(reads, reloads + 1);
+    controller.window().action(cmd::kRefresh)->trigger();
+    settle();
+    EXPECT_EQ(reads, reloads + 2);
+    int told = 0;
+    while (auto message = other.receive(0))
+        told += message->name == "MSG_OXTIMGFILE_UPDATE" ? 1 : 0;
+    EXPECT_EQ(told, 2);
 
     // The shown images are checked first; an unreachable one is greyed.
     controller.startAvailability();
