@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
 
     QLabel wait("One moment please...\nInitializing Ombrix Management");
     wait.setObjectName("startingBox");
-    wait.setWindowTitle("Ombrix TS v5 - CD Management");
+    wait.setWindowTitle("Ombrix TS v5");
     wait.setAlignment(Qt::AlignCenter);
     wait.setMargin(24);
     wait.show();
