@@ -11,6 +11,7 @@
 #include <QLabel>
 #include "common/language_resources.h"
 #include "common/oxtcomm.h"
+#include "common/oxtcomm_admin.h"
 #include "common/oxtcomm_drives.h"
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
@@ -87,6 +88,17 @@ ombrix::mng::PositionStore positionStore() {
     return store;
 }
 
+std::string userSetting(const char* key);
+
+// The language's folder of local pages: <installation>/Language/<code>/HTML.
+std::string homePageFolder() {
+    char home[4096] = "";
+    if (OMXGetInstallPath(home, sizeof home) != 0 || home[0] == '\0') return {};
+    std::string code = userSetting("OmxLanguage");
+    if (code.size() != 3 || code.find('/') != std::string::npos || code == "..") code = "ENG";
+    return (std::filesystem::path(home) / "Language" / code / "HTML").string();
+}
+
 std::string userSetting(const char* key) {
     char value[256] = "";
     return EnvGetSetting(key, value, sizeof value) ? std::string(value) : std::string();
@@ -161,6 +173,7 @@ int main(int argc, char** argv) {
         }
     };
     setup.reachable = [](const std::string& path) { return ::access(path.c_str(), F_OK) == 0; };
+    setup.homePageFolder = homePageFolder();
     setup.modified = [](const std::string& path) -> int64_t {
         struct stat st {};
         return ::stat(path.c_str(), &st) == 0

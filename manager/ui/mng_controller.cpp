@@ -23,6 +23,9 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
             setup_.view.separated = !setup_.view.separated;
             refresh();
             window_->setSeparatedChecked(setup_.view.separated);
+            if (access_.htmlHomePage && !setup_.homePageFolder.empty()) {
+                window_->showHomePage(QString::fromStdString(setup_.homePageFolder));
+            }
         } else if (setup_.command) {
             setup_.command(command);
         }
@@ -32,6 +35,9 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
     };
     window_ = std::make_unique<MngMainWindow>(document_, disabled_, setup_.columns, handlers);
     window_->setSeparatedChecked(setup_.view.separated);
+    if (access_.htmlHomePage && !setup_.homePageFolder.empty()) {
+        window_->showHomePage(QString::fromStdString(setup_.homePageFolder));
+    }
 }
 
 MngController::~MngController() {

@@ -44,6 +44,8 @@ class MngController {
         std::function<int64_t(const std::string& path)> modified;
         // How long a full refresh waits after telling the session it reads the files again.
         std::chrono::milliseconds refreshDelay{300};
+        // The language's "HTML" folder with the home page; empty for none.
+        std::string homePageFolder;
     };
 
     explicit MngController(Setup setup);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QIcon>
@@ -12,13 +13,17 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 
@@ -172,15 +177,45 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
     right_->addWidget(contents_);
     right_->setStretchFactor(0, 3);
     right_->setStretchFactor(1, 1);
+    // The home page: a local page with its own small tool bar.
+    homePane_ = new QWidget;
+    homePane_->setObjectName("homePane");
+    auto* homeLayout = new QVBoxLayout(homePane_);
+    homeLayout->setContentsMargins(0, 0, 0, 0);
+    auto* homeBar = new QToolBar;
+    homeBar->setObjectName("homeBar");
+    browser_ = new QTextBrowser;
+    browser_->setObjectName("homePage");
+    browser_->setAccessibleName("Home page");
+    browser_->setOpenExternalLinks(true);
+    homeBar->addAction(standardIcon(QStyle::SP_ArrowBack), "Back", browser_,
+                       &QTextBrowser::backward);
+    homeBar->addAction(standardIcon(QStyle::SP_ArrowForward), "Forward", browser_,
+                       &QTextBrowser::forward);
+    // Local pages load at once: there is never anything to stop.
+    homeBar->addAction(standardIcon(QStyle::SP_BrowserStop), "Stop")->setEnabled(false);
+    homeBar->addAction(standardIcon(QStyle::SP_BrowserReload), "Refresh", browser_,
+                       &QTextBrowser::reload);
+    homeBar->addAction(standardIcon(QStyle::SP_DirHomeIcon), "Home", browser_,
+                       [this] { browser_->setSource(QUrl::fromLocalFile(homeFile_)); });
+    homeLayout->addWidget(homeBar);
+    homeLayout->addWidget(browser_);
+    rightStack_ = new QStackedWidget;
+    rightStack_->addWidget(right_);
+    rightStack_->addWidget(homePane_);
+
     panes_ = new QSplitter(Qt::Horizontal);
     panes_->setObjectName("panes");
     panes_->addWidget(tree_);
-    panes_->addWidget(right_);
+    panes_->addWidget(rightStack_);
     panes_->setStretchFactor(1, 3);
     setCentralWidget(panes_);
     statusBar()->showMessage("Ready");
 
-    connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { fillList(); });
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this] {
+        showList();
+        fillList();
+    });
     connect(tree_, &QTreeWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { showContextMenu(tree_, at); });
     connect(list_, &QTreeWidget::customContextMenuRequested, this,
@@ -222,7 +257,7 @@ void MngMainWindow::run(int command) {
                                              : Qt::ToolButtonIconOnly);
             break;
         case kStatusBar: statusBar()->setVisible(!statusBar()->isVisible()); break;
-        case kImageView: right_->setVisible(!right_->isVisible()); break;
+        case kImageView: rightStack_->setVisible(!rightStack_->isVisible()); break;
         case kLargeSymbols:
         case kSmallSymbols:
         case kList:
@@ -251,7 +286,7 @@ void MngMainWindow::updateChecks() {
         {kToolButtons, toolbar_->isVisibleTo(this)},
         {kToolButtonTexts, toolbar_->toolButtonStyle() != Qt::ToolButtonIconOnly},
         {kStatusBar, statusBar()->isVisibleTo(this)},
-        {kImageView, right_->isVisibleTo(this)},
+        {kImageView, rightStack_->isVisibleTo(this)},
         {kLargeSymbols, viewMode_ == kLargeSymbols},
         {kSmallSymbols, viewMode_ == kSmallSymbols},
         {kList, viewMode_ == kList},
@@ -438,6 +473,21 @@ void MngMainWindow::fillList() {
         rowsOf_.emplace(row->index(), row);
     }
     if (handlers_.rowsShown && !shown.empty()) handlers_.rowsShown(std::move(shown));
+}
+
+void MngMainWindow::showHomePage(const QString& folder) {
+    const QString main = folder + "/omxmain.htm";
+    homeFile_ = QFileInfo::exists(main) ? main : folder + "/noload.htm";
+    browser_->setSource(QUrl::fromLocalFile(homeFile_));
+    rightStack_->setCurrentWidget(homePane_);
+}
+
+void MngMainWindow::showList() {
+    rightStack_->setCurrentWidget(right_);
+}
+
+bool MngMainWindow::homePageShown() const {
+    return rightStack_->currentWidget() == homePane_;
 }
 
 void MngMainWindow::setAvailable(int index, bool available) {

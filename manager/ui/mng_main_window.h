@@ -16,6 +16,8 @@ class QAction;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QSplitter;
+class QStackedWidget;
+class QTextBrowser;
 class QToolBar;
 
 // The management program's main window: the tree of drives and image folders on the left, the
@@ -56,6 +58,15 @@ class MngMainWindow : public QMainWindow {
     // Selects the tree item of a folder path; false when there is none.
     bool selectFolder(const QString& folderPath);
 
+    // The home page in place of the list ("omxmain.htm" of `folder`, else its "noload.htm"), or
+    // the list back. Selecting a tree item brings the list back too.
+    void showHomePage(const QString& folder);
+    void showList();
+    bool homePageShown() const;
+    class QTextBrowser* homePage() const {
+        return browser_;
+    }
+
     // Shows an image's rows as reachable or not (greyed, with a tip saying why).
     void setAvailable(int index, bool available);
     bool isAvailable(int index) const;
@@ -87,6 +98,10 @@ class MngMainWindow : public QMainWindow {
     QToolBar* toolbar_ = nullptr;
     QSplitter* panes_ = nullptr;
     QSplitter* right_ = nullptr;
+    QStackedWidget* rightStack_ = nullptr;
+    QWidget* homePane_ = nullptr;
+    QTextBrowser* browser_ = nullptr;
+    QString homeFile_;
     std::map<int, QAction*> actions_;
     int viewMode_ = command::kDetails;
     bool separated_ = false;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLocale>
 #include <QMenuBar>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <chrono>
@@ -160,6 +161,27 @@ TEST(MngMainWindow, SeparatedViewShowsLocalAndNetworkBranches) {
     ASSERT_TRUE(window.selectFolder("\\local\\Reference\\"));
     EXPECT_TRUE(listTexts(window.list()).empty());
     window.grab().save(QString::fromStdString(screenshotFolder() + "/manager_separated.png"));
+}
+
+// The home page shows the language's local page in place of the list, its own page when that
+// is missing, and gives way to the list when a folder is chosen.
+TEST(MngMainWindow, HomePageAndList) {
+    ombrix::test::TempRoot root;
+    ombrix::test::writeFile(root / "HTML/omxmain.htm", "<h1>Welcome</h1><a href='two.htm'>on</a>");
+    ombrix::test::writeFile(root / "HTML/noload.htm", "<p>No page</p>");
+    MngDocument document;
+    document.load(sources(), {});
+    MngMainWindow window(document, {}, shownColumns(""), {});
+    window.show();
+    window.showHomePage(QString::fromStdString((root / "HTML").string()));
+    EXPECT_TRUE(window.homePageShown());
+    EXPECT_TRUE(window.homePage()->toPlainText().contains("Welcome"));
+    window.grab().save(QString::fromStdString(screenshotFolder() + "/manager_home.png"));
+    ASSERT_TRUE(window.selectFolder("\\Games\\"));
+    EXPECT_FALSE(window.homePageShown());
+    std::filesystem::remove(root / "HTML/omxmain.htm");
+    window.showHomePage(QString::fromStdString((root / "HTML").string()));
+    EXPECT_TRUE(window.homePage()->toPlainText().contains("No page"));
 }
 
 // The about box lists what the system folder holds.
