@@ -13,6 +13,7 @@
 
 #include "manager/image_columns.h"
 #include "manager/mng_document.h"
+#include "manager/test_probes.h"
 #include "manager/ui/mng_controller.h"
 #include "manager/ui/mng_main_window.h"
 
@@ -86,16 +87,7 @@ void BM_AvailabilityStall(benchmark::State& state) {
     for (auto _ : state) {
         MngController::Setup setup;
         setup.sources = sources();
-        setup.probes.hasRight = [](int) { return true; };
-        setup.probes.adminMode = [] { return false; };
-        setup.probes.setting = [](std::string_view) { return std::string(); };
-        setup.probes.userConfigFolder = [] { return std::string("/nowhere"); };
-        setup.probes.globalImageFile = [] { return std::optional<std::string>(); };
-        setup.probes.globalTreeFile = [] { return std::optional<std::string>(); };
-        setup.probes.adminFile = [] { return std::optional<std::string>(); };
-        setup.probes.exists = [](const std::string&) { return false; };
-        setup.probes.writable = [](const std::string&) { return false; };
-        setup.probes.installed = [](std::string_view) { return true; };
+        setup.probes = ombrix::mng::testing::everythingAllowed();
         setup.columns = shownColumns("");
         std::atomic<int> checked{0};
         setup.reachable = [&](const std::string& path) {

@@ -90,16 +90,6 @@ std::string_view viewText(int index) {
 
 namespace {
 
-int compareText(std::string_view a, std::string_view b) {
-    const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        const auto x = static_cast<unsigned char>(ascii::upper(a[i]));
-        const auto y = static_cast<unsigned char>(ascii::upper(b[i]));
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 double numberOf(const std::string& text) {
     return std::strtod(text.c_str(), nullptr);
 }
@@ -118,9 +108,9 @@ int compareRows(const ListRow& a, const ListRow& b, int column) {
     }
     if (column == 1) {
         // Folder rows carry a prefix that sorts before any description.
-        return compareText((a.folder ? "!!!" : "") + x, (b.folder ? "!!!" : "") + y);
+        return ascii::compareIgnoreCase((a.folder ? "!!!" : "") + x, (b.folder ? "!!!" : "") + y);
     }
-    return compareText(x, y);
+    return ascii::compareIgnoreCase(x, y);
 }
 
 }  // namespace

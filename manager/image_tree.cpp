@@ -43,13 +43,7 @@ int folderBit(TreeFile file) {
 }
 
 int comparePaths(std::string_view a, std::string_view b) {
-    const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        const auto x = static_cast<unsigned char>(ascii::upper(a[i]));
-        const auto y = static_cast<unsigned char>(ascii::upper(b[i]));
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    return ascii::compareIgnoreCase(a, b);
 }
 
 bool ImageTree::insert(std::string path, int id) {

@@ -47,6 +47,17 @@ inline size_t upperUntil(char* text, size_t length, char stop) {
     return i;
 }
 
+// Three-way order of two texts with ASCII letters folded to upper case, other bytes unsigned.
+inline int compareIgnoreCase(std::string_view a, std::string_view b) {
+    const size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(upper(a[i]));
+        const auto y = static_cast<unsigned char>(upper(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 inline bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {

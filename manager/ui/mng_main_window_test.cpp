@@ -18,6 +18,7 @@
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
 #include "manager/image_columns.h"
+#include "manager/test_probes.h"
 #include "manager/ui/mng_about_dialog.h"
 #include "manager/ui/mng_controller.h"
 #include "omxcvt.h"
@@ -290,16 +291,7 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     };
     MngController::Setup setup;
     setup.sources = s;
-    setup.probes.hasRight = [](int) { return true; };
-    setup.probes.adminMode = [] { return false; };
-    setup.probes.setting = [](std::string_view) { return std::string(); };
-    setup.probes.userConfigFolder = [] { return std::string("/nowhere"); };
-    setup.probes.globalImageFile = [] { return std::optional<std::string>(); };
-    setup.probes.globalTreeFile = [] { return std::optional<std::string>(); };
-    setup.probes.adminFile = [] { return std::optional<std::string>(); };
-    setup.probes.exists = [](const std::string&) { return false; };
-    setup.probes.writable = [](const std::string&) { return false; };
-    setup.probes.installed = [](std::string_view) { return true; };
+    setup.probes = ombrix::mng::testing::everythingAllowed();
     setup.columns = shownColumns("");
     setup.reachable = [](const std::string& path) { return path != "/srv/images/disc3.om4"; };
     setup.availabilityPause = std::chrono::milliseconds(20);
