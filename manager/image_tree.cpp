@@ -182,8 +182,10 @@ std::string ImageTree::fileText(TreeFile file, std::string_view prefix,
         std::string line;
         if (e.isImage()) {
             if (!inRange(file, e.id) || !path.ends_with('!')) continue;
+            const std::string image = fileOf(e.id);
+            if (image.empty()) continue;  // no longer catalogued
             path.remove_suffix(1);
-            line.append(path).append("|").append(fileOf(e.id));
+            line.append(path).append("|").append(image);
         } else {
             // A branch's root is no line of its own in the separated view.
             if ((e.id & bit) == 0 || path.empty() || (!prefix.empty() && path == "\\")) continue;

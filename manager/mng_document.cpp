@@ -54,8 +54,8 @@ void MngDocument::load(const DocumentSources& sources, const ViewOptions& option
         }
         return 0;
     };
-    const std::string_view local = separated_ ? kLocalPrefix : std::string_view();
-    const std::string_view network = separated_ ? kNetworkPrefix : std::string_view();
+    const std::string_view local = prefixOf(TreeFile::Local);
+    const std::string_view network = prefixOf(TreeFile::Global);
     tree_.read(TreeFile::Local,
                sources.localTreeLines ? sources.localTreeLines() : std::vector<std::string>{},
                local, indexOfFile);
@@ -70,6 +70,11 @@ const CatalogueImage* MngDocument::image(int index) const {
     auto it = std::lower_bound(images_.begin(), images_.end(), index,
                                [](const CatalogueImage& i, int n) { return i.index < n; });
     return it != images_.end() && it->index == index ? &*it : nullptr;
+}
+
+std::string_view MngDocument::prefixOf(TreeFile file) const {
+    if (!separated_) return {};
+    return file == TreeFile::Local ? kLocalPrefix : kNetworkPrefix;
 }
 
 std::vector<std::string> MngDocument::roots() const {

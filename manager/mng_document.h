@@ -50,6 +50,10 @@ class MngDocument {
     void load(const DocumentSources& sources, const ViewOptions& options);
 
     const ImageTree& tree() const { return tree_; }
+    ImageTree& tree() { return tree_; }
+    bool separated() const { return separated_; }
+    // The branch prefix of a tree file's entries ("" in the joint view).
+    std::string_view prefixOf(TreeFile file) const;
     const std::vector<VirtualDrive>& drives() const { return drives_; }
     const std::vector<CatalogueImage>& images() const { return images_; }
     const CatalogueImage* image(int index) const;

@@ -22,6 +22,7 @@
 #include "manager/ui/mng_about_dialog.h"
 #include "manager/ui/mng_controller.h"
 #include "outside/env/oxtenv.h"
+#include "outside/help/oxthelp.h"
 #include "platform/message_bus.h"
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
@@ -174,6 +175,7 @@ int main(int argc, char** argv) {
     };
     setup.reachable = [](const std::string& path) { return ::access(path.c_str(), F_OK) == 0; };
     setup.homePageFolder = homePageFolder();
+    setup.treeWritten = [] { OMXTSReReadTreeFile(); };
     setup.modified = [](const std::string& path) -> int64_t {
         struct stat st {};
         return ::stat(path.c_str(), &st) == 0

@@ -160,6 +160,31 @@ void MngController::operationEnded(int flag) {
     }
 }
 
+void MngController::saveTrees() {
+    auto fileOf = [this](int index) {
+        const CatalogueImage* image = document_.image(index);
+        return image != nullptr ? image->path : std::string();
+    };
+    bool written = false;
+    auto save = [&](TreeFile file, const std::string& path, const char* which) {
+        log(1, std::string("!!!!Write the ") + which + " TREEDat (" + path + ") !!!! ");
+        const std::string text = document_.tree().fileText(file, document_.prefixOf(file), fileOf);
+        if (int err = saveTreeFile(path, text)) {
+            log(1, "cannot open the TreeStructur\n(" + path + " -- " + std::to_string(err) + ")");
+            return;
+        }
+        log(1, "...written\n");
+        written = true;
+    };
+    if (access_.canChangeLocalTree) {
+        save(TreeFile::Local, setup_.probes.userConfigFolder() + "/OMXTree.dat", "local");
+    }
+    if (access_.canChangeGlobalTree) {
+        if (auto global = setup_.probes.globalTreeFile()) save(TreeFile::Global, *global, "global");
+    }
+    if (written && setup_.treeWritten) setup_.treeWritten();
+}
+
 void MngController::refresh() {
     evaluate();
     document_.load(setup_.sources, setup_.view);
@@ -202,11 +227,16 @@ void MngController::handle(const platform::BusMessage& message) {
             evaluate();
             window_->setDisabledCommands(disabled_);
             return;
+        case Reaction::RemoveImage:
+            // Its places in the tree go, and the tree files say so.
+            document_.tree().dropImage(static_cast<int>(message.lParam));
+            saveTrees();
+            refresh();
+            return;
         case Reaction::UpdateDrive:
         case Reaction::RebuildDrives:
         case Reaction::UpdateImageRow:
         case Reaction::AddImage:
-        case Reaction::RemoveImage:
             // The document is read again whole: the tree, the rows and the drive items then
             // show the change, whichever it was.
             refresh();

@@ -46,6 +46,8 @@ class MngController {
         std::chrono::milliseconds refreshDelay{300};
         // The language's "HTML" folder with the home page; empty for none.
         std::string homePageFolder;
+        // Called after a tree file was written, so the other sessions read it again.
+        std::function<void()> treeWritten;
     };
 
     explicit MngController(Setup setup);
@@ -57,6 +59,8 @@ class MngController {
     BusyFlags& busy() { return busy_; }
     // An operation holding busy flag `flag` has ended: a refresh held back meanwhile runs now.
     void operationEnded(int flag);
+    // Writes the tree files the user may change from the document's tree.
+    void saveTrees();
 
     // Answers the messages of the caller's session from now on.
     bool listenOnBus();

@@ -292,6 +292,9 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     MngController::Setup setup;
     setup.sources = s;
     setup.probes = ombrix::mng::testing::everythingAllowed();
+    const std::string config = (root / "config").string();
+    std::filesystem::create_directories(config);
+    setup.probes.userConfigFolder = [config] { return config; };
     setup.columns = shownColumns("");
     setup.reachable = [](const std::string& path) { return path != "/srv/images/disc3.om4"; };
     setup.availabilityPause = std::chrono::milliseconds(20);
@@ -347,6 +350,13 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     while (auto message = other.receive(0))
         told += message->name == "MSG_OXTIMGFILE_UPDATE" ? 1 : 0;
     EXPECT_EQ(told, 2);
+
+    // An image taken out of the catalogue leaves the tree and the user's tree file.
+    post("MSG_OXTNOTIFY_IMAGEREMOVED", 1, 4);
+    settle();
+    const std::string treeFile = ombrix::test::readFile(root / "config/OMXTree.dat");
+    EXPECT_EQ(treeFile.find("disc4.om4"), std::string::npos) << treeFile;
+    EXPECT_NE(treeFile.find("\\Games\\|/srv/images/disc3.om4\r\n"), std::string::npos) << treeFile;
 
     // The shown images are checked first; an unreachable one is greyed.
     controller.startAvailability();
