@@ -48,6 +48,18 @@ QIcon standardIcon(QStyle::StandardPixmap which) {
     return it->second;
 }
 
+// An empty drive: the drive's picture, faded.
+QIcon emptyDriveIcon() {
+    static const QIcon faded = [] {
+        const QIcon drive = standardIcon(QStyle::SP_DriveCDIcon);
+        QIcon icon;
+        for (int size : {16, 24, 32})
+            icon.addPixmap(drive.pixmap(size, QIcon::Disabled));
+        return icon;
+    }();
+    return faded;
+}
+
 // The toolbar's pictures, where the style has a fitting one.
 QIcon commandIcon(int id) {
     switch (id) {
@@ -391,7 +403,12 @@ void MngMainWindow::fillTree() {
         auto* item = new QTreeWidgetItem(drives, {label});
         item->setData(0, kKindRole, kDrive);
         item->setData(0, kLetterRole, QChar(d.letter));
-        item->setIcon(0, standardIcon(QStyle::SP_DriveCDIcon));
+        const bool empty = d.imagePath.empty() && document_.image(d.index) == nullptr;
+        item->setIcon(0, empty ? emptyDriveIcon() : standardIcon(QStyle::SP_DriveCDIcon));
+        item->setToolTip(0, empty ? QString("%1: is empty").arg(QChar(d.letter))
+                                  : QString("%1: holds %2")
+                                        .arg(QChar(d.letter))
+                                        .arg(QString::fromStdString(d.imagePath)));
     }
     auto* cds = new QTreeWidgetItem(tree_, {"CD Drives"});
     cds->setData(0, kKindRole, kCdGroup);
