@@ -30,6 +30,7 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
             setup_.command(command);
         }
     };
+    handlers.log = [this](int level, const std::string& line) { log(level, line); };
     handlers.rowsShown = [this](std::vector<int> indexes) {
         if (availability_) availability_->showing(std::move(indexes));
     };

@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "manager/command_ids.h"
@@ -366,26 +367,35 @@ void MngMainWindow::showContextMenu(QTreeWidget* view, const QPoint& at) {
     } else if (view == tree_) {
         QTreeWidgetItem* item = tree_->itemAt(at);
         if (item == nullptr) return;
-        switch (item->data(0, kKindRole).toInt()) {
-            case kDriveGroup: kind = ItemKind::VirtualDriveGroup; break;
-            case kDrive: kind = ItemKind::VirtualDrive; break;
-            case kCdGroup: kind = ItemKind::PhysicalDriveGroup; break;
-            case kImageRoot: kind = ItemKind::ImageRoot; break;
-            default: kind = ItemKind::ImageFolder; break;
-        }
+        kind = itemKindOf(item);
     }
+    std::unique_ptr<QMenu> menu = contextMenuFor(kind);
+    if (menu) menu->exec(view->viewport()->mapToGlobal(at));
+}
+
+ItemKind MngMainWindow::itemKindOf(const QTreeWidgetItem* item) const {
+    switch (item->data(0, kKindRole).toInt()) {
+        case kDriveGroup: return ItemKind::VirtualDriveGroup;
+        case kDrive: return ItemKind::VirtualDrive;
+        case kCdGroup: return ItemKind::PhysicalDriveGroup;
+        case kImageRoot: return ItemKind::ImageRoot;
+        default: return ItemKind::ImageFolder;
+    }
+}
+
+std::unique_ptr<QMenu> MngMainWindow::contextMenuFor(ItemKind kind) {
     const MenuModel shown = withoutDisabled(contextMenu(kind), disabled_);
-    if (shown.items.empty()) return;
-    QMenu menu(this);
-    menu.setObjectName("contextMenu");
+    if (shown.items.empty()) return nullptr;
+    auto menu = std::make_unique<QMenu>(this);
+    menu->setObjectName("contextMenu");
     for (int id : shown.items) {
         if (id == 0) {
-            menu.addSeparator();
+            menu->addSeparator();
         } else if (QAction* a = action(id)) {
-            menu.addAction(a);
+            menu->addAction(a);
         }
     }
-    menu.exec(view->viewport()->mapToGlobal(at));
+    return menu;
 }
 
 void MngMainWindow::fillTree() {
@@ -405,6 +415,11 @@ void MngMainWindow::fillTree() {
         item->setData(0, kLetterRole, QChar(d.letter));
         const bool empty = d.imagePath.empty() && document_.image(d.index) == nullptr;
         item->setIcon(0, empty ? emptyDriveIcon() : standardIcon(QStyle::SP_DriveCDIcon));
+        if (handlers_.log) {
+            const std::string letter = std::string(1, d.letter) + ":";
+            handlers_.log(1, empty ? "..SetVirtDriveEmpty " + letter + " (empty Icon: 1)"
+                                   : "..SetVirtDriveInUse " + letter + " (Icon: 2)");
+        }
         item->setToolTip(0, empty ? QString("%1: is empty").arg(QChar(d.letter))
                                   : QString("%1: holds %2")
                                         .arg(QChar(d.letter))
@@ -488,6 +503,12 @@ void MngMainWindow::fillList() {
         if (row->index() <= 0) continue;
         shown.push_back(row->index());
         rowsOf_.emplace(row->index(), row);
+        if (handlers_.log) {
+            char line[600];
+            std::snprintf(line, sizeof line, "ListView addRow %3d: %s (%d)\n", i,
+                          row->text(0).toStdString().c_str(), row->index());
+            handlers_.log(2, line);
+        }
     }
     if (handlers_.rowsShown && !shown.empty()) handlers_.rowsShown(std::move(shown));
 }

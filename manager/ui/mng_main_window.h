@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,9 +11,11 @@
 
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
+#include "manager/command_table.h"
 #include "manager/mng_document.h"
 
 class QAction;
+class QMenu;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QSplitter;
@@ -39,6 +42,8 @@ class MngMainWindow : public QMainWindow {
         std::function<void(int command)> command;
         // The images the list now shows, so their files are checked first.
         std::function<void(std::vector<int> indexes)> rowsShown;
+        // The program's log: a line at a detail level.
+        std::function<void(int level, const std::string& line)> log;
     };
 
     MngMainWindow(const MngDocument& document, std::vector<int> disabled,
@@ -55,6 +60,10 @@ class MngMainWindow : public QMainWindow {
     QTreeWidget* contents() const { return contents_; }
     // The action of a command, or null when it is not offered.
     QAction* action(int command) const;
+    // The context menu of a kind of item as this user sees it; null when nothing is left of it.
+    std::unique_ptr<QMenu> contextMenuFor(ItemKind kind);
+    ItemKind itemKindOf(const QTreeWidgetItem* item) const;
+
     // Selects the tree item of a folder path; false when there is none.
     bool selectFolder(const QString& folderPath);
 

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLocale>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTextBrowser>
 #include <QToolBar>
@@ -144,6 +145,16 @@ TEST(MngMainWindow, AUserWithoutRightsSeesNeitherTheCommandsNorTheirButtons) {
     }
     EXPECT_FALSE(administrationInMenus);
     ASSERT_NE(window.action(cmd::kRefresh), nullptr);
+    // Context menus lose the same commands, and a menu with nothing left does not open.
+    std::unique_ptr<QMenu> drive = window.contextMenuFor(ItemKind::VirtualDrive);
+    ASSERT_NE(drive, nullptr);
+    QStringList texts;
+    for (QAction* a : drive->actions()) {
+        if (!a->isSeparator()) texts << a->text();
+    }
+    EXPECT_EQ(texts, (QStringList{"&Explorer"}));
+    EXPECT_EQ(drive->actions().size(), 1);  // no separator left at either end
+    EXPECT_EQ(window.contextMenuFor(ItemKind::ImageFolder), nullptr);
     // Only the columns the setting lists, after the description.
     EXPECT_EQ(window.list()->columnCount(), 3);
     EXPECT_EQ(window.list()->headerItem()->text(1), "Size (MB)");
