@@ -1,6 +1,7 @@
 #include "manager/access_state.h"
 
 #include "manager/command_ids.h"
+#include "manager/image_tree.h"
 
 namespace ombrix::mng {
 namespace {
@@ -43,9 +44,8 @@ AccessState evaluateAccess(const AccessProbes& probes) {
     if (a.adminMode) log("... in Admin-Mode!");
     a.useLocalImages = probes.setting("OmxDisabelUseOfLoacalImages") != "1";
 
-    std::string folder = probes.userConfigFolder();
-    if (!folder.empty() && folder.back() != '/') folder += '/';
-    a.canChangeLocalTree = a.useLocalImages && missingOrWritable(probes, folder + "OMXTree.dat");
+    a.canChangeLocalTree =
+        a.useLocalImages && missingOrWritable(probes, localTreeFile(probes.userConfigFolder()));
     log(std::string("... can change local TreeDat: ") + yesNo(a.canChangeLocalTree));
 
     const std::string catalogue = probes.setting("OMXConfigFile");

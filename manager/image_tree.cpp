@@ -33,6 +33,12 @@ int openRetrying(platform::LockedFile& file, const std::string& path, platform::
 
 }  // namespace
 
+std::string localTreeFile(const std::string& userConfigFolder) {
+    std::string path = userConfigFolder;
+    if (!path.empty() && !path.ends_with('/')) path += '/';
+    return path + "OMXTree.dat";
+}
+
 bool inRange(TreeFile file, int index) {
     return file == TreeFile::Local ? index >= 1 && index <= kLastLocalIndex
                                    : index >= kFirstGlobalIndex;

@@ -29,6 +29,9 @@ struct TreeEntry {
     static constexpr int kDropped = -1;
 };
 
+// The user's own tree file in the user's configuration folder.
+std::string localTreeFile(const std::string& userConfigFolder);
+
 // Which tree file: its images' index range and its folders' bit.
 enum class TreeFile { Local, Global };
 

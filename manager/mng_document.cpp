@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <unordered_map>
 
 #include "platform/ascii.h"
 #include "platform/text_printf.h"
@@ -48,11 +49,13 @@ void MngDocument::load(const DocumentSources& sources, const ViewOptions& option
     std::vector<int> indexes;
     for (const auto& i : images_)
         indexes.push_back(i.index);
-    auto indexOfFile = [this](const std::string& file) {
-        for (const auto& i : images_) {
-            if (ascii::equalsIgnoreCase(i.path, file)) return i.index;
-        }
-        return 0;
+    // Image files by name, any case, so that each tree line finds its image at once.
+    std::unordered_map<std::string, int> byFile;
+    for (const auto& i : images_)
+        byFile.try_emplace(ascii::toUpper(i.path), i.index);
+    auto indexOfFile = [&byFile](const std::string& file) {
+        auto it = byFile.find(ascii::toUpper(file));
+        return it == byFile.end() ? 0 : it->second;
     };
     const std::string_view local = prefixOf(TreeFile::Local);
     const std::string_view network = prefixOf(TreeFile::Global);

@@ -18,12 +18,16 @@ namespace {
 
 constexpr int kFirstGlobalIndex = 5001;
 
-std::string setting(std::string_view key) {
+}  // namespace
+
+std::string userSetting(std::string_view key) {
     std::vector<char> buffer(4096);
     const std::string name(key);
     if (!EnvGetSetting(name.c_str(), buffer.data(), static_cast<int>(buffer.size()))) return {};
     return buffer.data();
 }
+
+namespace {
 
 std::optional<std::string> named(int (*get)(char*, int)) {
     std::vector<char> buffer(4096);
@@ -57,7 +61,7 @@ std::optional<CatalogueImage> catalogueImage(int index) {
 }  // namespace
 
 std::string userConfigFolder() {
-    const std::string catalogue = setting("OMXConfigFile");
+    const std::string catalogue = userSetting("OMXConfigFile");
     if (!catalogue.empty()) return std::filesystem::path(catalogue).parent_path().string();
     if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
         return std::string(config) + "/ombrix";
@@ -75,11 +79,21 @@ std::string systemFolder() {
     return (std::filesystem::path(buffer.data()) / "system").string();
 }
 
+std::string homePageFolder() {
+    std::vector<char> home(4096);
+    if (OMXGetInstallPath(home.data(), static_cast<int>(home.size())) != 0 || home[0] == '\0') {
+        return {};
+    }
+    std::string code = userSetting("OmxLanguage");
+    if (code.size() != 3 || code.find('/') != std::string::npos || code == "..") code = "ENG";
+    return (std::filesystem::path(home.data()) / "Language" / code / "HTML").string();
+}
+
 AccessProbes systemProbes(ProgramLog* log) {
     AccessProbes p;
     p.hasRight = [](int right) { return OMXTSHasRight(right) == 1; };
     p.adminMode = [] { return OMXGetAdminMode() == 1; };
-    p.setting = setting;
+    p.setting = userSetting;
     p.userConfigFolder = userConfigFolder;
     p.globalImageFile = [] { return named(OMXGetGlobalImageFileName); };
     p.globalTreeFile = [] { return named(OMXGetGlobalTreeFileName); };
@@ -132,21 +146,19 @@ DocumentSources systemSources(ProgramLog* log) {
         if (folder.empty()) return std::vector<std::string>{};
         std::error_code ignored;
         std::filesystem::create_directories(folder, ignored);
-        if (int err = loadTreeFile(folder + "/OMXTree.dat", bytes); err != 0 && log != nullptr) {
-            log->write(1,
-                       "cannot open TreeDat (" + folder + "/OMXTree.dat -- " + std::to_string(err));
+        const std::string file = localTreeFile(folder);
+        if (int err = loadTreeFile(file, bytes); err != 0 && log != nullptr) {
+            log->write(1, "cannot open TreeDat (" + file + " -- " + std::to_string(err));
         }
         return treeFileLines(bytes);
     };
     s.globalTreeLines = [] {
-        static thread_local std::vector<std::string>* collecting = nullptr;
         std::vector<std::string> lines;
-        collecting = &lines;
-        OMXTSEnumTreeLines(0, [](long, int, const char* line) {
-            if (line != nullptr) collecting->emplace_back(line);
+        OMXTSEnumTreeLines(reinterpret_cast<long>(&lines), [](long context, int, const char* line) {
+            if (line != nullptr)
+                reinterpret_cast<std::vector<std::string>*>(context)->emplace_back(line);
             return 1;
         });
-        collecting = nullptr;
         return lines;
     };
     s.log = [log](int level, const std::string& line) {

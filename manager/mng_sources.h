@@ -10,6 +10,11 @@
 // library give them.
 namespace ombrix::mng {
 
+// A setting of the user (session store, then the user's and the machine's); empty when unset.
+std::string userSetting(std::string_view key);
+// The language's folder of local pages: <installation>/Language/<code>/HTML.
+std::string homePageFolder();
+
 // The folder of the user's own tree file: beside the user's catalogue file when the settings
 // name one, else $XDG_CONFIG_HOME/ombrix (~/.config/ombrix).
 std::string userConfigFolder();

@@ -1,17 +1,16 @@
 // OXTmng: the session's CD management window.
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <QApplication>
+#include <QLabel>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include <QLabel>
 #include "common/language_resources.h"
 #include "common/oxtcomm.h"
-#include "common/oxtcomm_admin.h"
 #include "common/oxtcomm_drives.h"
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
@@ -21,7 +20,6 @@
 #include "manager/start_options.h"
 #include "manager/ui/mng_about_dialog.h"
 #include "manager/ui/mng_controller.h"
-#include "outside/env/oxtenv.h"
 #include "outside/help/oxthelp.h"
 #include "platform/message_bus.h"
 #include "platform/named_mutex.h"
@@ -48,17 +46,9 @@ void printUsage() {
 
 // Adds an image file to the session's own catalogue: its index, or 0 or less when it was not.
 int addImage(const std::string& path) {
+    // The client library takes the description from the image's header.
     OmxImageInfo info{};
     std::snprintf(info.path, sizeof info.path, "%s", path.c_str());
-    OmxImageHeader header{};
-    if (OMXGetHeader(info.path, &header) == 0) {
-        std::snprintf(info.description, sizeof info.description, "%.*s",
-                      static_cast<int>(sizeof header.description), header.description);
-    }
-    if (info.description[0] == '\0') {
-        std::snprintf(info.description, sizeof info.description, "%s",
-                      std::filesystem::path(path).stem().string().c_str());
-    }
     info.driveLetter = '0';
     const int index = OMXAddImage(&info, OMX_RANGE_LOCAL);
     if (index <= 0) {
@@ -87,22 +77,6 @@ ombrix::mng::PositionStore positionStore() {
         ombrix::registry::setString(kKey, name, value);
     };
     return store;
-}
-
-std::string userSetting(const char* key);
-
-// The language's folder of local pages: <installation>/Language/<code>/HTML.
-std::string homePageFolder() {
-    char home[4096] = "";
-    if (OMXGetInstallPath(home, sizeof home) != 0 || home[0] == '\0') return {};
-    std::string code = userSetting("OmxLanguage");
-    if (code.size() != 3 || code.find('/') != std::string::npos || code == "..") code = "ENG";
-    return (std::filesystem::path(home) / "Language" / code / "HTML").string();
-}
-
-std::string userSetting(const char* key) {
-    char value[256] = "";
-    return EnvGetSetting(key, value, sizeof value) ? std::string(value) : std::string();
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <QAction>
 #include <QApplication>
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -23,9 +22,6 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
             setup_.view.separated = !setup_.view.separated;
             refresh();
             window_->setSeparatedChecked(setup_.view.separated);
-            if (access_.htmlHomePage && !setup_.homePageFolder.empty()) {
-                window_->showHomePage(QString::fromStdString(setup_.homePageFolder));
-            }
         } else if (setup_.command) {
             setup_.command(command);
         }
@@ -130,7 +126,7 @@ bool MngController::filesChanged() {
     std::vector<int64_t> times;
     for (const std::optional<std::string>& file :
          {setup_.probes.globalImageFile(), setup_.probes.globalTreeFile(),
-          std::optional<std::string>(setup_.probes.userConfigFolder() + "/OMXTree.dat")}) {
+          std::optional<std::string>(localTreeFile(setup_.probes.userConfigFolder()))}) {
         times.push_back(file && setup_.modified ? setup_.modified(*file) : 0);
     }
     lastCheck_ = now;
@@ -153,12 +149,7 @@ void MngController::fullRefresh(bool forced) {
 }
 
 void MngController::operationEnded(int flag) {
-    if (!busy_.clear(flag)) return;
-    if (QAction* refresh = window_->action(command::kRefresh)) {
-        refresh->trigger();
-    } else {
-        fullRefresh(true);
-    }
+    if (busy_.clear(flag)) fullRefresh(true);
 }
 
 void MngController::saveTrees() {
@@ -178,7 +169,7 @@ void MngController::saveTrees() {
         written = true;
     };
     if (access_.canChangeLocalTree) {
-        save(TreeFile::Local, setup_.probes.userConfigFolder() + "/OMXTree.dat", "local");
+        save(TreeFile::Local, localTreeFile(setup_.probes.userConfigFolder()), "local");
     }
     if (access_.canChangeGlobalTree) {
         if (auto global = setup_.probes.globalTreeFile()) save(TreeFile::Global, *global, "global");

@@ -116,7 +116,7 @@ class RowItem : public QTreeWidgetItem {
 // list again.
 class AvailabilityDelegate : public QStyledItemDelegate {
   public:
-    AvailabilityDelegate(const std::map<int, bool>& unavailable, QObject* parent)
+    AvailabilityDelegate(const std::set<int>& unavailable, QObject* parent)
         : QStyledItemDelegate(parent), unavailable_(unavailable) {}
 
   protected:
@@ -140,7 +140,7 @@ class AvailabilityDelegate : public QStyledItemDelegate {
         const int image = index.siblingAtColumn(0).data(kImageRole).toInt();
         return image > 0 && unavailable_.contains(image);
     }
-    const std::map<int, bool>& unavailable_;
+    const std::set<int>& unavailable_;
 };
 
 }  // namespace
@@ -497,7 +497,6 @@ void MngMainWindow::fillList() {
     }
     list_->setSortingEnabled(true);
     std::vector<int> shown;
-    rowsOf_.clear();
     for (int i = 0; i < list_->topLevelItemCount(); ++i) {
         auto* row = static_cast<RowItem*>(list_->topLevelItem(i));
         if (row->index() <= 0) continue;
@@ -534,7 +533,7 @@ void MngMainWindow::setAvailable(int index, bool available) {
     if (available) {
         unavailable_.erase(index);
     } else {
-        unavailable_[index] = true;
+        unavailable_.insert(index);
     }
     if (rowsOf_.contains(index)) list_->viewport()->update();
 }
@@ -682,11 +681,10 @@ void MngMainWindow::showDocument() {
                                  ? tree_->currentItem()->data(0, kPathRole).toString()
                                  : QString();
     fillTree();
-    if (selected.isEmpty() || !selectFolder(selected)) {
-        const std::vector<std::string> roots = document_.roots();
-        selectFolder(QString::fromStdString(roots.front()));
-    }
-    fillList();
+    // Selecting the folder again fills the list.
+    const bool found = (!selected.isEmpty() && selectFolder(selected)) ||
+                       selectFolder(QString::fromStdString(document_.roots().front()));
+    if (!found) fillList();
 }
 
 }  // namespace ombrix::mng

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,7 +115,7 @@ class MngMainWindow : public QMainWindow {
     std::map<int, QAction*> actions_;
     int viewMode_ = command::kDetails;
     bool separated_ = false;
-    std::map<int, bool> unavailable_;              // images whose files could not be reached
+    std::set<int> unavailable_;                    // images whose files could not be reached
     std::multimap<int, QTreeWidgetItem*> rowsOf_;  // the list's rows by image
 };
 
