@@ -44,6 +44,7 @@ void MngDocument::load(const DocumentSources& sources, const ViewOptions& option
     std::sort(images_.begin(), images_.end(),
               [](const CatalogueImage& a, const CatalogueImage& b) { return a.index < b.index; });
     drives_ = sources.drives ? sources.drives() : std::vector<VirtualDrive>{};
+    physicalDrives_ = sources.physicalDrives ? sources.physicalDrives() : std::string{};
     tree_ = ImageTree(options.oneReferencePerImage, sources.log);
 
     std::vector<int> indexes;

@@ -35,6 +35,8 @@ struct VirtualDrive {
 struct DocumentSources {
     std::function<std::vector<CatalogueImage>()> catalogue;
     std::function<std::vector<VirtualDrive>()> drives;
+    // The letters of the machine's own CD drives, in letter order.
+    std::function<std::string()> physicalDrives;
     std::function<std::vector<std::string>()> localTreeLines;
     std::function<std::vector<std::string>()> globalTreeLines;
     ImageTree::Log log;
@@ -55,6 +57,7 @@ class MngDocument {
     // The branch prefix of a tree file's entries ("" in the joint view).
     std::string_view prefixOf(TreeFile file) const;
     const std::vector<VirtualDrive>& drives() const { return drives_; }
+    const std::string& physicalDrives() const { return physicalDrives_; }
     const std::vector<CatalogueImage>& images() const { return images_; }
     const CatalogueImage* image(int index) const;
     // The branch roots shown: "\" in the joint view, "\local\" and "\network\" when separated.
@@ -71,6 +74,7 @@ class MngDocument {
   private:
     ImageTree tree_;
     std::vector<VirtualDrive> drives_;
+    std::string physicalDrives_;
     std::vector<CatalogueImage> images_;
     bool separated_ = false;
 };

@@ -11,6 +11,8 @@
 #include "common/oxtcomm_drives.h"
 #include "outside/env/oxtenv.h"
 #include "outside/help/oxthelp.h"
+#include "platform/logical_drives.h"
+#include "platform/session_id.h"
 #include "platform/shell_execute.h"
 
 namespace ombrix::mng {
@@ -139,6 +141,20 @@ DocumentSources systemSources(ProgramLog* log) {
             drives.push_back(std::move(d));
         }
         return drives;
+    };
+    s.physicalDrives = [] {
+        char letters[64] = "";
+        OMXGetOMXDriveLetters(letters, sizeof letters);
+        const std::string virtualLetters = letters;
+        const uint32_t session = platform::currentSessionId();
+        const uint32_t defined = platform::logicalDrives(session);
+        std::string physical;
+        for (char letter = 'A'; letter <= 'Z'; ++letter) {
+            if (!(defined & (1u << (letter - 'A')))) continue;
+            if (virtualLetters.find(letter) != std::string::npos) continue;
+            if (platform::driveType(letter, session) == platform::kDriveCdRom) physical += letter;
+        }
+        return physical;
     };
     s.localTreeLines = [log] {
         std::string bytes;

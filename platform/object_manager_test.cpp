@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "platform/device_io.h"
+#include "platform/logical_drives.h"
 #include "platform/scsi_miniport.h"
 #include "support/temp_root.h"
 
@@ -76,6 +77,25 @@ TEST(ObjectManager, VolumeMountPoints) {
     EXPECT_EQ(om::setVolumeMountPoint("F:", "\\\\?\\Volume{a1}\\"), 87);
     ASSERT_EQ(om::deleteVolumeMountPoint("F:\\"), 0);
     EXPECT_EQ(om::queryDosDevice("F:", target, 0), 2);
+}
+
+TEST(LogicalDrives, LettersAreTypedByTheirTargetAndASessionSeesItsOwnFirst) {
+    namespace pf = ombrix::platform;
+    ombrix::test::TempRoot root;
+    ASSERT_EQ(om::defineDosDevice(om::kRawTargetPath, "D:", "\\Device\\CdRom6", 0), 0);
+    ASSERT_EQ(om::defineDosDevice(0, "C:", "/tmp", 0), 0);
+    ASSERT_EQ(om::defineDosDevice(0, "H:", "/nonexistent/ombrix", 0), 0);
+    ASSERT_EQ(om::defineDosDevice(om::kRawTargetPath, "E:", "\\Device\\CdRom0", 4), 0);
+    ASSERT_EQ(om::defineDosDevice(om::kRawTargetPath, "OMX_0", "\\Device\\CdRom0", 4), 0);
+
+    EXPECT_EQ(pf::logicalDrives(4), (1u << 2) | (1u << 3) | (1u << 4) | (1u << 7));
+    EXPECT_EQ(pf::logicalDrives(5), (1u << 2) | (1u << 3) | (1u << 7));
+    EXPECT_EQ(pf::driveType('d', 4), pf::kDriveCdRom);
+    EXPECT_EQ(pf::driveType('E', 4), pf::kDriveCdRom);
+    EXPECT_EQ(pf::driveType('E', 5), pf::kDriveNoRootDir);  // another session's letter
+    EXPECT_EQ(pf::driveType('C', 4), pf::kDriveFixed);
+    EXPECT_EQ(pf::driveType('H', 4), pf::kDriveNoRootDir);  // its folder is gone
+    EXPECT_EQ(pf::driveType('?', 4), pf::kDriveNoRootDir);
 }
 
 TEST(DeviceIo, RequestsReachTheDeviceAndMissingDevicesFailToOpen) {

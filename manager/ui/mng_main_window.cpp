@@ -38,7 +38,7 @@ namespace {
 
 // What a tree item stands for, kept in its data.
 enum ItemRole { kKindRole = Qt::UserRole, kPathRole, kLetterRole, kImageRole };
-enum TreeKind { kDriveGroup = 1, kDrive, kCdGroup, kImageRoot, kFolder };
+enum TreeKind { kDriveGroup = 1, kDrive, kCdGroup, kCdDrive, kImageRoot, kFolder };
 
 // The style's icons, made once: making one decodes its pictures, which for thousands of rows
 // would cost more than the rows themselves.
@@ -378,6 +378,7 @@ ItemKind MngMainWindow::itemKindOf(const QTreeWidgetItem* item) const {
         case kDriveGroup: return ItemKind::VirtualDriveGroup;
         case kDrive: return ItemKind::VirtualDrive;
         case kCdGroup: return ItemKind::PhysicalDriveGroup;
+        case kCdDrive: return ItemKind::PhysicalDrive;
         case kImageRoot: return ItemKind::ImageRoot;
         default: return ItemKind::ImageFolder;
     }
@@ -428,6 +429,13 @@ void MngMainWindow::fillTree() {
     auto* cds = new QTreeWidgetItem(tree_, {"CD Drives"});
     cds->setData(0, kKindRole, kCdGroup);
     cds->setIcon(0, standardIcon(QStyle::SP_DriveCDIcon));
+    for (const char letter : document_.physicalDrives()) {
+        auto* item = new QTreeWidgetItem(cds, {QString("%1:").arg(QChar(letter))});
+        item->setData(0, kKindRole, kCdDrive);
+        item->setData(0, kLetterRole, QChar(letter));
+        item->setIcon(0, standardIcon(QStyle::SP_DriveCDIcon));
+    }
+    cds->setExpanded(true);
 
     const std::vector<std::string> roots = document_.roots();
     for (const std::string& root : roots) {

@@ -56,6 +56,7 @@ DocumentSources sources() {
     s.drives = [] {
         return std::vector<VirtualDrive>{{'E', 3, "/srv/images/disc3.om4"}, {'F', -1, ""}};
     };
+    s.physicalDrives = [] { return std::string("D"); };
     s.localTreeLines = [] {
         return std::vector<std::string>{"\\Games\\|/srv/images/disc3.om4",
                                         "\\Games\\|/srv/images/disc4.om4",
@@ -100,6 +101,12 @@ TEST(MngMainWindow, TreeListAndMenusOfAUserWithAllRights) {
               (std::vector<QString>{"Games", "Office", "Reference", "Atlas 2026"}));
     EXPECT_EQ(window.list()->topLevelItem(3)->text(13), "DVD-ROM");
     EXPECT_EQ(window.list()->columnCount(), 15);
+    // The machine's own CD drive sits under "CD Drives" with its own menu.
+    const QTreeWidgetItem* cds = window.tree()->topLevelItem(1);
+    ASSERT_EQ(cds->text(0), "CD Drives");
+    ASSERT_EQ(cds->childCount(), 1);
+    EXPECT_EQ(cds->child(0)->text(0), "D:");
+    EXPECT_EQ(window.itemKindOf(cds->child(0)), ItemKind::PhysicalDrive);
 
     // The view's own commands are done by the window: the list keeps only its descriptions.
     window.action(cmd::kList)->trigger();
