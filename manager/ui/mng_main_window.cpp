@@ -18,6 +18,7 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -236,6 +237,9 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
     connect(contents_, &QTreeWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { showContextMenu(contents_, at); });
     connect(list_, &QTreeWidget::currentItemChanged, this, [this] { fillContents(); });
+    readerPoll_ = new QTimer(this);
+    readerPoll_->setInterval(30);
+    connect(readerPoll_, &QTimer::timeout, this, [this] { showContentsWhenWalked(); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         const QString path = item->data(0, kPathRole).toString();
         if (!path.isEmpty()) selectFolder(path);
@@ -652,19 +656,35 @@ void addNodes(QTreeWidgetItem* parent, const contents::FileSystem& files, uint32
 }  // namespace
 
 void MngMainWindow::fillContents() {
+    readerPoll_->stop();
+    reader_.reset();
+    readerShown_ = false;
     contents_->clear();
     auto* row = dynamic_cast<RowItem*>(list_->currentItem());
     const CatalogueImage* image = row != nullptr ? document_.image(row->index()) : nullptr;
     if (image == nullptr) return;
-    contents::ImageContents reader;
-    if (reader.open(image->path) != 0) {
+    reader_ = std::make_unique<contents::ImageContents>();
+    if (reader_->open(image->path) != 0) {
+        reader_.reset();
         new QTreeWidgetItem(contents_, {"(the image cannot be read)"});
         return;
     }
-    reader.wait();
+    new QTreeWidgetItem(contents_, {"Reading the image..."});
+    showContentsWhenWalked();
+    if (!readerShown_) readerPoll_->start();
+}
+
+void MngMainWindow::showContentsWhenWalked() {
+    if (!reader_) return;
+    for (const auto& track : reader_->tracks()) {
+        if (track->data && !track->walked.load()) return;
+    }
+    readerPoll_->stop();
+    readerShown_ = true;
+    contents_->clear();
     const char separator = QLocale().decimalPoint().at(0).toLatin1();
-    const bool oneTrack = reader.tracks().size() == 1;
-    for (const auto& track : reader.tracks()) {
+    const bool oneTrack = reader_->tracks().size() == 1;
+    for (const auto& track : reader_->tracks()) {
         const QString name = QString("Track %1").arg(track->index + 1, 2, 10, QChar('0'));
         if (!track->data) {
             auto* item = new QTreeWidgetItem(contents_, {name});
@@ -682,6 +702,10 @@ void MngMainWindow::fillContents() {
             addNodes(item, track->files, 0, separator);
         }
     }
+}
+
+const contents::ImageContents* MngMainWindow::shownContents() const {
+    return readerShown_ ? reader_.get() : nullptr;
 }
 
 void MngMainWindow::showDocument() {

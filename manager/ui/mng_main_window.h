@@ -13,10 +13,12 @@
 #include "manager/access_state.h"
 #include "manager/command_ids.h"
 #include "manager/command_table.h"
+#include "manager/image_contents.h"
 #include "manager/mng_document.h"
 
 class QAction;
 class QMenu;
+class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QSplitter;
@@ -59,6 +61,8 @@ class MngMainWindow : public QMainWindow {
     QTreeWidget* tree() const { return tree_; }
     QTreeWidget* list() const { return list_; }
     QTreeWidget* contents() const { return contents_; }
+    // The image the contents pane shows, once its folders are listed; null otherwise.
+    const contents::ImageContents* shownContents() const;
     // The action of a command, or null when it is not offered.
     QAction* action(int command) const;
     // The context menu of a kind of item as this user sees it; null when nothing is left of it.
@@ -93,6 +97,7 @@ class MngMainWindow : public QMainWindow {
     void fillTree();
     void fillList();
     void fillContents();
+    void showContentsWhenWalked();
     void showContextMenu(QTreeWidget* view, const QPoint& at);
     void run(int command);
     void setViewMode(int mode);
@@ -105,6 +110,10 @@ class MngMainWindow : public QMainWindow {
     QTreeWidget* tree_ = nullptr;
     QTreeWidget* list_ = nullptr;
     QTreeWidget* contents_ = nullptr;
+    // The selected image is read by the reader's own threads; the window looks in on them.
+    std::unique_ptr<contents::ImageContents> reader_;
+    QTimer* readerPoll_ = nullptr;
+    bool readerShown_ = false;
     QToolBar* toolbar_ = nullptr;
     QSplitter* panes_ = nullptr;
     QSplitter* right_ = nullptr;

@@ -282,6 +282,12 @@ TEST(MngMainWindow, TheContentsPaneShowsTheSelectedImage) {
     ASSERT_EQ(window.list()->topLevelItemCount(), 1);
     window.list()->setCurrentItem(window.list()->topLevelItem(0));
     QTreeWidget* contents = window.contents();
+    // The image is read by its own threads; the window shows it once they are done.
+    for (int i = 0; i < 500 && window.shownContents() == nullptr; ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_NE(window.shownContents(), nullptr);
     ASSERT_EQ(contents->topLevelItemCount(), 2);
     const auto docs = contents->findItems("docs", Qt::MatchExactly);
     ASSERT_EQ(docs.size(), 1);
