@@ -87,6 +87,47 @@ void ImageTree::dropImage(int index) {
     }
 }
 
+bool ImageTree::dropEntry(std::string_view folderPath, int index) {
+    for (auto& e : entries_) {
+        if (e.id == index && e.path.size() == folderPath.size() + 1 && e.path.back() == '!' &&
+            comparePaths(std::string_view(e.path).substr(0, folderPath.size()), folderPath) == 0) {
+            e.id = TreeEntry::kDropped;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<int> ImageTree::dropFolder(std::string_view folderPath) {
+    std::vector<int> images;
+    for (auto& e : entries_) {
+        if (e.id == TreeEntry::kDropped || !ascii::startsWithIgnoreCase(e.path, folderPath))
+            continue;
+        if (e.isImage() && std::find(images.begin(), images.end(), e.id) == images.end())
+            images.push_back(e.id);
+        e.id = TreeEntry::kDropped;
+    }
+    return images;
+}
+
+void ImageTree::moveFolder(std::string_view from, std::string_view to) {
+    for (auto& e : entries_) {
+        if (ascii::startsWithIgnoreCase(e.path, from))
+            e.path = std::string(to) + e.path.substr(from.size());
+    }
+    std::stable_sort(entries_.begin(), entries_.end(), [](const TreeEntry& a, const TreeEntry& b) {
+        return comparePaths(a.path, b.path) < 0;
+    });
+}
+
+std::vector<std::string> ImageTree::foldersOf(int index) const {
+    std::vector<std::string> folders;
+    for (const auto& e : entries_) {
+        if (e.id == index) folders.push_back(e.path.substr(0, e.path.size() - 1));
+    }
+    return folders;
+}
+
 std::vector<TreeEntry> ImageTree::entries() const {
     std::vector<TreeEntry> out;
     out.reserve(entries_.size());

@@ -55,6 +55,15 @@ class ImageTree {
     bool holdsImage(int index) const;
     // Marks every entry of the image to go; the next write leaves them out.
     void dropImage(int index);
+    // Marks the image's entry in `folderPath` to go; false when the folder holds none.
+    bool dropEntry(std::string_view folderPath, int index);
+    // Marks the folder, its subfolders and every entry in them to go, and returns the images
+    // those entries held (each once).
+    std::vector<int> dropFolder(std::string_view folderPath);
+    // Gives every entry below `from` (a folder path) the folder path `to` in its place.
+    void moveFolder(std::string_view from, std::string_view to);
+    // The folders holding an entry of the image, in tree order.
+    std::vector<std::string> foldersOf(int index) const;
     // Entries in order, without the dropped ones.
     std::vector<TreeEntry> entries() const;
     // Every entry in order, the dropped ones (kDropped) among them: no copy.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/ascii.h"
 #include "platform/text_printf.h"
@@ -12,16 +13,6 @@ namespace {
 
 constexpr std::string_view kLocalPrefix = "\\local";
 constexpr std::string_view kNetworkPrefix = "\\network";
-
-std::string createdText(int64_t seconds) {
-    if (seconds <= 0) return {};
-    const std::time_t t = seconds;
-    std::tm local{};
-    if (::localtime_r(&t, &local) == nullptr) return {};
-    char text[64];
-    std::strftime(text, sizeof text, "%x %X", &local);
-    return text;
-}
 
 // The folder part of an entry's path: up to and with its last "\".
 std::string_view folderOf(std::string_view path) {
@@ -74,6 +65,51 @@ const CatalogueImage* MngDocument::image(int index) const {
     auto it = std::lower_bound(images_.begin(), images_.end(), index,
                                [](const CatalogueImage& i, int n) { return i.index < n; });
     return it != images_.end() && it->index == index ? &*it : nullptr;
+}
+
+CatalogueImage* MngDocument::image(int index) {
+    return const_cast<CatalogueImage*>(std::as_const(*this).image(index));
+}
+
+void MngDocument::addImage(CatalogueImage image) {
+    auto it = std::lower_bound(images_.begin(), images_.end(), image.index,
+                               [](const CatalogueImage& i, int n) { return i.index < n; });
+    if (it != images_.end() && it->index == image.index) {
+        *it = std::move(image);
+    } else {
+        images_.insert(it, std::move(image));
+    }
+}
+
+void MngDocument::removeImage(int index) {
+    auto it = std::lower_bound(images_.begin(), images_.end(), index,
+                               [](const CatalogueImage& i, int n) { return i.index < n; });
+    if (it != images_.end() && it->index == index) images_.erase(it);
+}
+
+std::string MngDocument::createdText(int64_t seconds) {
+    if (seconds <= 0) return {};
+    const std::time_t t = seconds;
+    std::tm local{};
+    if (::localtime_r(&t, &local) == nullptr) return {};
+    char text[64];
+    std::strftime(text, sizeof text, "%x %X", &local);
+    return text;
+}
+
+void MngDocument::setDrive(char letter, int index, std::string imagePath) {
+    for (auto& d : drives_) {
+        if (d.letter != letter) continue;
+        d.index = index;
+        d.imagePath = std::move(imagePath);
+    }
+}
+
+TreeFile MngDocument::branchOf(std::string_view folderPath, TreeFile joint) const {
+    if (!separated_) return joint;
+    return ascii::startsWithIgnoreCase(folderPath, std::string(kLocalPrefix) + "\\")
+               ? TreeFile::Local
+               : TreeFile::Global;
 }
 
 std::string_view MngDocument::prefixOf(TreeFile file) const {

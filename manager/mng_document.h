@@ -60,6 +60,18 @@ class MngDocument {
     const std::string& physicalDrives() const { return physicalDrives_; }
     const std::vector<CatalogueImage>& images() const { return images_; }
     const CatalogueImage* image(int index) const;
+    CatalogueImage* image(int index);
+    // Keeps the catalogue's change in the document, so the views show it without reading the
+    // catalogue again.
+    void addImage(CatalogueImage image);
+    void removeImage(int index);
+    // What a drive of the session holds now (index -1 and no path when empty).
+    void setDrive(char letter, int index, std::string imagePath);
+    // The text of an image's creation time as the list shows it.
+    static std::string createdText(int64_t seconds);
+    // The branch a folder path lies in: the global one for paths of the "network" branch, the
+    // local one for the "local" branch; in the joint view `joint`.
+    TreeFile branchOf(std::string_view folderPath, TreeFile joint) const;
     // The branch roots shown: "\" in the joint view, "\local\" and "\network\" when separated.
     std::vector<std::string> roots() const;
     // The folders right below a folder path, as full paths, in tree order.
