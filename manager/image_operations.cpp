@@ -242,11 +242,15 @@ bool ImageOperations::treeWritable(const std::string& folder) const {
 
 // ---- Adding ----
 
-void ImageOperations::add(const std::string& folder) {
+bool ImageOperations::mayAddTo(const std::string& folder) const {
     const AccessState a = access();
     const bool writable = rangeFor(folder) == OMX_RANGE_SHARED ? a.canChangeGlobalCatalogue
                                                                : a.canChangeLocalCatalogue;
-    if (!writable || !treeWritable(folder)) return;
+    return writable && treeWritable(folder);
+}
+
+void ImageOperations::add(const std::string& folder) {
+    if (!mayAddTo(folder)) return;
     const std::vector<std::string> files = dialogs_.chooseImageFiles();
     if (!files.empty()) addFiles(files, folder);
 }
@@ -254,6 +258,7 @@ void ImageOperations::add(const std::string& folder) {
 std::vector<int> ImageOperations::addFiles(const std::vector<std::string>& files,
                                            const std::string& folder,
                                            std::optional<bool> keepSources) {
+    if (!mayAddTo(folder)) return {};
     Busy busy(*this, kBusyAdding);
     const int toConvert =
         static_cast<int>(std::count_if(files.begin(), files.end(), needsConversion));

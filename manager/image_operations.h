@@ -134,6 +134,8 @@ class ImageOperations {
     void log(int level, const std::string& line) const;
     bool catalogueWritable(int index) const;
     bool treeWritable(const std::string& folder) const;
+    // Both the catalogue and the tree that images added below `folder` go to are writable.
+    bool mayAddTo(const std::string& folder) const;
     int addOne(const std::string& file, const std::string& folder);
     bool placeInTree(int index, const std::string& folder);
     // Deletes an image's files; false (and nothing deleted after the first failure) on failure.

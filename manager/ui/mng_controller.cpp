@@ -1,5 +1,7 @@
 #include "manager/ui/mng_controller.h"
 
+#include "manager/ui/operation_commands.h"
+
 #include <unistd.h>
 
 #include <QApplication>
@@ -22,19 +24,50 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
             setup_.view.separated = !setup_.view.separated;
             refresh();
             window_->setSeparatedChecked(setup_.view.separated);
-        } else if (setup_.command) {
+        } else if (!runOperation(command, window_->selection(), *operations_, *window_,
+                                 document_) &&
+                   setup_.command) {
             setup_.command(command);
         }
     };
+    handlers.drop = [this](const Selection& target, const std::vector<TreeItem>& items,
+                           const std::vector<std::string>& files,
+                           bool copy) { dropOnto(target, items, files, copy, *operations_); };
+    handlers.rename = [this](const std::string& folder, const std::string& name) {
+        if (!operations_->renameFolder(folder, name)) window_->showDocument();
+    };
+    handlers.activate = [this](int index) { operations_->insert(0, index); };
     handlers.log = [this](int level, const std::string& line) { log(level, line); };
     handlers.rowsShown = [this](std::vector<int> indexes) {
         if (availability_) availability_->showing(std::move(indexes));
     };
     window_ = std::make_unique<MngMainWindow>(document_, disabled_, setup_.columns, handlers);
     window_->setSeparatedChecked(setup_.view.separated);
+    makeOperations();
     if (access_.htmlHomePage && !setup_.homePageFolder.empty()) {
         window_->showHomePage(QString::fromStdString(setup_.homePageFolder));
     }
+}
+
+void MngController::makeOperations() {
+    dialogs_ = setup_.dialogs ? setup_.dialogs(window_.get()) : nullptr;
+    if (!dialogs_) dialogs_ = std::make_unique<MessageBoxDialogs>();
+    ImageOperations::Host host;
+    host.document = &document_;
+    host.access = [this] { return access_; };
+    host.busy = &busy_;
+    host.ended = [this](int flag) { operationEnded(flag); };
+    host.saveTrees = [this] { saveTrees(); };
+    host.show = [this] {
+        publishPaths();
+        window_->showDocument();
+    };
+    host.log = [this](int level, const std::string& line) { log(level, line); };
+    host.setting = setup_.setting;
+    host.setSetting = setup_.setSetting;
+    host.desktopFolder = setup_.desktopFolder;
+    host.temporaryFolder = setup_.temporaryFolder;
+    operations_ = std::make_unique<ImageOperations>(host, setup_.ports, *dialogs_);
 }
 
 MngController::~MngController() {

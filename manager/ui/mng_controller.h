@@ -12,6 +12,7 @@
 
 #include "manager/access_state.h"
 #include "manager/availability_worker.h"
+#include "manager/image_operations.h"
 #include "manager/mng_document.h"
 #include "manager/notifications.h"
 #include "manager/start_options.h"
@@ -48,6 +49,14 @@ class MngController {
         std::string homePageFolder;
         // Called after a tree file was written, so the other sessions read it again.
         std::function<void()> treeWritten;
+        // The image operations: the client library, the dialogs (made for the window), the
+        // user's settings and folders.
+        ClientPorts ports;
+        std::function<std::unique_ptr<OperationDialogs>(QWidget* parent)> dialogs;
+        std::function<std::string(std::string_view key)> setting;
+        std::function<void(std::string_view key, const std::string& value)> setSetting;
+        std::string desktopFolder;
+        std::string temporaryFolder;
     };
 
     explicit MngController(Setup setup);
@@ -76,6 +85,7 @@ class MngController {
     void startAvailability();
 
     AvailabilityWorker& availability() { return *availability_; }
+    ImageOperations& operations() { return *operations_; }
 
   private:
     void publishPaths();
@@ -83,6 +93,7 @@ class MngController {
     void flushReports();
     void log(int level, const std::string& line) const;
     void evaluate();
+    void makeOperations();
 
     Setup setup_;
     AccessState access_;
@@ -92,6 +103,8 @@ class MngController {
     std::vector<int64_t> fileTimes_;
     std::chrono::steady_clock::time_point lastCheck_{};
     std::unique_ptr<MngMainWindow> window_;
+    std::unique_ptr<OperationDialogs> dialogs_;
+    std::unique_ptr<ImageOperations> operations_;
     std::unique_ptr<platform::BusListener> bus_;
     QSocketNotifier* busNotifier_ = nullptr;
     // The image files as the worker checks them, shared with its thread.

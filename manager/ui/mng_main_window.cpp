@@ -12,6 +12,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -33,12 +34,20 @@
 #include "manager/command_table.h"
 #include "manager/contents_texts.h"
 #include "manager/image_contents.h"
+#include "manager/ui/drop_view.h"
 
 namespace ombrix::mng {
 namespace {
 
 // What a tree item stands for, kept in its data.
-enum ItemRole { kKindRole = Qt::UserRole, kPathRole, kLetterRole, kImageRole };
+enum ItemRole {
+    kKindRole = Qt::UserRole,
+    kPathRole,
+    kLetterRole,
+    kImageRole,
+    kTrackRole,
+    kNodeRole
+};
 enum TreeKind { kDriveGroup = 1, kDrive, kCdGroup, kCdDrive, kImageRoot, kFolder };
 
 // The style's icons, made once: making one decodes its pictures, which for thousands of rows
@@ -155,13 +164,40 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
     setObjectName("mainWindow");
     setWindowTitle("Ombrix TS v5 - CD Management");
 
-    tree_ = new QTreeWidget;
+    auto* tree = new DropView([](const QTreeWidgetItem* item) {
+        if (item->data(0, kKindRole).toInt() != kFolder) return TreeItem{};
+        return TreeItem{item->data(0, kPathRole).toString().toStdString(), 0};
+    });
+    tree->setDropHandler([this](QTreeWidgetItem* target, const std::vector<TreeItem>& items,
+                                const std::vector<std::string>& files, bool copy) {
+        if (handlers_.drop && target != nullptr)
+            handlers_.drop(targetOf(target), items, files, copy);
+    });
+    tree->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+    tree_ = tree;
     tree_->setObjectName("tree");
     tree_->setAccessibleName("Drives and image folders");
     tree_->setHeaderHidden(true);
     tree_->setContextMenuPolicy(Qt::CustomContextMenu);
 
-    list_ = new QTreeWidget;
+    auto* list = new DropView([this](const QTreeWidgetItem* item) {
+        const int index = item->data(0, kImageRole).toInt();
+        if (index > 0) return TreeItem{listFolder_, index};
+        return TreeItem{item->data(0, kPathRole).toString().toStdString(), 0};
+    });
+    list->setDropHandler([this](QTreeWidgetItem* target, const std::vector<TreeItem>& items,
+                                const std::vector<std::string>& files, bool copy) {
+        if (!handlers_.drop) return;
+        // A folder row takes what is dropped on it; elsewhere the list's own folder does.
+        Selection where;
+        where.treeKind = ItemKind::ImageFolder;
+        where.folder = listFolder_;
+        const QString sub = target != nullptr ? target->data(0, kPathRole).toString() : QString();
+        if (!sub.isEmpty()) where.folder = sub.toStdString();
+        if (!where.folder.empty()) handlers_.drop(where, items, files, copy);
+    });
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_ = list;
     list_->setObjectName("list");
     list_->setAccessibleName("Images");
     list_->setRootIsDecorated(false);
@@ -242,7 +278,21 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
     connect(readerPoll_, &QTimer::timeout, this, [this] { showContentsWhenWalked(); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         const QString path = item->data(0, kPathRole).toString();
-        if (!path.isEmpty()) selectFolder(path);
+        if (!path.isEmpty()) {
+            selectFolder(path);
+        } else if (const int index = item->data(0, kImageRole).toInt();
+                   index > 0 && handlers_.activate) {
+            handlers_.activate(index);
+        }
+    });
+    connect(tree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
+        if (filling_ || item->data(0, kKindRole).toInt() != kFolder || !handlers_.rename) return;
+        const std::string path = item->data(0, kPathRole).toString().toStdString();
+        const std::string name = item->text(0).toStdString();
+        if (name == folderName(path)) return;
+        // The rename rebuilds the tree, which must not happen inside its own signal.
+        QMetaObject::invokeMethod(
+            this, [this, path, name] { handlers_.rename(path, name); }, Qt::QueuedConnection);
     });
 
     buildMenus();
@@ -373,8 +423,12 @@ void MngMainWindow::showContextMenu(QTreeWidget* view, const QPoint& at) {
         if (item == nullptr) return;
         kind = itemKindOf(item);
     }
+    if (view == tree_) tree_->setCurrentItem(tree_->itemAt(at));
     std::unique_ptr<QMenu> menu = contextMenuFor(kind);
-    if (menu) menu->exec(view->viewport()->mapToGlobal(at));
+    if (!menu) return;
+    menuView_ = view;
+    menu->exec(view->viewport()->mapToGlobal(at));
+    menuView_ = nullptr;
 }
 
 ItemKind MngMainWindow::itemKindOf(const QTreeWidgetItem* item) const {
@@ -404,6 +458,8 @@ std::unique_ptr<QMenu> MngMainWindow::contextMenuFor(ItemKind kind) {
 }
 
 void MngMainWindow::fillTree() {
+    const QSignalBlocker quiet(tree_);
+    filling_ = true;
     tree_->clear();
     auto* drives = new QTreeWidgetItem(tree_, {"Ombrix Drives"});
     drives->setData(0, kKindRole, kDriveGroup);
@@ -458,12 +514,14 @@ void MngMainWindow::fillTree() {
                 item->setData(0, kKindRole, kFolder);
                 item->setData(0, kPathRole, QString::fromStdString(sub));
                 item->setIcon(0, standardIcon(QStyle::SP_DirIcon));
+                item->setFlags(item->flags() | Qt::ItemIsEditable);
                 pending.emplace_back(item, sub);
             }
         }
         top->setExpanded(true);
     }
     drives->setExpanded(true);
+    filling_ = false;
 }
 
 bool MngMainWindow::selectFolder(const QString& folderPath) {
@@ -480,11 +538,13 @@ void MngMainWindow::fillList() {
     list_->setSortingEnabled(false);
     rowsOf_.clear();
     list_->clear();
+    listFolder_.clear();
     QTreeWidgetItem* current = tree_->currentItem();
     if (current != nullptr) {
         const int kind = current->data(0, kKindRole).toInt();
         const std::string path = current->data(0, kPathRole).toString().toStdString();
         if (kind == kImageRoot || kind == kFolder) {
+            listFolder_ = path;
             for (const std::string& sub : document_.subfolders(path)) {
                 auto* item = new RowItem(MngDocument::folderRow(sub), columns_, 0);
                 item->setData(0, kPathRole, QString::fromStdString(sub));
@@ -638,10 +698,12 @@ void MngMainWindow::savePlacement(const PositionStore& store) const {
 namespace {
 
 void addNodes(QTreeWidgetItem* parent, const contents::FileSystem& files, uint32_t folder,
-              char decimalSeparator) {
+              size_t track, char decimalSeparator) {
     for (uint32_t child : files.nodes[folder].children) {
         const contents::Node& node = files.nodes[child];
         auto* item = new QTreeWidgetItem(parent);
+        item->setData(0, kTrackRole, static_cast<qulonglong>(track));
+        item->setData(0, kNodeRole, child);
         item->setText(0, QString::fromStdString(node.name));
         item->setIcon(0, standardIcon(node.directory ? QStyle::SP_DirIcon : QStyle::SP_FileIcon));
         if (!node.directory) {
@@ -649,7 +711,7 @@ void addNodes(QTreeWidgetItem* parent, const contents::FileSystem& files, uint32
             item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
         }
         item->setText(2, QString::fromStdString(dateText(node.modified)));
-        if (node.directory) addNodes(item, files, child, decimalSeparator);
+        if (node.directory) addNodes(item, files, child, track, decimalSeparator);
     }
 }
 
@@ -695,17 +757,66 @@ void MngMainWindow::showContentsWhenWalked() {
         }
         if (track->files.nodes.empty()) continue;
         if (oneTrack) {
-            addNodes(contents_->invisibleRootItem(), track->files, 0, separator);
+            addNodes(contents_->invisibleRootItem(), track->files, 0, track->index, separator);
         } else {
             auto* item = new QTreeWidgetItem(contents_, {name});
             item->setIcon(0, standardIcon(QStyle::SP_DriveCDIcon));
-            addNodes(item, track->files, 0, separator);
+            addNodes(item, track->files, 0, track->index, separator);
         }
     }
 }
 
 const contents::ImageContents* MngMainWindow::shownContents() const {
     return readerShown_ ? reader_.get() : nullptr;
+}
+
+Selection MngMainWindow::targetOf(const QTreeWidgetItem* item) const {
+    Selection s;
+    s.view = Selection::View::Tree;
+    if (item == nullptr) return s;
+    s.treeKind = itemKindOf(item);
+    s.folder = item->data(0, kPathRole).toString().toStdString();
+    s.driveLetter = static_cast<char>(item->data(0, kLetterRole).toChar().toLatin1());
+    return s;
+}
+
+Selection MngMainWindow::selection() const {
+    Selection s = targetOf(tree_->currentItem());
+    const QWidget* focus = menuView_ != nullptr ? menuView_ : QApplication::focusWidget();
+    s.view = focus == tree_       ? Selection::View::Tree
+             : focus == contents_ ? Selection::View::Contents
+                                  : Selection::View::List;
+    if (s.treeKind != ItemKind::ImageRoot && s.treeKind != ItemKind::ImageFolder) {
+        s.folder = listFolder_;
+    }
+    for (const QTreeWidgetItem* row : list_->selectedItems()) {
+        const int index = row->data(0, kImageRole).toInt();
+        if (index > 0) {
+            s.rows.push_back({listFolder_, index});
+        } else if (const QString sub = row->data(0, kPathRole).toString(); !sub.isEmpty()) {
+            s.rows.push_back({sub.toStdString(), 0});
+        }
+    }
+    if (const QTreeWidgetItem* file = contents_->currentItem();
+        file != nullptr && file->data(0, kNodeRole).isValid() && shownContents() != nullptr) {
+        s.haveFile = true;
+        s.track = static_cast<size_t>(file->data(0, kTrackRole).toULongLong());
+        s.node = file->data(0, kNodeRole).toUInt();
+    }
+    return s;
+}
+
+void MngMainWindow::editFolderName(const std::string& folder) {
+    if (!selectFolder(QString::fromStdString(folder))) return;
+    tree_->setFocus();
+    tree_->editItem(tree_->currentItem(), 0);
+}
+
+bool MngMainWindow::selectImage(int index) {
+    auto it = rowsOf_.find(index);
+    if (it == rowsOf_.end()) return false;
+    list_->setCurrentItem(it->second);
+    return true;
 }
 
 void MngMainWindow::showDocument() {

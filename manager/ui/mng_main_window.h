@@ -14,6 +14,7 @@
 #include "manager/command_ids.h"
 #include "manager/command_table.h"
 #include "manager/image_contents.h"
+#include "manager/image_operations.h"
 #include "manager/mng_document.h"
 
 class QAction;
@@ -37,6 +38,20 @@ struct PositionStore {
     std::function<void(std::string_view name, const std::string& value)> set;
 };
 
+// What the user has selected, and where: the tree's item, the list's rows, the contents pane's
+// file. Commands act on it.
+struct Selection {
+    // Where the command came from: the tree, the list, or the contents pane.
+    enum class View { Tree, List, Contents } view = View::List;
+    ItemKind treeKind = ItemKind::ImageRoot;
+    std::string folder;    // the tree's folder, or the folder the list shows
+    char driveLetter = 0;  // a virtual or physical drive item
+    std::vector<TreeItem> rows;
+    bool haveFile = false;
+    size_t track = 0;
+    uint32_t node = 0;
+};
+
 class MngMainWindow : public QMainWindow {
   public:
     // What the window's commands do; `command` gets every command not handled here.
@@ -47,6 +62,14 @@ class MngMainWindow : public QMainWindow {
         std::function<void(std::vector<int> indexes)> rowsShown;
         // The program's log: a line at a detail level.
         std::function<void(int level, const std::string& line)> log;
+        // Entries or files dropped onto a tree item or the list (`target` says which).
+        std::function<void(const Selection& target, const std::vector<TreeItem>& items,
+                           const std::vector<std::string>& files, bool copy)>
+            drop;
+        // A folder's name was edited in the tree.
+        std::function<void(const std::string& folder, const std::string& name)> rename;
+        // An image row was double-clicked.
+        std::function<void(int index)> activate;
     };
 
     MngMainWindow(const MngDocument& document, std::vector<int> disabled,
@@ -71,6 +94,11 @@ class MngMainWindow : public QMainWindow {
 
     // Selects the tree item of a folder path; false when there is none.
     bool selectFolder(const QString& folderPath);
+    Selection selection() const;
+    // Selects a folder and opens its name for editing.
+    void editFolderName(const std::string& folder);
+    // Selects an image's row in the list.
+    bool selectImage(int index);
 
     // The home page in place of the list ("omxmain.htm" of `folder`, else its "noload.htm"), or
     // the list back. Selecting a tree item brings the list back too.
@@ -98,6 +126,7 @@ class MngMainWindow : public QMainWindow {
     void fillList();
     void fillContents();
     void showContentsWhenWalked();
+    Selection targetOf(const QTreeWidgetItem* item) const;
     void showContextMenu(QTreeWidget* view, const QPoint& at);
     void run(int command);
     void setViewMode(int mode);
@@ -109,6 +138,10 @@ class MngMainWindow : public QMainWindow {
     Handlers handlers_;
     QTreeWidget* tree_ = nullptr;
     QTreeWidget* list_ = nullptr;
+    std::string listFolder_;  // the folder whose entries the list shows
+    // The view whose context menu is open, so its commands act on that view's selection.
+    QTreeWidget* menuView_ = nullptr;
+    bool filling_ = false;
     QTreeWidget* contents_ = nullptr;
     // The selected image is read by the reader's own threads; the window looks in on them.
     std::unique_ptr<contents::ImageContents> reader_;

@@ -7,7 +7,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -65,8 +64,8 @@ QLabel* questionIcon(QWidget* parent) {
     return icon;
 }
 
-QPushButton* addButton(QDialogButtonBox* box, const QString& text, QDialogButtonBox::ButtonRole role,
-                       const char* name) {
+QPushButton* addButton(QDialogButtonBox* box, const QString& text,
+                       QDialogButtonBox::ButtonRole role, const char* name) {
     QPushButton* button = box->addButton(text, role);
     button->setObjectName(name);
     return button;
@@ -88,8 +87,7 @@ QHBoxLayout* folderField(QWidget* owner, QLineEdit* field, const QString& browse
     auto* browse = new QPushButton("Browse...", owner);
     browse->setObjectName("browse");
     QObject::connect(browse, &QPushButton::clicked, owner, [owner, field, browseTitle] {
-        const QString folder =
-            QFileDialog::getExistingDirectory(owner, browseTitle, field->text());
+        const QString folder = QFileDialog::getExistingDirectory(owner, browseTitle, field->text());
         if (!folder.isEmpty()) field->setText(folder);
     });
     row->addWidget(field, 1);
@@ -154,10 +152,10 @@ class FindDialog : public QDialog {
         layout->addWidget(files_, 1);
 
         auto* buttons = new QDialogButtonBox(this);
-        addAll_ = addButton(buttons, "&Add all image files", QDialogButtonBox::AcceptRole,
-                            "addAll");
-        addSelected_ = addButton(buttons, "A&dd selected image files",
-                                 QDialogButtonBox::AcceptRole, "addSelected");
+        addAll_ =
+            addButton(buttons, "&Add all image files", QDialogButtonBox::AcceptRole, "addAll");
+        addSelected_ = addButton(buttons, "A&dd selected image files", QDialogButtonBox::AcceptRole,
+                                 "addSelected");
         addButton(buttons, "Cancel", QDialogButtonBox::RejectRole, "cancel");
         layout->addWidget(buttons);
 
@@ -197,18 +195,18 @@ class FindDialog : public QDialog {
         stop_ = false;
         finished_ = false;
         results_.clear();
-        worker_ = std::thread([this, folder = searched_,
-                               type = static_cast<ImageFileType>(type_->currentIndex())] {
-            try {
-                results_ = search_(folder, type, [this](size_t found) {
-                    found_.store(found, std::memory_order_relaxed);
-                    return !stop_.load(std::memory_order_relaxed);
-                });
-            } catch (...) {
-                results_.clear();  // a failed search finds nothing
-            }
-            finished_.store(true, std::memory_order_release);
-        });
+        worker_ = std::thread(
+            [this, folder = searched_, type = static_cast<ImageFileType>(type_->currentIndex())] {
+                try {
+                    results_ = search_(folder, type, [this](size_t found) {
+                        found_.store(found, std::memory_order_relaxed);
+                        return !stop_.load(std::memory_order_relaxed);
+                    });
+                } catch (...) {
+                    results_.clear();  // a failed search finds nothing
+                }
+                finished_.store(true, std::memory_order_release);
+            });
         searchButton_->setText("&Stop");
         poll_->start();
         updateButtons();
@@ -216,6 +214,7 @@ class FindDialog : public QDialog {
     }
 
     void poll() {
+        if (!worker_.joinable()) return;
         if (!finished_.load(std::memory_order_acquire)) {
             showCount(found_.load(std::memory_order_relaxed));
             return;
@@ -253,7 +252,8 @@ class FindDialog : public QDialog {
         result.keepSources = keepSources_->isChecked();
         for (int row = 0; row < files_->count(); ++row) {
             const QListWidgetItem* item = files_->item(row);
-            if (!selectedOnly || item->isSelected()) result.files.push_back(item->text().toStdString());
+            if (!selectedOnly || item->isSelected())
+                result.files.push_back(item->text().toStdString());
         }
         answer_ = std::move(result);
         done(selectedOnly ? kAddSelectedCode : int{QDialog::Accepted});
@@ -390,18 +390,19 @@ QWidget* statisticsPage(QWidget* parent, const ImageProperties& properties) {
     return page;
 }
 
-// Keeps a comment within its limit by dropping what was just typed or pasted beyond it.
+// Keeps a comment within its limit by dropping what was just typed or pasted beyond it (the
+// end of the text when the edit has no cursor yet, as while its text is being set).
 void limitLength(QPlainTextEdit* edit, int limit) {
     QObject::connect(edit, &QPlainTextEdit::textChanged, edit, [edit, limit] {
-        const int excess = static_cast<int>(edit->toPlainText().size()) - limit;
+        const int size = static_cast<int>(edit->toPlainText().size());
+        const int excess = size - limit;
         if (excess <= 0) return;
-        QTextCursor cursor = edit->textCursor();
-        const int end = cursor.position() >= excess ? cursor.position()
-                                                    : static_cast<int>(edit->toPlainText().size());
-        cursor.setPosition(end - excess);
-        cursor.setPosition(end, QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-        edit->setTextCursor(cursor);
+        const QTextCursor typing = edit->textCursor();
+        const int end = !typing.isNull() && typing.position() >= excess ? typing.position() : size;
+        QTextCursor cut(edit->document());
+        cut.setPosition(end - excess);
+        cut.setPosition(end, QTextCursor::KeepAnchor);
+        cut.removeSelectedText();
     });
 }
 
@@ -410,10 +411,10 @@ QWidget* commentPage(QWidget* parent, const ImageProperties& properties, bool ed
     auto* layout = new QVBoxLayout(page);
     auto* comment = new QPlainTextEdit(page);
     comment->setObjectName("comment");
-    limitLength(comment, kCommentLimit);
     // Shown with plain line ends; `applyProperties` restores stored "\r\n" ends on writing.
-    comment->setPlainText(qs(properties.comment).replace("\r\n", "\n"));
+    comment->setPlainText(qs(properties.comment).replace("\r\n", "\n").left(kCommentLimit));
     comment->setProperty(kShown, comment->toPlainText());
+    limitLength(comment, kCommentLimit);
     comment->setEnabled(editable);
     layout->addWidget(comment);
     layout->addWidget(new QLabel(QString("At most %1 characters.").arg(kCommentLimit), page));
@@ -551,7 +552,8 @@ int ProgressRun::run(const ProgressWork& work) {
         finished_.store(true, std::memory_order_release);
         // The dialog closes now rather than at its next look; posted events of a dialog that
         // is gone are dropped with it.
-        QMetaObject::invokeMethod(dialog, [this] { poll(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            dialog, [this] { poll(); }, Qt::QueuedConnection);
     });
     poll();
     timer_->start();
@@ -595,8 +597,7 @@ void ProgressRun::poll() {
 
 QtOperationDialogs::QtOperationDialogs(QWidget* parent)
     : parent_(parent), confirm_([](QWidget* over, const QString& question) {
-          return QMessageBox::question(over, kCaption, question,
-                                       QMessageBox::Yes | QMessageBox::No,
+          return QMessageBox::question(over, kCaption, question, QMessageBox::Yes | QMessageBox::No,
                                        QMessageBox::No) == QMessageBox::Yes;
       }) {}
 
@@ -658,7 +659,9 @@ std::optional<bool> QtOperationDialogs::askConversion() {
 std::unique_ptr<ProgressRun> QtOperationDialogs::makeConversionRun(int number, int count,
                                                                    const std::string& file) const {
     QStringList lines{QString::asprintf("Converting file %d of %d file(s).", number, count)};
-    if (!file.empty()) lines << QFileInfo(qs(file)).fileName();
+    // The file's name without its folder, whichever separator the path uses.
+    const size_t slash = file.find_last_of("/\\");
+    if (!file.empty()) lines << qs(slash == std::string::npos ? file : file.substr(slash + 1));
     return std::make_unique<ProgressRun>(
         parent_, "Conversion", lines,
         [](int percent) { return QString::asprintf("Conversion of %d %% done", percent); },
@@ -765,8 +768,8 @@ std::unique_ptr<QDialog> QtOperationDialogs::makeDeleteFolderDialog(QWidget* par
     auto* layout = new QVBoxLayout(d);
     auto* question = new QHBoxLayout;
     question->addWidget(questionIcon(d));
-    auto* text = new QLabel(
-        QString("Do you really want to delete this folder?\n\n%1").arg(qs(folder)), d);
+    auto* text =
+        new QLabel(QString("Do you really want to delete this folder?\n\n%1").arg(qs(folder)), d);
     text->setWordWrap(true);
     question->addWidget(text, 1);
     layout->addLayout(question);
@@ -810,20 +813,18 @@ std::unique_ptr<QDialog> QtOperationDialogs::makeCopyDialog(QWidget* parent,
     d->setObjectName("copyDialog");
     d->setWindowTitle("Copy ombrixs");
     auto* layout = new QVBoxLayout(d);
-    const QString question =
+    // Local images go to the network and network images come here.
+    const char* question =
         request.toNetwork
-            ? QString::asprintf("Your selection includes %d ombrix(s) stored locally. Do you "
-                                "wish to copy the CD(s)?",
-                                request.count)
-            : QString::asprintf("Your selection includes %d ombrix(s) stored on the network. Do "
-                                "you wish to copy the CD(s)?",
-                                request.count);
-    auto* text = new QLabel(question, d);
+            ? "Your selection includes %d ombrix(s) stored locally. Do you wish to copy the CD(s)?"
+            : "Your selection includes %d ombrix(s) stored on the network. Do you wish to copy "
+              "the CD(s)?";
+    auto* text = new QLabel(QString::asprintf(question, request.count), d);
     text->setObjectName("question");
     text->setWordWrap(true);
     layout->addWidget(text);
-    auto* space = new QLabel(
-        QString("The copy requires %1 MB hard disk space.").arg(request.megabytes), d);
+    auto* space =
+        new QLabel(QString("The copy requires %1 MB hard disk space.").arg(request.megabytes), d);
     space->setObjectName("space");
     layout->addWidget(space);
     auto* copy = new QCheckBox("Copy ombrixs", d);
@@ -903,14 +904,13 @@ bool QtOperationDialogs::applyProperties(const QDialog& dialog, ImageProperties&
     if (comment->isEnabled() && text != comment->property(kShown).toString()) {
         // Lines end as they did in the stored comment.
         const bool crlf = properties.comment.find("\r\n") != std::string::npos;
-        properties.comment = crlf ? QString(text).replace("\n", "\r\n").toStdString()
-                                  : text.toStdString();
+        properties.comment =
+            crlf ? QString(text).replace("\n", "\r\n").toStdString() : text.toStdString();
     }
     return true;
 }
 
-bool QtOperationDialogs::editProperties(ImageProperties& properties,
-                                        const PropertyEditing& editing,
+bool QtOperationDialogs::editProperties(ImageProperties& properties, const PropertyEditing& editing,
                                         const std::function<void()>& changePassword,
                                         const std::function<void()>& createShortcut) {
     auto dialog =

@@ -137,8 +137,7 @@ class QtOperationDialogs : public OperationDialogs {
     static bool applyProperties(const QDialog& dialog, ImageProperties& properties);
 
     static std::unique_ptr<QDialog> makePasswordDialog(QWidget* parent);
-    static std::optional<std::pair<std::string, std::string>> passwordAnswer(
-        const QDialog& dialog);
+    static std::optional<std::pair<std::string, std::string>> passwordAnswer(const QDialog& dialog);
 
     static std::unique_ptr<QDialog> makeFileInformationDialog(QWidget* parent,
                                                               const FileInformation& file);
