@@ -283,6 +283,7 @@ std::vector<int> ImageOperations::addFiles(const std::vector<std::string>& files
     if (!added.empty()) {
         if (host_.saveTrees) host_.saveTrees();
         if (host_.show) host_.show();
+        if (host_.select) host_.select(added.back());
     }
     return added;
 }

@@ -67,6 +67,8 @@ class ImageOperations {
         std::function<void()> saveTrees;
         // The views show the document again.
         std::function<void()> show;
+        // The list shows and selects an image (the one just added or moved).
+        std::function<void(int index)> select;
         std::function<void(int level, const std::string& line)> log;
         std::function<std::string(std::string_view key)> setting;
         std::function<void(std::string_view key, const std::string& value)> setSetting;

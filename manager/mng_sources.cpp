@@ -8,9 +8,12 @@
 
 #include "common/oxtcomm.h"
 #include "common/oxtcomm_admin.h"
+#include "common/oxtcomm_disc.h"
 #include "common/oxtcomm_drives.h"
 #include "outside/env/oxtenv.h"
+#include "outside/help/drive_folder.h"
 #include "outside/help/oxthelp.h"
+#include "outside/omxcvt/omxcvt.h"
 #include "platform/logical_drives.h"
 #include "platform/session_id.h"
 #include "platform/shell_execute.h"
@@ -61,6 +64,136 @@ std::optional<CatalogueImage> catalogueImage(int index) {
 }
 
 }  // namespace
+
+void setUserSetting(std::string_view key, const std::string& value) {
+    const std::string name(key);
+    EnvSetUserValue(name.c_str(), value.c_str());
+}
+
+std::string desktopFolder() {
+    // The desktop's own answer, which follows the user's language and choices.
+    if (FILE* pipe = ::popen("xdg-user-dir DESKTOP 2>/dev/null", "r")) {
+        char line[4096] = "";
+        const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+        ::pclose(pipe);
+        std::string folder = got ? line : "";
+        while (!folder.empty() && (folder.back() == '\n' || folder.back() == '\r'))
+            folder.pop_back();
+        if (!folder.empty() && folder.front() == '/') return folder;
+    }
+    const char* home = std::getenv("HOME");
+    return home != nullptr ? std::string(home) + "/Desktop" : std::string();
+}
+
+std::string temporaryFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
+}
+
+ClientPorts systemPorts() {
+    ClientPorts p;
+    p.addImage = [](OmxImageInfo& record, int range) {
+        return OMXAddImageCheck(&record, range, 0);
+    };
+    p.removeImage = [](int index) { OMXRemoveImage(index); };
+    p.imageInfo = [](int index, OmxImageInfo& record) {
+        return OMXGetImageInfoFromIndex(index, &record) == 1;
+    };
+    p.setImageInfo = [](int index, const OmxImageInfo& record) {
+        return OMXSetImageInfoFromIndex(index, &record) == 1;
+    };
+    p.catalogueImage = [](int index) { return catalogueImage(index); };
+    p.header = [](const std::string& path, OmxImageHeader& header) {
+        return OMXGetHeader(path.c_str(), &header);
+    };
+    p.label = [](const std::string& path, bool& changeable) {
+        char label[260] = "";
+        int flag = 0;
+        if (OMXGetISOLabel(path.c_str(), label, sizeof label - 1, &flag) != 0) label[0] = '\0';
+        changeable = flag != 0;
+        return std::string(label);
+    };
+    p.comment = [](const std::string& path) {
+        char text[128] = "";
+        if (OMXGetComment(path.c_str(), text, sizeof text - 1) <= 0) text[0] = '\0';
+        return std::string(text);
+    };
+    p.checkAccess = [](const std::string& path, unsigned access) {
+        return OMXCheckAccessFile(path.c_str(), access);
+    };
+    p.setDescription = [](const std::string& path, const std::string& text) {
+        return OMXSetDescription(path.c_str(), text.c_str()) == 0;
+    };
+    p.setLabel = [](const std::string& path, const std::string& text) {
+        return OMXChangeIsoLabelFile(path.c_str(), text.c_str()) == 0;
+    };
+    p.setComment = [](const std::string& path, const std::string& text) {
+        return OMXSetComment(path.c_str(), text.c_str()) == 0;
+    };
+    p.setPassword = [](const std::string& path, const std::string& old, const std::string& now) {
+        return OMXSetPWD(path.c_str(), old.c_str(), now.c_str());
+    };
+    p.verifyPassword = [](const std::string& path, std::string& typed) {
+        char password[64] = "";
+        if (OMXVerifyPWD(path.c_str(), password, sizeof password) != 1) return false;
+        typed = password;
+        return true;
+    };
+    p.insertIndex = [](char letter, int index) { return OMXInsertIndex(letter, index); };
+    p.eject = [](char letter) { return OMXEject(letter); };
+    p.reportInsertError = [](int code) { OMXReportInsertError(code); };
+    p.ejectPhysical = [](char letter) { return OMXEjectPhysicalDrive(letter) == 1; };
+    p.adminDriveLetters = [] {
+        char letters[64] = "";
+        OMXGetAdminDriveLetters(letters, sizeof letters);
+        return std::string(letters);
+    };
+    p.driveFolder = [](char letter) {
+        const std::filesystem::path folder = helper::userDriveFolder();
+        return folder.empty() ? std::string() : (folder / std::string(1, letter)).string();
+    };
+    // The converter reports progress to a plain function: the callback of the converting
+    // thread is reached through a thread-local pointer.
+    static thread_local const ClientPorts::Progress* converting = nullptr;
+    auto convert = [](int (*how)(const char*, int, int, OMXCvtProgressProc)) {
+        return [how](const std::string& path, const ClientPorts::Progress& progress) {
+            converting = &progress;
+            const int result = how(path.c_str(), OMXCVT_PLAIN, 1, [](int percent) {
+                return converting != nullptr && (*converting)(percent) ? 1 : 0;
+            });
+            converting = nullptr;
+            return result;
+        };
+    };
+    p.convertIso = convert(&OMXConvertISO2OM4);
+    p.convertOlder = convert(&OMXConvertZRM2OM4);
+    p.lastConversionError = [] {
+        char text[260] = "";
+        OMXGetLastCVTError(text, sizeof text);
+        return std::string(text);
+    };
+    p.openDocument = [](const std::string& path) {
+        const long result = platform::shellOpen(path, "", "");
+        return result > 32 ? 0 : static_cast<int>(result == 0 ? 8 : result);
+    };
+    p.programFile = [](const std::string& program) {
+        const std::string folder = systemFolder();
+        return folder.empty() ? std::string() : platform::findProgramFile(folder, program).string();
+    };
+    p.startProgram = [](const std::string& file, const std::vector<std::string>& arguments) {
+        std::string line;
+        for (const std::string& a : arguments) {
+            std::string quoted = "\"";
+            for (char c : a) {
+                if (c == '"') quoted += '\\';
+                quoted += c;
+            }
+            line += (line.empty() ? "" : " ") + quoted + "\"";
+        }
+        return platform::shellOpen(file, line, "") > 32;
+    };
+    return p;
+}
 
 std::string userConfigFolder() {
     const std::string catalogue = userSetting("OMXConfigFile");

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "manager/access_state.h"
+#include "manager/client_ports.h"
 #include "manager/mng_document.h"
 #include "manager/start_options.h"
 
@@ -22,6 +23,13 @@ std::string userConfigFolder();
 std::string systemFolder();
 
 AccessProbes systemProbes(ProgramLog* log);
+// The client library's calls for the image operations.
+ClientPorts systemPorts();
+// Keeps a setting of the user (the session store and the user's key).
+void setUserSetting(std::string_view key, const std::string& value);
+// The user's desktop folder (`xdg-user-dir DESKTOP`, else ~/Desktop) and temporary folder.
+std::string desktopFolder();
+std::string temporaryFolder();
 DocumentSources systemSources(ProgramLog* log);
 
 }  // namespace ombrix::mng

@@ -20,6 +20,7 @@
 #include "manager/start_options.h"
 #include "manager/ui/mng_about_dialog.h"
 #include "manager/ui/mng_controller.h"
+#include "manager/ui/qt_operation_dialogs.h"
 #include "outside/help/oxthelp.h"
 #include "platform/message_bus.h"
 #include "platform/named_mutex.h"
@@ -61,6 +62,27 @@ int addImage(const std::string& path) {
             ombrix::ui::Buttons::Ok, {});
     }
     return index;
+}
+
+// The programs of the installation some commands start.
+const char* outsideProgram(int command) {
+    switch (command) {
+        case kSettings: return "OXTSet.exe";
+        case kChangeDrives: return "OXTDrive.exe";
+        case kNetworkMode: return "OXTMode.exe";
+        case kAdministration: return "OXTAdm.exe";
+        default: return nullptr;
+    }
+}
+
+void startOutsideProgram(const char* program) {
+    const std::string file = ombrix::platform::findProgramFile(systemFolder(), program).string();
+    if (file.empty() || ombrix::platform::shellOpen(file, "", "") <= 32) {
+        ombrix::ui::userInterface().messageBox(
+            "Ombrix TS v5 - CD Management",
+            std::string("Cannot start ") + program + ". Please check the installation.",
+            ombrix::ui::Icon::Error, ombrix::ui::Buttons::Ok, {});
+    }
 }
 
 // The window's place and choices, in the user's settings.
@@ -139,14 +161,24 @@ int main(int argc, char** argv) {
             MngAboutDialog(systemFolder(), OMBRIX_VERSION, &current->window()).exec();
         } else if (command == kHelp && !language.helpFile().empty()) {
             ombrix::platform::shellOpen(language.helpFile(), "", "");
-        } else {
+        } else if (const char* program = outsideProgram(command)) {
+            startOutsideProgram(program);
+        } else if (command == kHelp) {
             ombrix::ui::userInterface().messageBox(
-                "Ombrix TS v5 - CD Management",
-                command == kHelp ? "No help is installed for this language."
-                                 : "This command is not available yet.",
+                "Ombrix TS v5 - CD Management", "No help is installed for this language.",
                 ombrix::ui::Icon::Information, ombrix::ui::Buttons::Ok, {});
         }
     };
+    setup.ports = systemPorts();
+    setup.dialogs = [](QWidget* parent) -> std::unique_ptr<ombrix::mng::OperationDialogs> {
+        return std::make_unique<ombrix::mng::QtOperationDialogs>(parent);
+    };
+    setup.setting = [](std::string_view key) { return userSetting(key); };
+    setup.setSetting = [](std::string_view key, const std::string& value) {
+        setUserSetting(key, value);
+    };
+    setup.desktopFolder = desktopFolder();
+    setup.temporaryFolder = temporaryFolder();
     setup.reachable = [](const std::string& path) { return ::access(path.c_str(), F_OK) == 0; };
     setup.homePageFolder = homePageFolder();
     setup.treeWritten = [] { OMXTSReReadTreeFile(); };
@@ -163,6 +195,19 @@ int main(int argc, char** argv) {
     if (!options.imageToAdd.empty() && addImage(options.imageToAdd) > 0) controller.refresh();
     controller.window().show();
     wait.close();
+    // "/search" and "/Convert" open the search at once, "/Create" the image builder.
+    if (options.open == StartOptions::Open::Search || options.open == StartOptions::Open::Convert) {
+        QMetaObject::invokeMethod(
+            &controller.window(),
+            [&controller, &options] {
+                const auto roots = controller.document().roots();
+                controller.operations().find(roots.front(),
+                                             options.open == StartOptions::Open::Convert);
+            },
+            Qt::QueuedConnection);
+    } else if (options.open == StartOptions::Open::Create) {
+        startOutsideProgram("OMXBuild.exe");
+    }
     const ombrix::mng::PositionStore placement = positionStore();
     controller.window().restorePlacement(placement);
     QObject::connect(&app, &QApplication::aboutToQuit,

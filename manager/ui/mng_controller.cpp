@@ -13,6 +13,48 @@
 #include "manager/command_ids.h"
 
 namespace ombrix::mng {
+namespace {
+
+// Dialogs for a window without its own: messages go to the message box port, every question is
+// answered with a cancel and long work runs without progress.
+class MessageBoxDialogs : public OperationDialogs {
+  public:
+    void tell(const std::string& text, ui::Icon icon) override {
+        ui::userInterface().messageBox("Ombrix TS v5 - CD Management", text, icon, ui::Buttons::Ok,
+                                       {});
+    }
+    bool ask(const std::string& text) override {
+        return ui::userInterface().messageBox("Ombrix TS v5 - CD Management", text,
+                                              ui::Icon::Question, ui::Buttons::YesNo,
+                                              {}) == ui::Answer::Yes;
+    }
+    std::vector<std::string> chooseImageFiles() override { return {}; }
+    std::optional<bool> askConversion() override { return std::nullopt; }
+    int runConversion(int, int, const std::string&, const ProgressWork& work) override {
+        return work([](int) { return true; });
+    }
+    std::optional<FindResult> findImages(const FindSetup&) override { return std::nullopt; }
+    DeleteAnswer askDeleteImage(const std::string&, bool&) override { return DeleteAnswer::Cancel; }
+    FolderDeletion askDeleteFolder(const std::string&) override { return FolderDeletion::Cancel; }
+    std::optional<CopyChoice> askCopy(const CopyRequest&) override { return std::nullopt; }
+    int runCopy(const std::string&, const ProgressWork& work) override {
+        return work([](int) { return true; });
+    }
+    bool editProperties(ImageProperties&, const PropertyEditing&, const std::function<void()>&,
+                        const std::function<void()>&) override {
+        return false;
+    }
+    std::optional<std::pair<std::string, std::string>> askNewPassword() override {
+        return std::nullopt;
+    }
+    std::optional<std::string> chooseFolder(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+    void showFileInformation(const FileInformation&) override {}
+};
+
+}  // namespace
+
 
 MngController::MngController(Setup setup) : setup_(std::move(setup)) {
     evaluate();
@@ -61,6 +103,12 @@ void MngController::makeOperations() {
     host.show = [this] {
         publishPaths();
         window_->showDocument();
+    };
+    host.select = [this](int index) {
+        // The image's first folder is shown, with its row selected.
+        const auto folders = document_.tree().foldersOf(index);
+        if (!folders.empty()) window_->selectFolder(QString::fromStdString(folders.front()));
+        window_->selectImage(index);
     };
     host.log = [this](int level, const std::string& line) { log(level, line); };
     host.setting = setup_.setting;

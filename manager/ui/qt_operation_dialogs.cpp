@@ -46,17 +46,6 @@ QString qs(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-QMessageBox::Icon toQt(ui::Icon icon) {
-    switch (icon) {
-        case ui::Icon::Information: return QMessageBox::Information;
-        case ui::Icon::Warning: return QMessageBox::Warning;
-        case ui::Icon::Error: return QMessageBox::Critical;
-        case ui::Icon::Question: return QMessageBox::Question;
-        case ui::Icon::None: break;
-    }
-    return QMessageBox::NoIcon;
-}
-
 QLabel* questionIcon(QWidget* parent) {
     auto* icon = new QLabel(parent);
     icon->setPixmap(QApplication::style()->standardIcon(QStyle::SP_MessageBoxQuestion).pixmap(32));
@@ -601,15 +590,14 @@ QtOperationDialogs::QtOperationDialogs(QWidget* parent)
                                        QMessageBox::No) == QMessageBox::Yes;
       }) {}
 
+// Messages and questions go through the message box port, so a recorder sees them too.
 void QtOperationDialogs::tell(const std::string& text, ui::Icon icon) {
-    QMessageBox box(toQt(icon), kCaption, qs(text), QMessageBox::Ok, parent_);
-    box.exec();
+    ui::userInterface().messageBox(kCaption, text, icon, ui::Buttons::Ok, {});
 }
 
 bool QtOperationDialogs::ask(const std::string& text) {
-    QMessageBox box(QMessageBox::Question, kCaption, qs(text), QMessageBox::Yes | QMessageBox::No,
-                    parent_);
-    return box.exec() == QMessageBox::Yes;
+    return ui::userInterface().messageBox(kCaption, text, ui::Icon::Question,
+                                          ui::Buttons::YesNo, {}) == ui::Answer::Yes;
 }
 
 std::vector<std::string> QtOperationDialogs::chooseImageFiles() {

@@ -1,5 +1,7 @@
 #include "session_drives.h"
 
+#include "drive_folder.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -88,18 +90,6 @@ bool sessionUsesUnit(uint32_t session, int unit) {
         if (record.m_dwData < CMountRequest::kMaxListEntries) return false;
         start += record.m_dwData;
     }
-}
-
-// The user's folder of drive links: one link per letter to the session's drive, so the disc's
-// files are a click away. The session value "OmxDriveFolder" names it; else ~/OmbrixDrives.
-fs::path userDriveFolder() {
-    char folder[1024] = "";
-    if (EnvGetUserValue("OmxDriveFolder", folder, sizeof folder) && folder[0] != '\0') {
-        return folder;
-    }
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || home[0] == '\0') return {};
-    return fs::path(home) / "OmbrixDrives";
 }
 
 void refreshUserDriveFolder(uint32_t session, const std::string& letters) {
