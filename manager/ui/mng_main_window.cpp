@@ -820,14 +820,39 @@ bool MngMainWindow::selectImage(int index) {
 }
 
 void MngMainWindow::showDocument() {
-    const QString selected = tree_->currentItem() != nullptr
-                                 ? tree_->currentItem()->data(0, kPathRole).toString()
-                                 : QString();
+    const QTreeWidgetItem* current = tree_->currentItem();
+    const QString selected =
+        current != nullptr ? current->data(0, kPathRole).toString() : QString();
+    const int kind = current != nullptr ? current->data(0, kKindRole).toInt() : 0;
+    const QChar letter = current != nullptr ? current->data(0, kLetterRole).toChar() : QChar();
+    std::vector<int> rows;
+    for (const QTreeWidgetItem* row : list_->selectedItems())
+        rows.push_back(row->data(0, kImageRole).toInt());
+    const int currentRow =
+        list_->currentItem() != nullptr ? list_->currentItem()->data(0, kImageRole).toInt() : 0;
+
     fillTree();
-    // Selecting the folder again fills the list.
-    const bool found = (!selected.isEmpty() && selectFolder(selected)) ||
-                       selectFolder(QString::fromStdString(document_.roots().front()));
+    // Selecting the item again fills the list: a drive by its letter, a folder by its path.
+    bool found = false;
+    if (kind == kDrive || kind == kCdDrive) {
+        for (QTreeWidgetItemIterator it(tree_); *it != nullptr && !found; ++it) {
+            if ((*it)->data(0, kKindRole).toInt() == kind &&
+                (*it)->data(0, kLetterRole).toChar() == letter) {
+                tree_->setCurrentItem(*it);
+                found = true;
+            }
+        }
+    }
+    found = found || (!selected.isEmpty() && selectFolder(selected)) ||
+            selectFolder(QString::fromStdString(document_.roots().front()));
     if (!found) fillList();
+    // The rows that were selected stay selected when they are still shown.
+    if (currentRow > 0) selectImage(currentRow);
+    for (int index : rows) {
+        auto [first, last] = rowsOf_.equal_range(index);
+        for (auto it = first; it != last; ++it)
+            it->second->setSelected(true);
+    }
 }
 
 }  // namespace ombrix::mng

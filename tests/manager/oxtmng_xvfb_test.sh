@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts OXTmng on a real X server (Xvfb) as an ordinary account in its session, with the
-# services running as root: finds the window by its title, presses F5 and Ctrl+E on the keyboard
-# and ends the program through its File menu.
+# services running as root: finds the window by its title, presses F5, adds an ISO through the
+# file dialog (converted on the way), inserts it with Ctrl+I, reads a file of it, ejects it with
+# Ctrl+E and ends the program through its File menu.
 #   oxtmng_xvfb_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -41,7 +42,12 @@ mr_prepare "$work/root" "$bin" >/dev/null
 "$bin/oxtenv" set OmxStdDriveLetters EF
 mr_start_services
 mr_logon 2 "$user" >/dev/null
+# The pool's catalogue and tree are the test account's to change, as for a pool's editor.
+touch "$mr_root/pool/OMXimg.dat" "$mr_root/pool/OMXTree.dat"
+chown "$user" "$mr_root/pool/OMXimg.dat" "$mr_root/pool/OMXTree.dat"
 home=$mr_root/users/$user
+# The session's helper, which a log-on starts (through the tray), keeps ~/OmbrixDrives.
+in_session 2 "$user" setsid "$bin/OxtHelp" </dev/null >/dev/null 2>&1 &
 
 display=:$((100 + $$ % 100))
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -ac >/dev/null 2>&1 &
@@ -68,9 +74,48 @@ before=$(evaluations)
 xdotool key F5
 until_true 10 more_than "$before" || { keep_log; fail "F5 did not refresh"; }
 echo "F5 refreshed"
+
+# An ISO added through the program: the file dialog, the conversion, the catalogue; then the
+# image inserted with Ctrl+I, a file of it read through the user's drive folder, and Ctrl+E.
+mkdir -p "$work/add/src"
+echo "a file on the added disc" > "$work/add/src/readme.txt"
+xorriso -as mkisofs -J -V ADDED -o "$work/add/DISC.ISO" "$work/add/src" >/dev/null 2>&1
+chown -R "$user" "$work/add"
+xdotool key ctrl+a
+files=$(timeout 10 xdotool search --sync --name "^Add image files$" | head -1) ||
+  { keep_log; fail "Ctrl+A opened no file dialog"; }
+# Without a window manager a new window is not focused by itself.
+xdotool windowfocus --sync "$files"
+xdotool type --delay 10 "$work/add/DISC.ISO"
+xdotool key Return
+convert=$(timeout 10 xdotool search --sync --name "^Convert Ombrixs$" | head -1) ||
+  { keep_log; fail "no conversion dialog for an .ISO"; }
+xdotool windowfocus --sync "$convert"
+xdotool key Return
+until_true 30 grep -q "AddImage|BaseData (END) id= 5001" "$log" ||
+  { keep_log; cat "$home/boxes.txt" >&2 2>/dev/null || true; fail "the converted image was not added"; }
+[ -f "$work/add/DISC.om4" ] || fail "no converted image beside the ISO"
+[ -f "$work/add/DISC.ISO" ] || fail "the ISO was not kept"
+echo "the ISO was converted and added"
+
+# A user's change of the catalogue is published by the network service's next look at the
+# file (every 5 s): only administrators may ask it to read at once.
+until_true 15 "$bin/oxtenv" get OMXImage_5001 >/dev/null 2>&1 || fail "the catalogue was not published"
+xdotool windowfocus --sync "$window"
+xdotool key ctrl+i
+readable() { in_session 2 "$user" cat "$home/OmbrixDrives/E/readme.txt" 2>/dev/null | grep -q "added disc"; }
+until_true 20 readable || {
+  keep_log
+  cat "$home/boxes.txt" >&2 2>/dev/null || true
+  ls -la "$home/OmbrixDrives/" "$home/OmbrixDrives/E/" >&2 || true
+  pgrep -a OxtHelp >&2 || true; ls -la "$home" "$mr_root/Sessions/2/DosDevices" >&2 || true
+  fail "E: does not show the added disc"
+}
+echo "Ctrl+I inserted it into E:, whose file reads"
 xdotool key ctrl+e
-until_true 10 grep -q "not available yet" "$home/boxes.txt" || fail "Ctrl+E did not reach Eject"
-echo "Ctrl+E asked for an eject"
+until_true 20 bash -c "! test -e '$home/OmbrixDrives/E/readme.txt'" || { keep_log; fail "Ctrl+E did not eject E:"; }
+grep -q "\*EJECT 5001 --- E:" "$log" || fail "the eject is not in the log"
+echo "Ctrl+E ejected it"
 
 # A second start comes to nothing but the first window in front; the image it names is added
 # by the second process, or the user is told why not.
