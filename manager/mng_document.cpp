@@ -29,6 +29,14 @@ std::string folderName(const std::string& folderPath) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+ViewOptions viewOptionsFrom(std::string_view settings) {
+    ViewOptions options;
+    if (settings.size() <= 6) return options;
+    options.doubleClickInserts = settings[4] != '0';
+    options.oneReferencePerImage = settings[6] != '0';
+    return options;
+}
+
 void MngDocument::load(const DocumentSources& sources, const ViewOptions& options) {
     separated_ = options.separated;
     images_ = sources.catalogue ? sources.catalogue() : std::vector<CatalogueImage>{};

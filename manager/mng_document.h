@@ -45,7 +45,13 @@ struct DocumentSources {
 struct ViewOptions {
     bool separated = false;
     bool oneReferencePerImage = false;
+    // A double click on an image inserts it into its drive; otherwise it opens its properties.
+    bool doubleClickInserts = false;
 };
+
+// The options of "OmxMngSettings": seven characters, each other than '0' setting its option,
+// read only when the text is longer than six.
+ViewOptions viewOptionsFrom(std::string_view settings);
 
 class MngDocument {
   public:

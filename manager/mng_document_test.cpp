@@ -118,3 +118,18 @@ TEST(AboutList, ProgramsAndLibrariesOfTheSystemFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MngDocument, ViewOptionsComeFromSevenCharacters) {
+    using ombrix::mng::viewOptionsFrom;
+    EXPECT_FALSE(viewOptionsFrom("1011111").separated);
+    EXPECT_TRUE(viewOptionsFrom("1011111").doubleClickInserts);
+    EXPECT_TRUE(viewOptionsFrom("0000x01").oneReferencePerImage);
+    EXPECT_TRUE(viewOptionsFrom("0000x01").doubleClickInserts);  // any character but '0'
+    // Six characters or fewer are not read at all.
+    EXPECT_FALSE(viewOptionsFrom("111111").doubleClickInserts);
+    EXPECT_FALSE(viewOptionsFrom("").oneReferencePerImage);
+}
+
+}  // namespace

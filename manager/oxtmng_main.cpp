@@ -154,6 +154,7 @@ int main(int argc, char** argv) {
     setup.sources = systemSources(&log);
     setup.probes = systemProbes(&log);
     setup.columns = shownColumns(userSetting("OmxMngROWOrder"));
+    setup.view = viewOptionsFrom(userSetting("OmxMngSettings"));
     setup.log = &log;
     MngController* current = nullptr;
     setup.command = [&](int command) {

@@ -55,7 +55,6 @@ class MessageBoxDialogs : public OperationDialogs {
 
 }  // namespace
 
-
 MngController::MngController(Setup setup) : setup_(std::move(setup)) {
     evaluate();
     document_.load(setup_.sources, setup_.view);
@@ -78,7 +77,13 @@ MngController::MngController(Setup setup) : setup_(std::move(setup)) {
     handlers.rename = [this](const std::string& folder, const std::string& name) {
         if (!operations_->renameFolder(folder, name)) window_->showDocument();
     };
-    handlers.activate = [this](int index) { operations_->insert(0, index); };
+    handlers.activate = [this](int index) {
+        if (setup_.view.doubleClickInserts) {
+            operations_->insert(0, index);
+        } else {
+            operations_->properties(index);
+        }
+    };
     handlers.log = [this](int level, const std::string& line) { log(level, line); };
     handlers.rowsShown = [this](std::vector<int> indexes) {
         if (availability_) availability_->showing(std::move(indexes));

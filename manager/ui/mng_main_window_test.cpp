@@ -22,6 +22,7 @@
 #include "manager/test_probes.h"
 #include "manager/ui/mng_about_dialog.h"
 #include "manager/ui/mng_controller.h"
+#include "manager/ui/operation_commands.h"
 #include "omxcvt.h"
 #include "platform/message_bus.h"
 #include "support/convert_iso.h"
@@ -392,6 +393,65 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
         QString::fromStdString(screenshotFolder() + "/manager_unreachable.png"));
     controller.window().grab().save(
         QString::fromStdString(screenshotFolder() + "/manager_after_insert.png"));
+}
+
+// The image commands act on what is selected: a double click inserts into the first empty drive
+// when the settings say so, Eject on a drive item ejects that drive, a drop on a drive inserts.
+TEST(MngController, ImageCommandsActOnTheSelection) {
+    ombrix::test::TempRoot root;
+    ::setenv("OMBRIX_SESSION", "7", 1);
+    std::map<char, int> held{{'E', 3}, {'F', -1}};
+    std::vector<std::string> calls;
+    DocumentSources s = sources();
+    s.drives = [&] {
+        std::vector<VirtualDrive> drives;
+        for (auto [letter, index] : held)
+            drives.push_back({letter, index, index > 0 ? "/srv/images/disc.om4" : ""});
+        return drives;
+    };
+    MngController::Setup setup;
+    setup.sources = s;
+    setup.probes = ombrix::mng::testing::everythingAllowed();
+    setup.columns = shownColumns("");
+    setup.view.doubleClickInserts = true;
+    setup.ports.insertIndex = [&](char letter, int index) {
+        calls.push_back(std::string("insert ") + letter + " " + std::to_string(index));
+        held[letter] = index;
+        return 0;
+    };
+    setup.ports.eject = [&](char letter) {
+        calls.push_back(std::string("eject ") + letter);
+        held[letter] = -1;
+        return 0;
+    };
+    setup.ports.header = [](const std::string&, OmxImageHeader&) { return 0; };
+    setup.ports.imageInfo = [](int, OmxImageInfo&) { return false; };
+    setup.ports.adminDriveLetters = [] { return std::string("G"); };
+    MngController controller(setup);
+    MngMainWindow& window = controller.window();
+    window.show();
+    ASSERT_TRUE(window.selectFolder("\\Games\\"));
+    ASSERT_TRUE(window.selectImage(4));
+    emit window.list()->itemDoubleClicked(window.list()->currentItem(), 0);
+    EXPECT_EQ(calls, std::vector<std::string>{"insert F 4"});
+    // The drive item says what it holds now, and the list keeps its row selected.
+    EXPECT_TRUE(window.tree()->topLevelItem(0)->child(1)->text(0).contains("Chess"));
+    ASSERT_NE(window.list()->currentItem(), nullptr);
+    EXPECT_EQ(window.list()->currentItem()->text(0), "Chess");
+
+    Selection onDrive;
+    onDrive.view = Selection::View::Tree;
+    onDrive.treeKind = ItemKind::VirtualDrive;
+    onDrive.driveLetter = 'F';
+    EXPECT_TRUE(
+        runOperation(cmd::kEject, onDrive, controller.operations(), window, controller.document()));
+    onDrive.driveLetter = 'E';
+    dropOnto(onDrive, {{"\\Games\\", 4}}, {}, false, controller.operations());
+    EXPECT_TRUE(runOperation(cmd::kEjectAllVirtual, onDrive, controller.operations(), window,
+                             controller.document()));
+    EXPECT_EQ(calls, (std::vector<std::string>{"insert F 4", "eject F", "insert E 4", "eject E"}));
+    EXPECT_FALSE(
+        runOperation(cmd::kAbout, onDrive, controller.operations(), window, controller.document()));
 }
 
 }  // namespace
