@@ -160,10 +160,10 @@ std::vector<std::string> imageFiles(const std::string& containerPath) {
             }
         }
     }
-    const fs::path container_(containerPath);
-    const std::string base = container_.stem().string();
+    const fs::path containerFile(containerPath);
+    const std::string base = containerFile.stem().string();
     for (const char* extension : {".ICO", ".ANL", ".SZQ"}) {
-        if (auto file = fileNamedIgnoringCase(container_.parent_path(), base + extension))
+        if (auto file = fileNamedIgnoringCase(containerFile.parent_path(), base + extension))
             files.push_back(*file);
     }
     return files;
@@ -812,11 +812,11 @@ bool ImageOperations::dropOnFolder(const std::vector<TreeItem>& items, const std
             if (!catalogueWritable(item.index) || !treeWritable(target)) continue;
             changed |= placeInTree(item.index, target);
         }
-        if (!across.empty()) return transfer(across, target);
         if (changed) {
             if (host_.saveTrees) host_.saveTrees();
             if (host_.show) host_.show();
         }
+        if (!across.empty()) changed |= transfer(across, target);
         return changed;
     }
     Busy busy(*this, kBusyList);

@@ -13,6 +13,7 @@
 #include "common/image_header.h"
 #include "common/oxtcomm.h"
 #include "common/sample_images.h"
+#include "oxtenv.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -597,6 +598,53 @@ TEST(Search, FindsImageFilesOfOneTypeIgnoringCaseBelowTheFolder) {
         findImageFiles((root / "a").string(), ImageFileType::Iso, [](size_t) { return false; })
             .size(),
         1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Through the client library: the pool's catalogue file and the tree file on disk, before and
+// after an add.
+TEST(Adding, ReachesThePoolsCatalogueAndTreeFiles) {
+    ombrix::test::TempRoot root;
+    const fs::path pool = root / "pool";
+    fs::create_directories(pool);
+    const std::string catalogue = (pool / "OMXimg.dat").string();
+    const std::string treeFile = (pool / "OMXTree.dat").string();
+    EnvSetGlobalValue("OmxConfigFileNet", catalogue.c_str());
+    const fs::path image = root / "images/atlas.om4";
+    ombrix::samples::writeImage(image, ombrix::samples::makeHeader("Atlas"));
+
+    MngDocument document;
+    document.load({}, {});
+    document.tree().insert("\\Games\\", TreeEntry::kFolder | TreeEntry::kGlobalBit);
+    AccessState access = everyRight();
+    ImageOperations::Host host;
+    host.document = &document;
+    host.access = [&] { return access; };
+    host.saveTrees = [&] {
+        const std::string text = document.tree().fileText(TreeFile::Global, "", [&](int index) {
+            return document.image(index) != nullptr ? document.image(index)->path : "";
+        });
+        ASSERT_EQ(saveTreeFile(treeFile, text), 0);
+    };
+    ClientPorts ports;
+    ports.addImage = [](OmxImageInfo& record, int range) {
+        return OMXAddImageCheck(&record, range, 0);
+    };
+    ports.header = [](const std::string& path, OmxImageHeader& header) {
+        return OMXGetHeader(path.c_str(), &header);
+    };
+    ScriptedDialogs dialogs;
+    ImageOperations operations(host, ports, dialogs);
+    EXPECT_FALSE(fs::exists(treeFile));
+    ASSERT_EQ(operations.addFiles({image.string()}, "\\Games\\"), std::vector<int>{5001});
+    EXPECT_NE(ombrix::test::readFile(catalogue).find(image.string() + "|"), std::string::npos);
+    EXPECT_NE(ombrix::test::readFile(catalogue).find("|Atlas"), std::string::npos);
+    const std::string tree = ombrix::test::readFile(treeFile);
+    EXPECT_NE(tree.find("\\Games\\|" + image.string() + "\r\n"), std::string::npos) << tree;
+    EXPECT_TRUE(dialogs.told.empty());
 }
 
 }  // namespace
