@@ -18,6 +18,9 @@ struct ClientPorts {
     std::function<void(int index)> removeImage;
     std::function<bool(int index, OmxImageInfo& record)> imageInfo;
     std::function<bool(int index, const OmxImageInfo& record)> setImageInfo;
+    // Whether the local range (below 5001) can be written at all; the client library keeps
+    // every entry it adds in the shared range.
+    std::function<bool()> localCatalogueWritable;
     // An entry as the views show it.
     std::function<std::optional<CatalogueImage>(int index)> catalogueImage;
     // The image file. header: 0 when read.

@@ -1,5 +1,6 @@
 #include "manager/image_operations.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +29,8 @@ constexpr const char* kNotValid = "%s is not a valid Ombrix image. This image wi
 constexpr const char* kCannotAdd =
     "Cannot add the image %s at the moment. It may be in use by another application. Please try "
     "again later.";
+constexpr const char* kTooLong =
+    "The folder path is too long. Please choose a shorter name or a folder nearer the root.";
 constexpr const char* kInUse =
     "You cannot change the properties of the selected ombrix, because it is in use.";
 constexpr const char* kCannotDelete =
@@ -36,6 +39,25 @@ constexpr const char* kCannotDelete =
 
 bool needsConversion(const std::string& file) {
     return ascii::endsWithIgnoreCase(file, ".iso") || ascii::endsWithIgnoreCase(file, ".zrm");
+}
+
+// A container or track part file named like `container` ignoring case: "name.om4" or
+// "name.NNN" with three digits.
+std::optional<std::string> imageOfBaseName(const std::string& container) {
+    const fs::path file(container);
+    const std::string base = file.stem().string();
+    std::error_code ec;
+    for (fs::directory_iterator it(file.parent_path().empty() ? "." : file.parent_path(), ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const fs::path name = it->path().filename();
+        if (!ascii::equalsIgnoreCase(name.stem().string(), base)) continue;
+        const std::string extension = name.extension().string();
+        const bool part = extension.size() == 4 && std::isdigit((unsigned char)extension[1]) &&
+                          std::isdigit((unsigned char)extension[2]) &&
+                          std::isdigit((unsigned char)extension[3]);
+        if (part || ascii::equalsIgnoreCase(extension, ".om4")) return it->path().string();
+    }
+    return std::nullopt;
 }
 
 std::string withExtension(const std::string& path, std::string_view extension) {
@@ -55,12 +77,6 @@ std::optional<std::string> fileNamedIgnoringCase(const fs::path& folder, const s
         }
     }
     return std::nullopt;
-}
-
-std::string parentFolder(const std::string& folder) {
-    if (folder.size() < 2) return folder;
-    const size_t slash = folder.rfind('\\', folder.size() - 2);
-    return slash == std::string::npos ? std::string("\\") : folder.substr(0, slash + 1);
 }
 
 void copyText(const std::string& text, char* field, size_t size) {
@@ -110,7 +126,8 @@ int copyFile(const std::string& from, const std::string& to, uint64_t& copied, u
         copied += static_cast<uint64_t>(got);
         if (report && !report(total > 0 ? static_cast<int>(copied * 100 / total) : 100)) {
             out.close();
-            fs::remove(temp);
+            std::error_code ignored;
+            fs::remove(temp, ignored);
             return 7;
         }
     }
@@ -139,9 +156,14 @@ HeaderState headerState(int readResult, const OmxImageHeader& header) {
     return kHeaderUnknown;
 }
 
-bool validFolderName(std::string_view name) {
+std::string_view withoutLeadingBlanks(std::string_view name) {
     while (!name.empty() && name.front() == ' ')
         name.remove_prefix(1);
+    return name;
+}
+
+bool validFolderName(std::string_view name) {
+    name = withoutLeadingBlanks(name);
     return !name.empty() && name.find_first_of("\\/|?*<>\";,!.") == std::string_view::npos;
 }
 
@@ -190,6 +212,38 @@ std::vector<std::string> findImageFiles(const std::string& folder, ImageFileType
     return files;
 }
 
+std::optional<std::string> desktopEntry(const std::string& tool, const std::string& imagePath) {
+    // Control characters cannot be written into an entry's values at all.
+    for (const std::string* text : {&tool, &imagePath}) {
+        if (std::any_of(text->begin(), text->end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+            return std::nullopt;
+    }
+    // A value escapes its backslashes; an Exec argument in double quotes escapes quote,
+    // backquote, dollar and backslash, and doubles '%' so no field code is expanded.
+    auto value = [](const std::string& text) {
+        std::string out;
+        for (char c : text) {
+            if (c == '\\') out += '\\';
+            out += c;
+        }
+        return out;
+    };
+    auto argument = [&](const std::string& text) {
+        std::string quoted = "\"";
+        for (char c : text) {
+            if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+            quoted += c;
+            if (c == '%') quoted += '%';
+        }
+        return value(quoted + "\"");
+    };
+    const std::string name = fs::path(imagePath).stem().string();
+    return "[Desktop Entry]\nType=Application\nName=" + value(name) +
+           "\nComment=" + value("Ombrix v4 -- " + imagePath) + "\nExec=" + argument(tool) + " " +
+           argument(imagePath) + "\nIcon=media-optical\nTerminal=false\n";
+}
+
 // Holds a busy flag of the document while an operation runs.
 class ImageOperations::Busy {
   public:
@@ -218,18 +272,60 @@ void ImageOperations::log(int level, const std::string& line) const {
     if (host_.log) host_.log(level, line);
 }
 
+bool ImageOperations::localWritable() const {
+    return ports_.localCatalogueWritable && ports_.localCatalogueWritable();
+}
+
 bool ImageOperations::catalogueWritable(int index) const {
     const AccessState a = access();
-    return index >= kFirstGlobalIndex ? a.canChangeGlobalCatalogue : a.canChangeLocalCatalogue;
+    return index >= kFirstGlobalIndex ? a.canChangeGlobalCatalogue
+                                      : a.canChangeLocalCatalogue && localWritable();
 }
 
 int ImageOperations::rangeFor(const std::string& folder) const {
     const AccessState a = access();
+    const bool local = a.canChangeLocalCatalogue && localWritable();
     const TreeFile joint = a.useGlobalImages && a.canChangeGlobalCatalogue ? TreeFile::Global
-                           : a.canChangeLocalCatalogue                     ? TreeFile::Local
+                           : local                                         ? TreeFile::Local
                                                                            : TreeFile::Global;
     return host_.document->branchOf(folder, joint) == TreeFile::Global ? OMX_RANGE_SHARED
                                                                        : OMX_RANGE_LOCAL;
+}
+
+std::string ImageOperations::rootFor(int index) const {
+    const std::vector<std::string> roots = host_.document->roots();
+    return roots.size() == 1 || index < kFirstGlobalIndex ? roots.front() : roots.back();
+}
+
+void ImageOperations::treeChanged() {
+    if (host_.saveTrees) host_.saveTrees();
+    if (host_.show) host_.show();
+}
+
+bool ImageOperations::hasPassword(const std::string& path) const {
+    OmxImageHeader header{};
+    return ports_.header(path, header) == 0 && header.passwordDigest[0] != '\0';
+}
+
+bool ImageOperations::linesFit(std::string_view from, std::string_view to) const {
+    // A line is the folder path without the branch prefix, "|", the image file, CR LF; the
+    // reader takes lines of at most 530 bytes.
+    constexpr size_t kWindow = 530;
+    const size_t prefix =
+        host_.document->separated()
+            ? host_.document->prefixOf(host_.document->branchOf(to, TreeFile::Global)).size()
+            : 0;
+    for (const TreeEntry& e : host_.document->tree().all()) {
+        if (e.id == TreeEntry::kDropped || !ascii::startsWithIgnoreCase(e.path, from)) continue;
+        size_t length = e.path.size() - from.size() + to.size() - prefix + 3;
+        if (e.isImage()) {
+            if (e.path.back() == '!') --length;
+            const CatalogueImage* image = host_.document->image(e.id);
+            length += image != nullptr ? image->path.size() : 0;
+        }
+        if (length > kWindow) return false;
+    }
+    return true;
 }
 
 bool ImageOperations::treeWritable(const std::string& folder) const {
@@ -243,9 +339,8 @@ bool ImageOperations::treeWritable(const std::string& folder) const {
 // ---- Adding ----
 
 bool ImageOperations::mayAddTo(const std::string& folder) const {
-    const AccessState a = access();
-    const bool writable = rangeFor(folder) == OMX_RANGE_SHARED ? a.canChangeGlobalCatalogue
-                                                               : a.canChangeLocalCatalogue;
+    const bool writable =
+        catalogueWritable(rangeFor(folder) == OMX_RANGE_SHARED ? kFirstGlobalIndex : 1);
     return writable && treeWritable(folder);
 }
 
@@ -281,8 +376,7 @@ std::vector<int> ImageOperations::addFiles(const std::vector<std::string>& files
         if (index > 0) added.push_back(index);
     }
     if (!added.empty()) {
-        if (host_.saveTrees) host_.saveTrees();
-        if (host_.show) host_.show();
+        treeChanged();
         if (host_.select) host_.select(added.back());
     }
     return added;
@@ -292,11 +386,12 @@ std::optional<std::string> ImageOperations::convert(const std::string& path, int
                                                     bool keepSource) {
     const std::string target = withExtension(path, ".om4");
     std::error_code ec;
-    // The converter would replace an image that already lies there, and that image may be
-    // catalogued or in a drive: it is left alone and the user told.
-    if (fs::exists(target, ec)) {
+    // The converter would replace an image that already lies there (in any letter case, with
+    // its track part files), and that image may be catalogued or in a drive: it is left alone
+    // and the user told.
+    if (auto existing = imageOfBaseName(target)) {
         dialogs_.tell(format("Cannot convert %s. Error: %s.", path.c_str(),
-                             ("the image file " + target + " already exists").c_str()),
+                             ("the image file " + *existing + " already exists").c_str()),
                       ui::Icon::Error);
         return std::nullopt;
     }
@@ -351,8 +446,19 @@ int ImageOperations::addOne(const std::string& file, const std::string& folder) 
         image.description = record.description;
     }
     host_.document->addImage(std::move(image));
-    placeInTree(index, folder);
+    // An image the library put into the other range than the folder's branch goes to the root
+    // of its own branch, so the tree files never hold it under the wrong one.
+    const bool sameBranch = !host_.document->separated() ||
+                            inRange(host_.document->branchOf(folder, TreeFile::Global), index);
+    placeInTree(index, sameBranch ? folder : rootFor(index));
     return index;
+}
+
+bool ImageOperations::holdsIn(const std::string& folder, int index) const {
+    for (const std::string& f : host_.document->tree().foldersOf(index)) {
+        if (comparePaths(f, folder) == 0) return true;
+    }
+    return false;
 }
 
 bool ImageOperations::placeInTree(int index, const std::string& folder) {
@@ -378,14 +484,18 @@ void ImageOperations::find(const std::string& folder, bool convertMode) {
 bool ImageOperations::insert(char letter, int index) {
     if (!access().mayInsertEject) return false;
     MngDocument& document = *host_.document;
-    CatalogueImage* image = document.image(index);
-    if (image == nullptr) return false;
+    const CatalogueImage* found = document.image(index);
+    if (found == nullptr) return false;
+    // The library may ask for a password or report a failure in a window: what is needed
+    // afterwards is kept here, not in the document.
+    const std::string path = found->path;
+    const char defaultDrive = found->defaultDrive;
     if (letter == 0) {
         // The image's own drive when the session has it, else the first empty one, else the
         // first.
         const auto& drives = document.drives();
         for (const auto& d : drives) {
-            if (ascii::upper(image->defaultDrive) == d.letter) letter = d.letter;
+            if (ascii::upper(defaultDrive) == d.letter) letter = d.letter;
         }
         for (const auto& d : drives) {
             if (letter == 0 && d.imagePath.empty() && d.index < 0) letter = d.letter;
@@ -393,21 +503,24 @@ bool ImageOperations::insert(char letter, int index) {
         if (letter == 0 && !drives.empty()) letter = drives.front().letter;
         if (letter == 0) return false;
     }
+    Busy busy(*this, kBusyList);
     OmxImageHeader header{};
-    if (headerState(ports_.header(image->path, header), header) == kHeaderUnreadable)
-        log(1, "header unreadable: " + image->path);
-    log(1, format("*INSERT %d --- |%s  --> %c:", index, image->path.c_str(), letter));
+    if (headerState(ports_.header(path, header), header) == kHeaderUnreadable)
+        log(1, "header unreadable: " + path);
+    log(1, format("*INSERT %d --- |%s  --> %c:", index, path.c_str(), letter));
     const int result = ports_.insertIndex(letter, index);
     if (result != 0) {
         ports_.reportInsertError(result);
         return false;
     }
-    document.setDrive(letter, index, image->path);
-    if (image->defaultDrive == 0 || image->defaultDrive == '0' || image->defaultDrive == ' ') {
+    document.setDrive(letter, index, path);
+    if (defaultDrive == 0 || defaultDrive == '0' || defaultDrive == ' ') {
         OmxImageInfo record{};
         if (ports_.imageInfo(index, record)) {
             record.driveLetter = letter;
-            if (ports_.setImageInfo(index, record)) image->defaultDrive = letter;
+            CatalogueImage* image = document.image(index);
+            if (ports_.setImageInfo(index, record) && image != nullptr)
+                image->defaultDrive = letter;
         }
     }
     if (host_.show) host_.show();
@@ -422,6 +535,7 @@ bool ImageOperations::eject(char letter) {
                               [letter](const VirtualDrive& d) { return d.letter == letter; });
     if (drive == drives.end()) return false;
     log(1, format("*EJECT %d --- %c:", drive->index, letter));
+    Busy busy(*this, kBusyList);
     const int result = ports_.eject(letter);
     if (result != 0) {
         ports_.reportInsertError(result);
@@ -482,6 +596,29 @@ bool ImageOperations::deleteImageFiles(const CatalogueImage& image) {
     return true;
 }
 
+std::optional<std::string> ImageOperations::deleteFromDisk(const CatalogueImage& image) {
+    // The password as the file has it now, not as the list read it.
+    std::string typed;
+    if (hasPassword(image.path) && !ports_.verifyPassword(image.path, typed)) {
+        return format("Wrong password. The ombrix '%s' was not deleted from the hard disk.",
+                      image.description.c_str());
+    }
+    if (ports_.checkAccess(image.path, OMX_ACCESS_WRITE) != 0)
+        return format(kCannotDelete, image.description.c_str());
+    // The drives of this session let go of it first (gathered before the first eject).
+    std::string letters;
+    for (const VirtualDrive& d : host_.document->drives()) {
+        if (d.index == image.index) letters += d.letter;
+    }
+    for (char letter : letters) {
+        if (ports_.eject(letter) == 0) host_.document->setDrive(letter, -1, "");
+    }
+    // The files go first: when they cannot, the image stays catalogued and in its folders,
+    // so nothing is lost.
+    if (!deleteImageFiles(image)) return format(kCannotDelete, image.description.c_str());
+    return std::nullopt;
+}
+
 void ImageOperations::forgetImage(int index) {
     host_.document->tree().dropImage(index);
     ports_.removeImage(index);
@@ -507,18 +644,8 @@ void ImageOperations::deleteImages(const std::vector<TreeItem>& images) {
         }
         done.push_back(item.index);
         if (fromDisk) {
-            std::string typed;
-            if (image.password && !ports_.verifyPassword(image.path, typed)) {
-                dialogs_.tell(format("Wrong password. The ombrix '%s' was not deleted from the "
-                                     "hard disk.",
-                                     image.description.c_str()),
-                              ui::Icon::Error);
-                continue;
-            }
-            // The files go first: when they cannot, the image stays catalogued and in its
-            // folders, so nothing is lost.
-            if (ports_.checkAccess(image.path, OMX_ACCESS_WRITE) != 0 || !deleteImageFiles(image)) {
-                dialogs_.tell(format(kCannotDelete, image.description.c_str()), ui::Icon::Error);
+            if (auto refusal = deleteFromDisk(image)) {
+                dialogs_.tell(*refusal, ui::Icon::Error);
                 continue;
             }
         }
@@ -527,8 +654,7 @@ void ImageOperations::deleteImages(const std::vector<TreeItem>& images) {
         changed = true;
     }
     if (changed) {
-        if (host_.saveTrees) host_.saveTrees();
-        if (host_.show) host_.show();
+        treeChanged();
     }
 }
 
@@ -562,15 +688,13 @@ void ImageOperations::deleteFolder(const std::string& folder) {
                 }
                 break;
             case FolderDeletion::DeleteEntirely: {
-                std::string typed;
-                const bool allowed = catalogueWritable(index) &&
-                                     (!image.password || ports_.verifyPassword(image.path, typed));
-                if (allowed && ports_.checkAccess(image.path, OMX_ACCESS_WRITE) == 0 &&
-                    deleteImageFiles(image)) {
+                std::optional<std::string> refusal =
+                    catalogueWritable(index) ? deleteFromDisk(image)
+                                             : format(kCannotDelete, image.description.c_str());
+                if (!refusal) {
                     forgetImage(index);
                 } else {
-                    dialogs_.tell(format(kCannotDelete, image.description.c_str()),
-                                  ui::Icon::Error);
+                    dialogs_.tell(*refusal, ui::Icon::Error);
                     if (!document.tree().holdsImage(index)) placeInTree(index, root);
                 }
                 break;
@@ -578,8 +702,7 @@ void ImageOperations::deleteFolder(const std::string& folder) {
             case FolderDeletion::Cancel: break;
         }
     }
-    if (host_.saveTrees) host_.saveTrees();
-    if (host_.show) host_.show();
+    treeChanged();
 }
 
 // ---- Folders ----
@@ -599,17 +722,18 @@ std::string ImageOperations::newFolder(const std::string& parent) {
         if (a.canChangeLocalTree) bits |= TreeEntry::kLocalBit;
         if (a.canChangeGlobalTree) bits |= TreeEntry::kGlobalBit;
     }
+    if (!linesFit(path, path)) {
+        dialogs_.tell(kTooLong, ui::Icon::Error);
+        return {};
+    }
     tree.insert(path, bits);
-    if (host_.saveTrees) host_.saveTrees();
-    if (host_.show) host_.show();
+    treeChanged();
     return path;
 }
 
 bool ImageOperations::renameFolder(const std::string& folder, const std::string& name) {
     if (!treeWritable(folder)) return false;
-    std::string_view trimmed = name;
-    while (!trimmed.empty() && trimmed.front() == ' ')
-        trimmed.remove_prefix(1);
+    const std::string_view trimmed = withoutLeadingBlanks(name);
     if (!validFolderName(trimmed)) {
         dialogs_.tell(
             "The file name field is empty or contains one or more characters that are not "
@@ -626,10 +750,13 @@ bool ImageOperations::renameFolder(const std::string& folder, const std::string&
                       ui::Icon::Error);
         return false;
     }
+    if (!linesFit(folder, target)) {
+        dialogs_.tell(kTooLong, ui::Icon::Error);
+        return false;
+    }
     Busy busy(*this, kBusyTree);
     host_.document->tree().moveFolder(folder, target);
-    if (host_.saveTrees) host_.saveTrees();
-    if (host_.show) host_.show();
+    treeChanged();
     return true;
 }
 
@@ -696,10 +823,22 @@ void ImageOperations::properties(int index) {
 
     ImageProperties edited = shown;
     Busy busy(*this, kBusyTree);
+    bool passwordChanged = false;
     const bool ok = dialogs_.editProperties(
-        edited, editing, [&] { changePassword(image.path, password); },
+        edited, editing, [&] { passwordChanged |= changePassword(image.path, password); },
         [&] { createShortcut(image); });
-    if (!ok || edited == shown) return;
+    // A new password shows in the list (and guards deleting) at once.
+    auto showPassword = [&] {
+        if (CatalogueImage* now = host_.document->image(index))
+            now->password = hasPassword(image.path);
+    };
+    if (!ok || edited == shown) {
+        if (passwordChanged) {
+            showPassword();
+            if (host_.show) host_.show();
+        }
+        return;
+    }
 
     bool inUse = false;
     bool descriptionWritten = false;
@@ -718,7 +857,9 @@ void ImageOperations::properties(int index) {
         edited.program != shown.program || edited.workingDirectory != shown.workingDirectory ||
         edited.defaultDrive != shown.defaultDrive || edited.ejectOnExit != shown.ejectOnExit ||
         edited.hotkey != shown.hotkey || descriptionWritten;
-    if (editing.catalogueFields && recordChanged) {
+    // The record is read again, so what other programs changed while the sheet was open stays;
+    // only the fields edited here are put into it.
+    if (editing.catalogueFields && recordChanged && ports_.imageInfo(index, record)) {
         copyText(edited.program, record.program, sizeof record.program);
         copyText(edited.workingDirectory, record.parameters, sizeof record.parameters);
         // The catalogue's description follows the image file's, never runs ahead of it.
@@ -728,54 +869,62 @@ void ImageOperations::properties(int index) {
         record.flag = edited.ejectOnExit ? 1 : 0;
         record.firstNumber = static_cast<int16_t>(edited.hotkey);
         log(1, format("SetMNGData|BaseData %d", index));
-        ports_.setImageInfo(index, record);
+        if (!ports_.setImageInfo(index, record)) {
+            dialogs_.tell(format("The catalogue entry of '%s' could not be changed.",
+                                 image.description.c_str()),
+                          ui::Icon::Error);
+        }
     }
     if (auto known = ports_.catalogueImage ? ports_.catalogueImage(index) : std::nullopt) {
         host_.document->addImage(std::move(*known));
     }
+    showPassword();
     if (host_.show) host_.show();
 }
 
-void ImageOperations::changePassword(const std::string& path, const std::string& oldPassword) {
+bool ImageOperations::changePassword(const std::string& path, const std::string& oldPassword) {
     std::string old = oldPassword;
-    OmxImageHeader header{};
-    const bool hasPassword = ports_.header(path, header) == 0 && header.passwordDigest[0] != '\0';
-    if (hasPassword && old.empty() && !ports_.verifyPassword(path, old)) return;
+    if (hasPassword(path) && old.empty() && !ports_.verifyPassword(path, old)) return false;
     const auto typed = dialogs_.askNewPassword();
-    if (!typed) return;
+    if (!typed) return false;
     if (typed->first != typed->second) {
         dialogs_.tell("The passwords entered were not identical.", ui::Icon::Error);
-        return;
+        return false;
     }
-    if (ports_.setPassword(path, old, typed->first) != 0)
+    if (ports_.setPassword(path, old, typed->first) != 0) {
         dialogs_.tell("Password not changed; please check your input.", ui::Icon::Error);
+        return false;
+    }
+    return true;
 }
 
 void ImageOperations::createShortcut(const CatalogueImage& image) {
     const std::string tool = ports_.programFile ? ports_.programFile("OXTCmd.exe") : "";
     if (host_.desktopFolder.empty() || tool.empty()) return;
+    const auto text = desktopEntry(tool, image.path);
+    if (!text) {
+        dialogs_.tell(format("Cannot create a shortcut for %s.", image.path.c_str()),
+                      ui::Icon::Error);
+        return;
+    }
     std::error_code ec;
     fs::create_directories(host_.desktopFolder, ec);
+    // A shortcut of another image of the same name is not replaced.
     const std::string name = fs::path(image.path).stem().string();
-    const std::string file = host_.desktopFolder + "/" + name + ".desktop";
-    // Desktop entries quote arguments with double quotes and escape these four inside them.
-    std::string quoted;
-    for (char c : image.path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-        quoted += c;
-    }
-    std::ofstream out(file + ".tmp", std::ios::trunc);
-    out << "[Desktop Entry]\nType=Application\nName=" << name << "\nComment=Ombrix v4 -- "
-        << image.path << "\nExec=\"" << tool << "\" \"" << quoted
-        << "\"\nIcon=media-optical\nTerminal=false\n";
+    std::string file = host_.desktopFolder + "/" + name + ".desktop";
+    for (int n = 2; fs::exists(file, ec); ++n)
+        file = host_.desktopFolder + "/" + name + format(" (%d)", n) + ".desktop";
+    const std::string temp = file + ".tmp";
+    std::ofstream out(temp, std::ios::trunc);
+    out << *text;
     out.close();
     if (!out) {
-        fs::remove(file + ".tmp", ec);
+        fs::remove(temp, ec);
         dialogs_.tell(format("Cannot create the shortcut %s.", file.c_str()), ui::Icon::Error);
         return;
     }
-    fs::permissions(file + ".tmp", fs::perms::owner_exec, fs::perm_options::add, ec);
-    fs::rename(file + ".tmp", file, ec);
+    fs::permissions(temp, fs::perms::owner_exec, fs::perm_options::add, ec);
+    fs::rename(temp, file, ec);
     log(1, "Shortcut " + file);
 }
 
@@ -810,11 +959,11 @@ bool ImageOperations::dropOnFolder(const std::vector<TreeItem>& items, const std
                 continue;
             }
             if (!catalogueWritable(item.index) || !treeWritable(target)) continue;
+            if (holdsIn(target, item.index)) continue;
             changed |= placeInTree(item.index, target);
         }
         if (changed) {
-            if (host_.saveTrees) host_.saveTrees();
-            if (host_.show) host_.show();
+            treeChanged();
         }
         if (!across.empty()) changed |= transfer(across, target);
         return changed;
@@ -828,7 +977,10 @@ bool ImageOperations::dropOnFolder(const std::vector<TreeItem>& items, const std
             continue;
         if (item.index > 0) {
             if (comparePaths(item.folder, target) == 0) continue;
-            if (tree.dropEntry(item.folder, item.index)) changed |= placeInTree(item.index, target);
+            // A move into a folder that already holds the image only leaves the old place.
+            if (!tree.dropEntry(item.folder, item.index)) continue;
+            if (!holdsIn(target, item.index)) placeInTree(item.index, target);
+            changed = true;
             continue;
         }
         // A folder cannot go into itself or below itself, and a branch root stays.
@@ -844,12 +996,15 @@ bool ImageOperations::dropOnFolder(const std::vector<TreeItem>& items, const std
                           ui::Icon::Error);
             continue;
         }
+        if (!linesFit(item.folder, moved)) {
+            dialogs_.tell(kTooLong, ui::Icon::Error);
+            continue;
+        }
         tree.moveFolder(item.folder, moved);
         changed = true;
     }
     if (changed) {
-        if (host_.saveTrees) host_.saveTrees();
-        if (host_.show) host_.show();
+        treeChanged();
     }
     return changed;
 }
@@ -874,8 +1029,10 @@ bool ImageOperations::transfer(const std::vector<int>& indexes, const std::strin
     for (int index : indexes) {
         if (const CatalogueImage* image = document.image(index)) {
             std::error_code ec;
-            for (const std::string& file : imageFiles(image->path))
-                bytes += fs::file_size(file, ec);
+            for (const std::string& file : imageFiles(image->path)) {
+                const uintmax_t size = fs::file_size(file, ec);
+                if (!ec) bytes += size;
+            }
         }
     }
     CopyRequest request;
@@ -911,8 +1068,7 @@ bool ImageOperations::transfer(const std::vector<int>& indexes, const std::strin
             transferOne(index, choice->copyFiles, choice->folder, toNetwork, targetFolder) > 0;
     }
     if (changed) {
-        if (host_.saveTrees) host_.saveTrees();
-        if (host_.show) host_.show();
+        treeChanged();
     }
     return changed;
 }
@@ -950,8 +1106,10 @@ int ImageOperations::transferOne(int index, bool copyFiles, const std::string& c
             return -1;
         }
         uint64_t total = 0;
-        for (const auto& f : files)
-            total += fs::file_size(f, ec);
+        for (const auto& f : files) {
+            const uintmax_t size = fs::file_size(f, ec);
+            if (!ec) total += size;
+        }
         const std::string title =
             format("Copying CD '%s' %s", image.description.c_str(),
                    toNetwork ? "from local to network" : "from network to local");
@@ -1013,9 +1171,13 @@ std::string ImageOperations::extractToTemporary(const contents::ImageContents& i
         error = 3;
         return {};
     }
+    // The folder is the user's own: made with no rights for others, and used only when it is
+    // a real folder of this user (never a link another account put there).
     const std::string folder = host_.temporaryFolder + "/Ombrix 4";
-    fs::create_directories(folder, ec);
-    if (!fs::is_directory(folder, ec)) {
+    ::mkdir(folder.c_str(), 0700);
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
         dialogs_.tell("Error creating Ombrix temp directory.", ui::Icon::Error);
         error = 3;
         return {};
@@ -1030,6 +1192,8 @@ std::string ImageOperations::extractToTemporary(const contents::ImageContents& i
 }
 
 void ImageOperations::openFile(const contents::ImageContents& image, size_t track, uint32_t node) {
+    // The pane's reader stays as it is while this runs: the document is not read again.
+    Busy busy(*this, kBusyList);
     const contents::Node* file = nodeOf(image, track, node);
     if (file == nullptr || file->directory) return;
     int error = 0;
@@ -1048,6 +1212,8 @@ void ImageOperations::openFile(const contents::ImageContents& image, size_t trac
 
 void ImageOperations::extractFile(const contents::ImageContents& image, size_t track,
                                   uint32_t node) {
+    // The pane's reader stays as it is while this runs: the document is not read again.
+    Busy busy(*this, kBusyList);
     const contents::Node* file = nodeOf(image, track, node);
     if (file == nullptr || file->directory) return;
     const std::string start = host_.setting ? host_.setting("LastExtractPath") : std::string();

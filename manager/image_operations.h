@@ -40,6 +40,7 @@ enum BusyFlag {
 
 // A name for a folder is refused when, after leading blanks, it is empty or holds one of these.
 bool validFolderName(std::string_view name);
+std::string_view withoutLeadingBlanks(std::string_view name);
 
 // The files of an image: the container, its track part files and the files of the same base name
 // with the extensions ".ICO", ".ANL" and ".SZQ", as far as they exist.
@@ -49,6 +50,10 @@ std::vector<std::string> imageFiles(const std::string& containerPath);
 // `found` hears the count as it grows and stops the search by returning false.
 std::vector<std::string> findImageFiles(const std::string& folder, ImageFileType type,
                                         const std::function<bool(size_t found)>& found = {});
+
+// The desktop entry of a shortcut that runs `tool` with the image; nothing when a path holds a
+// control character no entry can carry.
+std::optional<std::string> desktopEntry(const std::string& tool, const std::string& imagePath);
 
 // A list row or tree entry an operation works on: an image in a folder, or a folder.
 struct TreeItem {
@@ -135,17 +140,31 @@ class ImageOperations {
     AccessState access() const { return host_.access ? host_.access() : AccessState{}; }
     void log(int level, const std::string& line) const;
     bool catalogueWritable(int index) const;
+    bool localWritable() const;
+    // The tree files are written and the views show the document again.
+    void treeChanged();
+    // Takes an image's files off the disk after its password and access checks, with the
+    // drives of this session that hold it ejected first; the message of a refusal otherwise.
+    std::optional<std::string> deleteFromDisk(const CatalogueImage& image);
+    bool hasPassword(const std::string& path) const;
+    // Whether the tree lines of the entries below `from` still fit the reader's window when
+    // they move to `to`.
+    bool linesFit(std::string_view from, std::string_view to) const;
     bool treeWritable(const std::string& folder) const;
     // Both the catalogue and the tree that images added below `folder` go to are writable.
     bool mayAddTo(const std::string& folder) const;
     int addOne(const std::string& file, const std::string& folder);
     bool placeInTree(int index, const std::string& folder);
+    bool holdsIn(const std::string& folder, int index) const;
     // Deletes an image's files; false (and nothing deleted after the first failure) on failure.
     bool deleteImageFiles(const CatalogueImage& image);
+    // The root of the branch an image's index belongs to.
+    std::string rootFor(int index) const;
     void forgetImage(int index);
     std::string extractToTemporary(const contents::ImageContents& image, size_t track,
                                    uint32_t node, int& error);
-    void changePassword(const std::string& path, const std::string& oldPassword);
+    // True when the password was changed.
+    bool changePassword(const std::string& path, const std::string& oldPassword);
     void createShortcut(const CatalogueImage& image);
     int transferOne(int index, bool copyFiles, const std::string& copyFolder, bool toNetwork,
                     const std::string& targetFolder);

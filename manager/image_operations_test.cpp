@@ -36,6 +36,7 @@ struct FakeClient {
     int openResult = 0;
     bool descriptionFails = false;
     std::string adminLetters;
+    bool localWritable = true;
     std::vector<std::string> written;  // what reached the image files
 
     ClientPorts ports() {
@@ -109,6 +110,7 @@ struct FakeClient {
         };
         p.reportInsertError = [this](int code) { reportedErrors.push_back(code); };
         p.adminDriveLetters = [this] { return adminLetters; };
+        p.localCatalogueWritable = [this] { return localWritable; };
         auto convert = [this](const std::string& path, const ClientPorts::Progress& progress) {
             for (int percent = 0; percent <= 100; percent += 50) {
                 if (!progress(percent)) return 7;
@@ -395,9 +397,10 @@ TEST(Deleting, AFailedDiskDeletionKeepsTheImageCataloguedAndItsFilesWhole) {
               "Cannot physically delete the ombrix called 'Atlas'. Possible causes: You do not "
               "have the required permissions, or the ombrix is in use on another computer.");
 
-    // A wrong password keeps it too; without the disk choice only the entry goes.
+    // A wrong password keeps it too, even when the list did not know of the password yet;
+    // without the disk choice only the entry goes.
     s.client.denyAccess = 0;
-    s.document.image(5001)->password = true;
+    ombrix::samples::writeImage(a, ombrix::samples::makeHeader("Atlas", "secret"));
     s.client.passwordRight = false;
     s.dialogs.deleteAnswers = {{DeleteAnswer::Yes, true}};
     s.ops->deleteImages({{"\\", 5001}});
@@ -645,6 +648,64 @@ TEST(Adding, ReachesThePoolsCatalogueAndTreeFiles) {
     const std::string tree = ombrix::test::readFile(treeFile);
     EXPECT_NE(tree.find("\\Games\\|" + image.string() + "\r\n"), std::string::npos) << tree;
     EXPECT_TRUE(dialogs.told.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Adding, AConversionNeverTouchesAnotherImageOfTheSameName) {
+    Scene s;
+    const fs::path folder = s.root / "in";
+    ombrix::test::writeFile(folder / "disc.iso", "iso bytes");
+    ombrix::test::writeFile(folder / "DISC.OM4", "another image");
+    ombrix::test::writeFile(folder / "DISC.000", "its track");
+    EXPECT_TRUE(s.ops->addFiles({(folder / "disc.iso").string()}, "\\").empty());
+    EXPECT_EQ(s.dialogs.conversions, 0);
+    EXPECT_EQ(ombrix::test::readFile(folder / "DISC.000"), "its track");
+    EXPECT_NE(s.dialogs.told.back().find("already exists"), std::string::npos);
+    // A track part file alone is enough to refuse.
+    fs::remove(folder / "DISC.OM4");
+    EXPECT_TRUE(s.ops->addFiles({(folder / "disc.iso").string()}, "\\").empty());
+    EXPECT_EQ(ombrix::test::readFile(folder / "DISC.000"), "its track");
+}
+
+TEST(Adding, TheLocalBranchTakesNothingWhenTheLibraryKeepsNoLocalCatalogue) {
+    Scene s(ViewOptions{true, false});
+    s.client.localWritable = false;
+    s.load({true, false});
+    const std::string a = s.image("Atlas", false);
+    EXPECT_TRUE(s.ops->addFiles({a}, "\\local\\").empty());
+    EXPECT_TRUE(s.client.entries.empty());
+    EXPECT_EQ(s.ops->addFiles({a}, "\\network\\"), std::vector<int>{5001});
+    EXPECT_EQ(s.document.tree().foldersOf(5001), std::vector<std::string>{"\\network\\"});
+    // Nor can an image move there.
+    EXPECT_FALSE(s.ops->transfer({5001}, "\\local\\"));
+    EXPECT_EQ(s.client.entries.count(5001), 1u);
+}
+
+TEST(Deleting, TheSessionsDrivesLetGoOfTheImageBeforeItsFilesGo) {
+    Scene s;
+    const std::string a = s.image("Atlas");
+    s.client.drives['E'] = 5001;
+    s.load({});
+    s.dialogs.deleteAnswers = {{DeleteAnswer::Yes, true}};
+    s.ops->deleteImages({{"\\", 5001}});
+    EXPECT_EQ(s.client.drives['E'], -1);
+    EXPECT_FALSE(fs::exists(a));
+}
+
+TEST(Shortcut, TheDesktopEntryCarriesAnyPathSafely) {
+    const auto entry = desktopEntry("/opt/ombrix/system/oxtcmd", "/srv/a b/100% \"x\"\\y$.om4");
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_NE(entry->find("\nExec=\"/opt/ombrix/system/oxtcmd\" "
+                          "\"/srv/a b/100%% \\\\\"x\\\\\"\\\\\\\\y\\\\$.om4\"\n"),
+              std::string::npos)
+        << *entry;
+    EXPECT_NE(entry->find("\nComment=Ombrix v4 -- /srv/a b/100% \"x\"\\\\y$.om4\n"),
+              std::string::npos);
+    // A line break would let a path add keys of its own.
+    EXPECT_FALSE(desktopEntry("/opt/oxtcmd", "/srv/a\nExec=evil.om4").has_value());
 }
 
 }  // namespace

@@ -22,6 +22,12 @@ std::string_view folderOf(std::string_view path) {
 
 }  // namespace
 
+std::string parentFolder(const std::string& folder) {
+    if (folder.size() < 2) return folder;
+    const size_t slash = folder.rfind('\\', folder.size() - 2);
+    return slash == std::string::npos ? std::string("\\") : folder.substr(0, slash + 1);
+}
+
 std::string folderName(const std::string& folderPath) {
     std::string_view path = folderPath;
     if (path.ends_with('\\')) path.remove_suffix(1);

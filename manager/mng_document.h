@@ -99,5 +99,7 @@ class MngDocument {
 
 // The folder's own name: the last part of its path ("\Games\Action\" -> "Action").
 std::string folderName(const std::string& folderPath);
+// The folder above a folder path ("\Games\Action\" -> "\Games\"); the root stays the root.
+std::string parentFolder(const std::string& folderPath);
 
 }  // namespace ombrix::mng

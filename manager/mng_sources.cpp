@@ -1,6 +1,7 @@
 #include "manager/mng_sources.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "outside/help/oxthelp.h"
 #include "outside/omxcvt/omxcvt.h"
 #include "platform/logical_drives.h"
+#include "platform/object_manager.h"
 #include "platform/session_id.h"
 #include "platform/shell_execute.h"
 
@@ -86,8 +88,23 @@ std::string desktopFolder() {
 }
 
 std::string temporaryFolder() {
+    // The session's runtime folder is the user's alone; else a folder of the user's own below
+    // the shared temporary folder, checked to be a real folder of this user with no rights for
+    // others.
+    auto own = [](const std::string& folder) {
+        struct stat info {};
+        return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+               info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+    };
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime != nullptr && *runtime == '/' && own(runtime)) {
+        return runtime;
+    }
     const char* tmp = std::getenv("TMPDIR");
-    return tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
+    const std::string base = tmp != nullptr && *tmp == '/' ? tmp : "/tmp";
+    const std::string folder = base + "/ombrix-" + std::to_string(::geteuid());
+    ::mkdir(folder.c_str(), 0700);
+    return own(folder) ? folder : std::string();
 }
 
 ClientPorts systemPorts() {
@@ -149,9 +166,17 @@ ClientPorts systemPorts() {
         return std::string(letters);
     };
     p.driveFolder = [](char letter) {
+        // A virtual drive through the user's folder of drives; any other drive of the session
+        // (a CD drive of the machine) through the device its letter names.
         const std::filesystem::path folder = helper::userDriveFolder();
-        return folder.empty() ? std::string() : (folder / std::string(1, letter)).string();
+        std::error_code ec;
+        if (!folder.empty() && std::filesystem::exists(folder / std::string(1, letter), ec))
+            return (folder / std::string(1, letter)).string();
+        int error = 0;
+        const std::string name = std::string("\\\\.\\") + letter + ":";
+        return objmgr::resolveDevice(name, platform::currentSessionId(), error).string();
     };
+    p.localCatalogueWritable = [] { return false; };
     // The converter reports progress to a plain function: the callback of the converting
     // thread is reached through a thread-local pointer.
     static thread_local const ClientPorts::Progress* converting = nullptr;

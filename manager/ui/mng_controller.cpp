@@ -228,6 +228,10 @@ void MngController::fullRefresh(bool forced) {
     // to finish what they write before this one reads.
     platform::postToSession({std::string(kImageFileUpdate), static_cast<uint64_t>(::getpid()), 0});
     QTimer::singleShot(setup_.refreshDelay, window_.get(), [this] {
+        if (busy_.any()) {
+            busy_.holdRefresh();
+            return;
+        }
         QApplication::setOverrideCursor(Qt::WaitCursor);
         refresh();
         QApplication::restoreOverrideCursor();
@@ -297,7 +301,16 @@ void MngController::handle(const platform::BusMessage& message) {
     if (!notice) return;
     const pid_t self = ::getpid();
     log(0, arrivalLine(*notice, message.wParam, self, message.lParam));
-    switch (reactionTo(*notice, static_cast<pid_t>(message.wParam), self, busy_)) {
+    const Reaction reaction = reactionTo(*notice, static_cast<pid_t>(message.wParam), self, busy_);
+    // While an operation runs (its dialogs let messages in) the document must stay as the
+    // operation found it: every reload waits until the operation has ended.
+    const bool reloads = reaction != Reaction::Ignore && reaction != Reaction::LogOnly &&
+                         reaction != Reaction::ReloadMenus;
+    if (reloads && busy_.any()) {
+        busy_.holdRefresh();
+        return;
+    }
+    switch (reaction) {
         case Reaction::Ignore:
         case Reaction::LogOnly: return;
         case Reaction::RefreshLater: busy_.holdRefresh(); return;

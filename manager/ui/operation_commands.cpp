@@ -49,11 +49,18 @@ bool runOperation(int command, const Selection& s, ImageOperations& ops, MngMain
                 ops.eject(s.driveLetter);
                 return true;
             }
-            // The drives that hold the selected images.
-            for (const TreeItem& row : imageRows(s)) {
-                for (const VirtualDrive& d : document.drives()) {
-                    if (d.index == row.index) ops.eject(d.letter);
+            // The drives that hold the selected images, gathered before the first eject
+            // changes the drives.
+            {
+                std::string letters;
+                for (const TreeItem& row : imageRows(s)) {
+                    for (const VirtualDrive& d : document.drives()) {
+                        if (d.index == row.index && letters.find(d.letter) == std::string::npos)
+                            letters += d.letter;
+                    }
                 }
+                for (char letter : letters)
+                    ops.eject(letter);
             }
             return true;
         case kEjectAllVirtual: ops.ejectAll(); return true;
@@ -113,15 +120,9 @@ bool runOperation(int command, const Selection& s, ImageOperations& ops, MngMain
         case kCreateFromDrive:
             ops.startBuilder(s.treeKind == ItemKind::PhysicalDrive ? s.driveLetter : 0);
             return true;
-        case kUpOneLevel: {
-            const std::string& folder = s.folder;
-            if (folder.size() > 1) {
-                const size_t slash = folder.rfind('\\', folder.size() - 2);
-                if (slash != std::string::npos)
-                    window.selectFolder(QString::fromStdString(folder.substr(0, slash + 1)));
-            }
+        case kUpOneLevel:
+            if (s.folder.size() > 1) window.selectFolder(QString::fromStdString(parentFolder(s.folder)));
             return true;
-        }
         default: return false;
     }
 }
