@@ -238,4 +238,12 @@ QIcon groupIcon() {
     return icon;
 }
 
+void FindDialog::present() {
+    show();
+    raise();
+    activateWindow();
+    text_->setFocus();
+    text_->selectAll();
+}
+
 }  // namespace ombrix::prfed

@@ -57,6 +57,8 @@ class FindDialog : public QDialog {
     void setSearchesDown(bool down);
     // One search with the dialog's text and direction; the not-found box when nothing matched.
     bool findNext();
+    // Shows the dialog in front with its text selected for typing anew.
+    void present();
 
   private:
     Search search_;

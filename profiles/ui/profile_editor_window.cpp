@@ -180,11 +180,7 @@ FindDialog* ProfileEditorWindow::openFind() {
         find_ = new FindDialog(
             this, [this](const QString& text, bool down) { return findNext(text, down); });
     }
-    find_->show();
-    find_->raise();
-    find_->activateWindow();
-    find_->textField()->setFocus();
-    find_->textField()->selectAll();
+    find_->present();
     return find_;
 }
 

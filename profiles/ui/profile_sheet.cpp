@@ -355,11 +355,7 @@ FindDialog* ProfileSheet::openFind() {
         find_ = new FindDialog(
             this, [this](const QString& text, bool down) { return findNext(text, down); });
     }
-    find_->show();
-    find_->raise();
-    find_->activateWindow();
-    find_->textField()->setFocus();
-    find_->textField()->selectAll();
+    find_->present();
     return find_;
 }
 

@@ -9,19 +9,20 @@ build=$(cd "$1" && pwd)
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root"; exit 0; }
-command -v Xvfb >/dev/null && command -v xdotool >/dev/null || fail "Xvfb and xdotool are needed"
 # shellcheck source=scripts/machine-root.sh
 source "$repo/scripts/machine-root.sh"
+# shellcheck source=tests/support/xserver.sh
+source "$repo/tests/support/xserver.sh"
 
 bin=$build/system
 work=$(mktemp -d /var/tmp/ombrix-oxtmng.XXXXXX)
 chmod 755 "$work"
 user=ombrix-mngtest
-xpid=
+xserver_pid=
 mpid=
 cleanup() {
   [ -n "$mpid" ] && kill "$mpid" 2>/dev/null
-  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  [ -n "$xserver_pid" ] && kill "$xserver_pid" 2>/dev/null
   mr_stop_services
   grep -o " $work/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l 2>/dev/null || true
   rm -rf "$work"
@@ -29,13 +30,6 @@ cleanup() {
 trap cleanup EXIT
 # On failure the program's log and output are shown.
 keep_log() { cat "$home/state/ombrix/OMXMNG.log" "$work/oxtmng.out" >&2 2>/dev/null || true; }
-# until_true SECONDS COMMAND...: polls every 0.1 s.
-until_true() {
-  local tries=$(($1 * 10))
-  shift
-  for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
 
 mr_units=2
 mr_prepare "$work/root" "$bin" >/dev/null
@@ -49,11 +43,7 @@ home=$mr_root/users/$user
 # The session's helper, which a log-on starts (through the tray), keeps ~/OmbrixDrives.
 in_session 2 "$user" setsid "$bin/OxtHelp" </dev/null >/dev/null 2>&1 &
 
-display=:$((100 + $$ % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -ac >/dev/null 2>&1 &
-xpid=$!
-export DISPLAY=$display
-until_true 10 xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb did not start"
+start_xserver 0
 
 in_session 2 "$user" env QT_QPA_PLATFORM=xcb DISPLAY="$display" XDG_STATE_HOME="$home/state" \
   "$bin/OXTmng" /logmax > "$work/oxtmng.out" 2>&1 &

@@ -10,9 +10,10 @@ build=$(cd "$1" && pwd)
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root"; exit 0; }
-command -v Xvfb >/dev/null && command -v xdotool >/dev/null || fail "Xvfb and xdotool are needed"
 # shellcheck source=scripts/machine-root.sh
 source "$repo/scripts/machine-root.sh"
+# shellcheck source=tests/support/xserver.sh
+source "$repo/tests/support/xserver.sh"
 
 bin=$build/system
 work=$(mktemp -d /var/tmp/ombrix-prfed.XXXXXX)
@@ -22,31 +23,16 @@ member=ombrix-prfmember
 other=ombrix-prfother
 admins=ombrix-prfadmins
 editors=ombrix-prfeditors
-xpid=
+xserver_pid=
 epid=
 cleanup() {
   [ -n "$epid" ] && kill "$epid" 2>/dev/null
-  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+  [ -n "$xserver_pid" ] && kill "$xserver_pid" 2>/dev/null
   mr_stop_services
   grep -o " $work/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
-until_true() {
-  local tries=$(($1 * 10))
-  shift
-  for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-# window NAME: the newest visible window of that title (waits up to 10 s).
-window() {
-  local found
-  until_true 10 bash -c "xdotool search --onlyvisible --name '^$1\$' >/dev/null 2>&1" || return 1
-  found=$(xdotool search --onlyvisible --name "^$1\$" | tail -1)
-  xdotool windowfocus --sync "$found" 2>/dev/null || true
-  echo "$found"
-}
-
 for account in "$admin" "$member" "$other"; do mr_account "$account" >/dev/null; done
 getent group "$admins" >/dev/null || groupadd --system "$admins"
 getent group "$editors" >/dev/null || groupadd --system "$editors"
@@ -79,11 +65,7 @@ chmod 644 "$work"/disc.*
 "$bin/omxdemo" --add "$work/disc.om4" >/dev/null
 until_true 10 "$bin/oxtenv" get OMXImage_5001 >/dev/null 2>&1 || fail "the image was not catalogued"
 
-display=:$((100 + ($$ + 37) % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -ac >/dev/null 2>&1 &
-xpid=$!
-export DISPLAY=$display
-until_true 10 xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb did not start"
+start_xserver 37
 run_editor() {
   local sid=$1 user=$2
   in_session "$sid" "$user" env QT_QPA_PLATFORM=xcb DISPLAY="$display" "$bin/oxtprfed"
@@ -96,7 +78,7 @@ echo "an account without the right is refused"
 
 run_editor 2 "$admin" > "$work/editor.out" 2>&1 &
 epid=$!
-main=$(window "Ombrix TS Profile Editor") || { cat "$work/editor.out" >&2; fail "no editor window"; }
+main=$(focused_window "Ombrix TS Profile Editor") || { cat "$work/editor.out" >&2; fail "no editor window"; }
 # A second start ends at once; the first stays.
 timeout 10 bash -c "$(declare -f in_session); mr_root='$mr_root'; in_session 2 '$admin' env QT_QPA_PLATFORM=xcb DISPLAY='$display' '$bin/oxtprfed'" ||
   fail "the second start did not end cleanly"
@@ -108,13 +90,13 @@ xdotool key Home Down  # "Internal profile for users", which lets everybody inse
 xdotool key alt+d
 sleep 0.3
 xdotool key alt+n
-sheet=$(window "Ombrix TS Profile Properties") || fail "New opened no property sheet"
+sheet=$(focused_window "Ombrix TS Profile Properties") || fail "New opened no property sheet"
 xdotool type --delay 20 "Editors"
 xdotool key alt+i            # Insert / eject
 xdotool key ctrl+Tab ctrl+Tab  # Users / Groups
 sleep 0.3
 xdotool key alt+n
-picker=$(window "Select User / Group") || fail "New opened no account picker"
+picker=$(focused_window "Select User / Group") || fail "New opened no account picker"
 xdotool type --delay 20 "$editors"
 xdotool key Tab space Return
 sleep 0.3
