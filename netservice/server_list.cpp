@@ -1,6 +1,5 @@
 // The server list of the pool: publishing the servers with what they share with this one, and
 // this server's own section (its port, leaving the pool).
-#include <sys/statfs.h>
 
 #include <filesystem>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "netservice/shared_files.h"
 #include "platform/ascii.h"
 #include "platform/host_name.h"
+#include "platform/network_folder.h"
 #include "platform/text_printf.h"
 
 using netsvc::DeleteGlobal;
@@ -32,28 +32,6 @@ constexpr SharedFolder kSharedFolders[] = {
     {"OmxConfigPathNet", 4}, {"OmxTreePathNet", 2},     {"OMXServerPathNet", 32},
     {"OmxAdmPathNet", 16},   {"OMXSecurityPathNet", 8},
 };
-
-// A folder on a network file system (or named as a share): several servers may list themselves
-// in a server list there.
-bool onShare(const std::string& folder) {
-    if (folder.starts_with("\\\\") || folder.starts_with("//")) return true;
-    struct statfs fs {};
-    if (::statfs(folder.c_str(), &fs) != 0) return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-        case 0x6969:      // NFS
-        case 0x517B:      // SMB
-        case 0xFF534D42:  // CIFS
-        case 0xFE534D42:  // SMB2
-        case 0x65735546:  // FUSE (sshfs and the like)
-        case 0x564C:      // NCP
-        case 0x01021997:  // 9P
-        case 0x00C36400:  // Ceph
-        case 0x47504653:  // GPFS
-        case 0x0BD00BD0:  // Lustre
-            return true;
-        default: return false;
-    }
-}
 
 long publishedServers() {
     long count = std::atol(GlobalValue("OMXServer").c_str());
@@ -168,7 +146,7 @@ bool CSharedFiles::RemoveServer() {
     std::string folder = GlobalValue(FolderKey(kServerList));
     if (server.empty() || folder.empty()) return false;
     // A server list in a local folder belongs to this server alone: nothing to leave.
-    if (!onShare(folder)) return true;
+    if (!ombrix::platform::onNetworkFileSystem(folder)) return true;
     CIniFile file(folder + FileName(kServerList));
     if (file.OpenAndLoad(true, CIniFile::kAttempts) != 0) return false;
     file.RemoveSection(server);
