@@ -178,6 +178,18 @@ std::optional<std::vector<DriveLetterRow>> AdminChannels::driveLetters(
 
 int AdminChannels::setDriveLetters(const SessionTarget& target, const std::string& letters,
                                    bool allSessions) {
+    // On this server the letters of every session are set by the service (the sessions'
+    // helpers run as their users), then the session's own.
+    if (target.server.local && allSessions) {
+        CMountRequest standard;
+        standard.m_request = Request::kSetStandardDrives;
+        standard.setText(letters);
+        if (!ports_.callServicePipe || !ports_.callServicePipe(standard) ||
+            standard.m_request != Request::kSetStandardDrives)
+            return standard.m_request == Request::kRefused ? static_cast<int>(standard.m_dwData)
+                                                           : Request::kSessionPipeFailed;
+        allSessions = false;
+    }
     if (own(target)) {
         return ports_.setOwnDriveLetters ? ports_.setOwnDriveLetters(letters, allSessions) : -1;
     }

@@ -37,6 +37,8 @@ class AdminChannels {
             insertOwn;
         std::function<int(char letter)> ejectOwn;
         std::function<int(const std::string& letters, bool allSessions)> setOwnDriveLetters;
+        // A request of this server's management service pipe: true when it answered.
+        std::function<bool(CMountRequest& record)> callServicePipe;
         // The text of an error code (OMXMapErrorCode).
         std::function<std::string(int code)> errorText;
         // This server's logged-on sessions with their users, and a global value.

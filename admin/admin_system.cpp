@@ -66,6 +66,9 @@ AdminChannels::Ports systemChannelPorts() {
         }
         return out;
     };
+    p.callServicePipe = [](CMountRequest& record) {
+        return CallPipe(names::kServicePipe, record, 1500, 3);
+    };
     p.global = globalValue;
     return p;
 }

@@ -12,6 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include <QAction>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include "admin/admin_channels.h"
 #include "admin/admin_model.h"
 #include "admin/admin_system.h"
@@ -53,7 +57,8 @@ void printUsage() {
         "each one holds. From it images are inserted and ejected in any session, a session's\n"
         "drive letters are changed, server pools are managed, the profile editor and the\n"
         "settings program are started. Needs the administration right; one window runs per\n"
-        "session, a second start brings it to the front.");
+        "session, a second start brings it to the front.\n"
+        "  --log-tree  write each refresh and the tree it shows to the output");
 }
 
 void tell(const std::string& text, ui::Icon icon) {
@@ -282,6 +287,8 @@ int main(int argc, char** argv) {
         printUsage();
         return 0;
     }
+    // For scripts and tests: each refresh and the tree as it then shows go to the output.
+    const bool logTree = argc == 2 && std::strcmp(argv[1], "--log-tree") == 0;
 
     // A start while another is still starting ends at once, without a word.
     ombrix::platform::NamedMutex starting("_OXT_ADMIN_MUTEX_");
@@ -319,6 +326,26 @@ int main(int argc, char** argv) {
         QObject::connect(&app, &QApplication::aboutToQuit,
                          [&window, &store] { window.savePlacement(store); });
         starting.unlock();
+        QTimer treeLog;
+        std::string lastTree;
+        if (logTree) {
+            if (QAction* refresh = window.action(admin::command::kRefresh)) {
+                QObject::connect(refresh, &QAction::triggered, [] {
+                    std::printf("refresh\n");
+                    std::fflush(stdout);
+                });
+            }
+            QObject::connect(&treeLog, &QTimer::timeout, [&window, &lastTree] {
+                std::string text;
+                for (QTreeWidgetItemIterator it(window.tree()); *it != nullptr; ++it)
+                    text += "  " + (*it)->text(0).toStdString() + "\n";
+                if (text == lastTree) return;
+                lastTree = text;
+                std::printf("tree\n%s", text.c_str());
+                std::fflush(stdout);
+            });
+            treeLog.start(300);
+        }
         code = app.exec();
     }
     admin::setAdminTextSource({});

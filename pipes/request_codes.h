@@ -54,6 +54,7 @@ enum Request : int32_t {
     kCheckNow = 50,           // network pipe: look at the shared files now
     kReadSettings = 51,       // network pipe
     kLeavePool = 52,          // network pipe
+    kSetStandardDrives = 53,  // service pipe: the drive letters every session gets (admins)
 };
 
 // The data of kReadServerList that empties the published server list instead of reading it.

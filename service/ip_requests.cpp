@@ -103,6 +103,19 @@ void CIPRequests::SetDrives(const CIPData& record, CIPData& reply) {
     request.setText(bar == std::string::npos ? std::string() : payload.substr(bar + 1));
     OXTLog(0, "Setting drives: %s for Sid %d", std::string(request.text()).c_str(),
            static_cast<int>(session));
+    // The letters of every session are the service's to set: the session's helper runs as its
+    // user, who may not write them.
+    if (request.m_dwData != 0) {
+        CMountRequest standard;
+        standard.m_request = codes::kSetStandardDrives;
+        standard.setText(request.text());
+        if (!hooks_.callServicePipe || !hooks_.callServicePipe(standard) ||
+            standard.m_request != codes::kSetStandardDrives) {
+            reply.SetData(kSessionFailure);
+            return;
+        }
+        request.m_dwData = 0;
+    }
     reply.SetData(CallSession(session, request) ? 0 : kSessionFailure);
 }
 

@@ -81,7 +81,8 @@ Access accessOf(int32_t code) {
         case CMountRequest::kReadCatalogue:
         case CMountRequest::kReadTree:
         case CMountRequest::kReadProfiles:
-        case CMountRequest::kReadAdminFile: return Access::kRightEight;
+        case CMountRequest::kReadAdminFile:
+        case CMountRequest::kSetStandardDrives: return Access::kRightEight;
         default:
             return code == CMountRequest::kEndServer || code == CMountRequest::kCleanUpSessions ||
                            isSessionNotification(code) || isPeerRequest(code)
@@ -91,6 +92,7 @@ Access accessOf(int32_t code) {
 }
 
 constexpr uint32_t kAccessDenied = 5;
+constexpr uint32_t kInvalidParameter = 87;
 constexpr uint32_t kWrongPassword = 8;
 constexpr uint32_t kNoRight = 600;
 constexpr uint32_t kEmptyPath = 18;
@@ -149,6 +151,7 @@ PipeReply ServiceRequests::handle(CMountRequest& request, const Caller& caller) 
         case CMountRequest::kLogOff: logOff(request); break;
         case CMountRequest::kListLogons: listLogons(request); break;
         case CMountRequest::kLinkSecurity: linkSecurity(request); break;
+        case CMountRequest::kSetStandardDrives: setStandardDrives(request); break;
         default:
             if (isSessionNotification(code)) {
                 OXTLog(0, "NotifyChangesSessions(Request = %d)", code);
@@ -160,6 +163,22 @@ PipeReply ServiceRequests::handle(CMountRequest& request, const Caller& caller) 
             }
     }
     return PipeReply::kAnswer;
+}
+
+// The letters every session gets: the global value only the services may write, set for an
+// administrator (whose session helpers run as the sessions' users and cannot).
+void ServiceRequests::setStandardDrives(CMountRequest& request) {
+    std::string letters;
+    for (char c : request.text()) {
+        const char upper = ombrix::ascii::upper(c);
+        if (upper >= 'A' && upper <= 'Z' && letters.find(upper) == std::string::npos)
+            letters += upper;
+    }
+    if (letters.empty()) return refuse(request, kInvalidParameter);
+    OXTLog(1, "Standard drive letters: %s", letters.c_str());
+    if (!EnvSetGlobalValue("OmxStdDriveLetters", letters.c_str()))
+        return refuse(request, kAccessDenied);
+    request.m_dwData = 0;
 }
 
 void ServiceRequests::refuse(CMountRequest& request, uint32_t code) {

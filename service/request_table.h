@@ -133,6 +133,7 @@ class ServiceRequests {
     bool mayInsertAndEject(const Caller& caller);
     // Tells the driver the accounts of the sessions now using `unit`.
     void updateReaders(const CDriveInfo& unit);
+    void setStandardDrives(CMountRequest& request);
     void refuse(CMountRequest& request, uint32_t code);
     // A refusal is logged once per account and request.
     void logRefusal(const Caller& caller, int32_t code);
