@@ -109,14 +109,21 @@ TEST_F(AdminRequests, SetDrivesAndStandardDrivesReportSessionFailures) {
         if (r.m_request == 29) r.setText("DE");
         if (r.m_dwData == 9) r.m_request = -19;
     };
+    // The letters of every session are set through the service itself; the session then
+    // takes them as its own.
     CIPData reply = ask(11, 3, "1|EFG");
     EXPECT_TRUE(answered);
     EXPECT_EQ(reply.Type(), 11u);
     EXPECT_EQ(reply.Data(), 0u);
+    EXPECT_EQ(service.back(), 53);
     EXPECT_EQ(calls.back().m_request, 23);
-    EXPECT_EQ(calls.back().m_dwData, 1u);
+    EXPECT_EQ(calls.back().m_dwData, 0u);
     EXPECT_EQ(calls.back().text(), "EFG");
-    EXPECT_EQ(ask(11, 3, "9|E").Data(), 77u);  // the session refused
+    answer = [](uint32_t, CMountRequest& r) {
+        if (r.m_request == 29) r.setText("DE");
+        if (r.text() == "X") r.m_request = -19;
+    };
+    EXPECT_EQ(ask(11, 3, "0|X").Data(), 77u);  // the session refused
     dead.insert(3);
     EXPECT_EQ(ask(11, 3, "0|E").Data(), 77u);  // the session did not answer
 
