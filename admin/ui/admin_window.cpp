@@ -1,4 +1,5 @@
 #include "admin/ui/admin_window.h"
+#include "platform/ui/front_requests.h"
 
 #include <unistd.h>
 
@@ -9,7 +10,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -22,7 +22,6 @@
 #include "admin/ui/admin_texts.h"
 #include "admin/ui/interval_dialog.h"
 #include "platform/ascii.h"
-#include "platform/message_bus.h"
 #include "platform/ui/user_interface.h"
 
 namespace ombrix::admin {
@@ -727,31 +726,12 @@ void AdminWindow::editInterval() {
 // ---- The bus and the window's place -----------------------------------------------------------
 
 bool AdminWindow::listenOnBus() {
-    bus_ = std::make_unique<platform::BusListener>();
-    if (!bus_->ok()) {
-        bus_.reset();
-        return false;
-    }
-    busNotifier_ = new QSocketNotifier(bus_->fd(), QSocketNotifier::Read, this);
-    connect(busNotifier_, &QSocketNotifier::activated, this, [this] {
-        while (auto message = bus_->receive(0)) {
-            if (message->name == kBringToFront &&
-                message->wParam != static_cast<uint64_t>(::getpid()))
-                bringToFront();
-        }
-    });
-    return true;
+    front_ = ui::FrontRequests::listen(this, kBringToFront);
+    return front_ != nullptr;
 }
 
 void AdminWindow::bringToFront() {
-    if (isMinimized()) showNormal();
-    raise();
-    activateWindow();
-    // A dialog open over the tree is where the user was working.
-    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
-        modal->raise();
-        modal->activateWindow();
-    }
+    ui::bringForward(this);
 }
 
 void AdminWindow::showPlaced(const StateStore& store) {

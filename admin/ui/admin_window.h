@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ui/front_requests.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <QStyle>
@@ -21,15 +23,10 @@
 class QAction;
 class QLabel;
 class QMenu;
-class QSocketNotifier;
 class QTimer;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
-
-namespace ombrix::platform {
-class BusListener;
-}
 
 // "Ombrix TS Administration": the tree of the pool's servers, their sessions and the sessions'
 // drives, with the commands that insert and eject images in those drives and change a session's
@@ -225,8 +222,7 @@ class AdminWindow : public QMainWindow {
     QLabel* sessionLabel_ = nullptr;
     QTimer* timer_ = nullptr;
     std::map<int, QAction*> actions_;
-    std::unique_ptr<platform::BusListener> bus_;
-    QSocketNotifier* busNotifier_ = nullptr;
+    std::unique_ptr<ui::FrontRequests> front_;
 };
 
 }  // namespace ombrix::admin

@@ -1,4 +1,5 @@
 #include "profiles/ui/profile_editor_window.h"
+#include "platform/ui/front_requests.h"
 
 #include <unistd.h>
 
@@ -10,13 +11,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "platform/message_bus.h"
 #include "platform/ui/user_interface.h"
 
 namespace ombrix::prfed {
@@ -189,32 +188,12 @@ bool ProfileEditorWindow::findNext(const QString& text, bool down) {
 }
 
 bool ProfileEditorWindow::listenOnBus() {
-    bus_ = std::make_unique<platform::BusListener>();
-    if (!bus_->ok()) {
-        bus_.reset();
-        return false;
-    }
-    busNotifier_ = new QSocketNotifier(bus_->fd(), QSocketNotifier::Read, this);
-    connect(busNotifier_, &QSocketNotifier::activated, this, [this] {
-        while (auto message = bus_->receive(0)) {
-            // The window's own messages are only those of later starts, never its own.
-            if (message->name == kBringToFront &&
-                message->wParam != static_cast<uint64_t>(::getpid()))
-                bringToFront();
-        }
-    });
-    return true;
+    front_ = ui::FrontRequests::listen(this, kBringToFront);
+    return front_ != nullptr;
 }
 
 void ProfileEditorWindow::bringToFront() {
-    if (isMinimized()) showNormal();
-    raise();
-    activateWindow();
-    // A dialog open over the list (the sheet, a picker) is where the user was working.
-    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != this) {
-        modal->raise();
-        modal->activateWindow();
-    }
+    ui::bringForward(this);
 }
 
 void ProfileEditorWindow::accept() {

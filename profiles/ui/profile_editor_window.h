@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ui/front_requests.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <functional>
@@ -13,12 +15,7 @@
 #include "profiles/ui/list_tools.h"
 #include "profiles/ui/profile_sheet.h"
 
-class QSocketNotifier;
 class QTreeWidget;
-
-namespace ombrix::platform {
-class BusListener;
-}
 
 namespace ombrix::prfed {
 
@@ -87,8 +84,7 @@ class ProfileEditorWindow : public QDialog {
     QTreeWidget* list_ = nullptr;
     ListButtons buttons_;
     QPointer<FindDialog> find_;
-    std::unique_ptr<platform::BusListener> bus_;
-    QSocketNotifier* busNotifier_ = nullptr;
+    std::unique_ptr<ui::FrontRequests> front_;
 };
 
 }  // namespace ombrix::prfed
