@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,9 @@ class AdminProcess : public ::testing::Test {
         if (!ombrix::test::canUseAccounts()) GTEST_SKIP() << "the sessions' accounts need root";
         accounts = {ombrix::test::testAccount("ombrix-alice"),
                     ombrix::test::testAccount("ombrix-bob")};
+        // The program runs as an administrator: an ordinary account in the group the root's
+        // registry names.
+        admin = ombrix::test::testAccount("ombrix-admin");
         for (int i = 0; i < 2; ++i) {
             auto& s = servers[i];
             s.name = i == 0 ? "SRVA" : "SRVB";
@@ -94,6 +98,7 @@ class AdminProcess : public ::testing::Test {
     void start(Server& s, const ombrix::test::TestAccount& account) {
         s.net = std::make_unique<ombrix::test::EchoPipe>(ombrix::names::kNetPipe);
         ombrix::test::grantEveryone(4 | 8);
+        ombrix::registry::setString(ombrix::test::kGlobalSettings, "OMXAdminGroup", admin.name);
         s.port = ombrix::test::freePort(s.address.c_str());
         ombrix::registry::setString(ombrix::test::kGlobalSettings, "OmxServerPort",
                                     std::to_string(s.port));
@@ -128,7 +133,11 @@ class AdminProcess : public ::testing::Test {
         return {};
     }
 
+    // Runs a call of the program's side as the administrator account.
+    int asAdmin(const std::function<int()>& work) { return ombrix::test::runAs(admin, work); }
+
     std::vector<ombrix::test::TestAccount> accounts;
+    ombrix::test::TestAccount admin;
     Server servers[2];
     std::unique_ptr<AdminChannels> channels;
 };
@@ -148,13 +157,26 @@ TEST_F(AdminProcess, TreeInsertEjectAndDriveLettersInALocalAndARemoteSession) {
     ASSERT_FALSE(remoteSessions->empty());
     EXPECT_EQ(remoteSessions->back().user, accounts[1].name);
 
-    // Insert and eject in the other local session (its pipe) and in the remote one (TCP).
-    ASSERT_EQ(channels->insert({local, 1}, 'E', image(0), "", reason), 0) << reason;
+    // Insert and eject in the other local session (its pipe) and in the remote one (TCP), as
+    // the administrator account.
+    auto insert = [&](const ServerEntry& server, uint32_t session, char letter, int which) {
+        return asAdmin([&] {
+            std::string why;
+            return channels->insert({server, session}, letter, image(which), "", why);
+        });
+    };
+    auto eject = [&](const ServerEntry& server, char letter) {
+        return asAdmin([&] {
+            std::string why;
+            return channels->eject({server, 1}, letter, why);
+        });
+    };
+    ASSERT_EQ(insert(local, 1, 'E', 0), 0);
     EXPECT_EQ(drivesOf(local), (std::vector<DriveNode>{{'E', image(0)}}));
-    ASSERT_EQ(channels->insert({remote, 1}, 'F', image(1), "", reason), 0) << reason;
+    ASSERT_EQ(insert(remote, 1, 'F', 1), 0);
     EXPECT_EQ(drivesOf(remote), (std::vector<DriveNode>{{'F', image(1)}}));
-    EXPECT_EQ(channels->eject({local, 1}, 'E', reason), 0) << reason;
-    EXPECT_EQ(channels->eject({remote, 1}, 'F', reason), 0) << reason;
+    EXPECT_EQ(eject(local, 'E'), 0);
+    EXPECT_EQ(eject(remote, 'F'), 0);
     EXPECT_TRUE(drivesOf(local).empty());
     EXPECT_TRUE(drivesOf(remote).empty());
     // A session that does not exist answers nothing: a failure with a reason.
@@ -163,12 +185,27 @@ TEST_F(AdminProcess, TreeInsertEjectAndDriveLettersInALocalAndARemoteSession) {
 
     // Drive letters for one session, and for all sessions of the server.
     for (const ServerEntry& server : {local, remote}) {
-        ASSERT_EQ(channels->setDriveLetters({server, 1}, "GH", false), 0) << server.name;
-        const auto rows = channels->driveLetters({server, 1});
-        ASSERT_TRUE(rows.has_value()) << server.name;
-        EXPECT_EQ(chosenLetters(*rows), "GH") << server.name;
-        ASSERT_EQ(channels->setDriveLetters({server, 1}, "EF", true), 0) << server.name;
-        EXPECT_EQ(chosenLetters(*channels->driveLetters({server, 1})), "EF") << server.name;
+        auto letters = [&] {
+            return asAdmin([&] {
+                const auto rows = channels->driveLetters({server, 1});
+                return !rows                          ? -1
+                       : chosenLetters(*rows) == "GH" ? 1
+                       : chosenLetters(*rows) == "EF" ? 2
+                                                      : 0;
+            });
+        };
+        ASSERT_EQ(asAdmin([&] {
+                      return channels->setDriveLetters({server, 1}, "GH", false);
+                  }),
+                  0)
+            << server.name;
+        EXPECT_EQ(letters(), 1) << server.name;
+        ASSERT_EQ(asAdmin([&] {
+                      return channels->setDriveLetters({server, 1}, "EF", true);
+                  }),
+                  0)
+            << server.name;
+        EXPECT_EQ(letters(), 2) << server.name;
     }
 }
 
@@ -188,7 +225,12 @@ TEST_F(AdminProcess, APoolIsFormedFromTwoServersAndASilentOneIsUndone) {
     PoolSetter::Ports ports;
     ports.setSharedPath = [&](const std::string& server, int port, const std::string& where,
                               bool own, std::string& reason) {
-        return channels->setSharedPath({server, 0, port, false}, where, own, reason);
+        // As the administrator account; a refusal's reason stays in the child.
+        reason.clear();
+        return asAdmin([&] {
+            std::string why;
+            return channels->setSharedPath({server, 0, port, false}, where, own, why);
+        });
     };
     ports.poolOf = [](const std::string&) { return std::optional<std::string>(""); };
     ports.tell = [&](const std::string& text) { told.push_back(text); };
