@@ -27,23 +27,26 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kServers = 3;
 constexpr int kSessions = 50;
-constexpr int kRounds = 20;
+constexpr int kRounds = 50;
 
 // Answers every record with the sessions of one server.
 class FakeServer {
   public:
     FakeServer(std::string address, int index) : address_(std::move(address)) {
         port_ = ombrix::test::freePort(address_.c_str());
-        std::vector<std::string> texts;
-        for (int s = 1; s <= kSessions; ++s) {
-            for (char letter : {'E', 'F', 'G'}) {
-                texts.push_back(std::to_string(s) + "|user" + std::to_string(s) + "|" + letter +
-                                "|/srv/images/s" + std::to_string(index) + "-" + std::to_string(s) +
-                                letter + ".om4");
+        // Two answers that differ in every drive's image, for refreshes where all changed.
+        for (int variant = 0; variant < 2; ++variant) {
+            std::vector<std::string> texts;
+            for (int s = 1; s <= kSessions; ++s) {
+                for (char letter : {'E', 'F', 'G'}) {
+                    texts.push_back(std::to_string(s) + "|user" + std::to_string(s) + "|" + letter +
+                                    "|/srv/images/s" + std::to_string(index) + "-" +
+                                    std::to_string(s) + letter + (variant ? "b" : "a") + ".om4");
+                }
             }
+            replies_[variant].SetTexts(texts);
+            replies_[variant].SetType(13);
         }
-        reply_.SetTexts(texts);
-        reply_.SetType(13);
         listener_.Create();
         listener_.Bind(CBlockingSocket::GetHostByName(address_, port_));
         listener_.Listen();
@@ -60,6 +63,8 @@ class FakeServer {
         thread_.join();
     }
     int port() const { return port_; }
+    // Every answer differs from the one before.
+    void keepChanging(bool changing) { changing_ = changing; }
     const std::string& address() const { return address_; }
 
   private:
@@ -72,7 +77,8 @@ class FakeServer {
                 if (stop_) return;
                 CIPData request;
                 if (ReadIPData(client, request, 2000) != IPHeaderCheck::kGood) continue;
-                WriteIPData(client, reply_, 2000);
+                if (changing_) variant_ ^= 1;
+                WriteIPData(client, replies_[variant_], 2000);
             } catch (...) {
             }
         }
@@ -80,7 +86,9 @@ class FakeServer {
 
     std::string address_;
     int port_ = 0;
-    CIPData reply_;
+    CIPData replies_[2];
+    int variant_ = 0;
+    std::atomic<bool> changing_{false};
     CBlockingSocket listener_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -140,10 +148,11 @@ int main(int argc, char** argv) {
     AdminWindow window(backend);
     window.show();
     window.rebuildServers();
+    // Sleeps between events as the window's own event loop does, so the wait takes no core
+    // from the workers; every request out ends in an event to the window.
     const auto waitIdle = [&] {
-        for (int i = 0; i < 20000 && (window.busy() || window.servers().size() < kServers); ++i) {
-            QApplication::processEvents(QEventLoop::AllEvents, 1);
-        }
+        while (window.busy() || window.servers().size() < kServers)
+            QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     };
     waitIdle();
 
@@ -158,19 +167,27 @@ int main(int argc, char** argv) {
             beat.start();
     });
     ticker.start(1);
-    double refresh = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
-        const auto start = Clock::now();
-        window.refresh();
-        waitIdle();
-        refresh = std::min(refresh, std::chrono::duration<double>(Clock::now() - start).count());
-    }
+    const auto timeRefreshes = [&] {
+        double best = 1e9;
+        for (int round = 0; round < kRounds; ++round) {
+            const auto start = Clock::now();
+            window.refresh();
+            waitIdle();
+            best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+        }
+        return best;
+    };
+    const double steady = timeRefreshes();
+    for (auto& fake : fakes)
+        fake->keepChanging(true);
+    const double changing = timeRefreshes();
     ticker.stop();
     std::printf(
-        "refresh of %d servers x %d sessions x 3 drives: %.2f ms, the bare type-13 round "
-        "trips %.2f ms, ratio %.2f (goal <= 2); %d sessions shown; longest window stall "
-        "%lld ms (goal < 50)\n",
-        kServers, kSessions, refresh * 1000, bare * 1000, refresh / bare, window.sessionCount(),
-        static_cast<long long>(longest));
+        "refresh of %d servers x %d sessions x 3 drives, the bare type-13 round trips %.2f ms:\n"
+        "  nothing changed: %.2f ms, ratio %.2f (goal <= 2)\n"
+        "  every drive changed: %.2f ms, ratio %.2f\n"
+        "%d sessions shown; longest window stall %lld ms (goal < 50)\n",
+        kServers, kSessions, bare * 1000, steady * 1000, steady / bare, changing * 1000,
+        changing / bare, window.sessionCount(), static_cast<long long>(longest));
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHash>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLabel>
@@ -15,8 +16,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
 #include <algorithm>
+#include <mutex>
 #include <utility>
 
 #include "admin/ui/admin_texts.h"
@@ -33,7 +34,10 @@ enum ItemRole {
     kLetterRole,
     kImageRole,
     kSilentRole,
-    kOpenedRole
+    kOpenedRole,
+    kDecoratedRole,   // the node has its picture and data
+    kGenerationRole,  // a server node: the generation of the answer it shows
+    kKeyRole          // what finds a node again: a server's or session's text, a drive's letter
 };
 
 QString qs(const std::string& s) {
@@ -53,6 +57,26 @@ QIcon fadedIcon(QStyle::StandardPixmap which) {
     return icon;
 }
 
+}  // namespace
+
+// The tree's pictures, made once per window: a refresh may decorate hundreds of nodes.
+struct AdminWindow::TreeIcons {
+    QIcon server = standardIcon(QStyle::SP_ComputerIcon);
+    QIcon silentServer = fadedIcon(QStyle::SP_ComputerIcon);
+    QIcon session = standardIcon(QStyle::SP_DesktopIcon);
+    QIcon drive = standardIcon(QStyle::SP_DriveCDIcon);
+    QIcon emptyDrive = fadedIcon(QStyle::SP_DriveCDIcon);
+};
+
+struct AdminWindow::AnswerCache {
+    std::mutex lock;
+    bool answered = false;
+    std::optional<std::vector<SessionNode>> last;
+    ShownAnswer shown;
+};
+
+namespace {
+
 int kindOf(const QTreeWidgetItem* item) {
     return item != nullptr ? item->data(0, kKindRole).toInt() : 0;
 }
@@ -65,29 +89,47 @@ void openOnce(QTreeWidgetItem* item) {
     item->setExpanded(true);
 }
 
-// Makes `parent`'s children of `kind` the ones with `texts`: a child whose text is listed
-// stays as it is (with its children, expansion and selection), one whose text is not is
-// removed, and a missing one is made at its place in the list. Returns the child of each text.
+QString keyOf(const QTreeWidgetItem* item) {
+    return item->data(0, kKeyRole).toString();
+}
+
+// Makes `parent`'s children of `kind` the ones with `keys`: a child whose key is listed stays
+// as it is (with its children, expansion and selection), one whose key is not is removed, and
+// a missing one is made at its place in the list, with its key as its text. Returns the child
+// of each key.
 std::vector<QTreeWidgetItem*> keepChildren(QTreeWidgetItem* parent, int kind,
-                                           const std::vector<QString>& texts) {
+                                           const std::vector<QString>& keys) {
+    std::vector<QTreeWidgetItem*> items;
+    items.reserve(keys.size());
+    // A refresh mostly finds the children as they were: one pass in order, no lookups.
+    bool same = true;
+    for (int i = 0; i < parent->childCount() && same; ++i) {
+        QTreeWidgetItem* child = parent->child(i);
+        if (kindOf(child) != kind) continue;
+        same = items.size() < keys.size() && keyOf(child) == keys[items.size()];
+        if (same) items.push_back(child);
+    }
+    if (same && items.size() == keys.size()) return items;
+
+    QHash<QString, QTreeWidgetItem*> kept;
     for (int i = parent->childCount() - 1; i >= 0; --i) {
         QTreeWidgetItem* child = parent->child(i);
-        if (kindOf(child) == kind &&
-            std::find(texts.begin(), texts.end(), child->text(0)) == texts.end()) {
+        if (kindOf(child) != kind) continue;
+        const QString key = keyOf(child);
+        if (std::find(keys.begin(), keys.end(), key) == keys.end() || kept.contains(key))
             delete parent->takeChild(i);
-        }
+        else
+            kept.insert(key, child);
     }
-    std::vector<QTreeWidgetItem*> items;
-    for (size_t n = 0; n < texts.size(); ++n) {
-        QTreeWidgetItem* found = nullptr;
-        for (int i = 0; i < parent->childCount() && found == nullptr; ++i) {
-            if (kindOf(parent->child(i)) == kind && parent->child(i)->text(0) == texts[n])
-                found = parent->child(i);
-        }
+    items.clear();
+    for (size_t n = 0; n < keys.size(); ++n) {
+        QTreeWidgetItem* found = kept.value(keys[n]);
         if (found == nullptr) {
-            found = new QTreeWidgetItem({texts[n]});
+            found = new QTreeWidgetItem({keys[n]});
             found->setData(0, kKindRole, kind);
+            found->setData(0, kKeyRole, keys[n]);
             parent->insertChild(std::min(static_cast<int>(n), parent->childCount()), found);
+            kept.insert(keys[n], found);
         }
         items.push_back(found);
     }
@@ -136,6 +178,7 @@ bool AdminWindow::request(ServerWorker& worker, std::function<Result()> work,
 
 AdminWindow::AdminWindow(AdminBackend backend, AdminDialogs dialogs, QWidget* parent)
     : QMainWindow(parent),
+      icons_(std::make_unique<TreeIcons>()),
       backend_(std::move(backend)),
       dialogs_(std::move(dialogs)),
       own_(std::make_unique<ServerWorker>("(this session)")) {
@@ -397,13 +440,18 @@ void AdminWindow::useServers(std::vector<ServerEntry> servers) {
     }
     workers_ = std::move(workers);
     servers_ = std::move(servers);
+    std::erase_if(answers_,
+                  [this](const auto& entry) { return serverEntry(entry.first) == nullptr; });
 
     QTreeWidgetItem* root = rootNode();
     std::vector<QString> names;
     for (const ServerEntry& server : servers_)
         names.push_back(qs(server.name));
     for (QTreeWidgetItem* node : keepChildren(root, kServerNode, names)) {
-        if (node->icon(0).isNull()) node->setIcon(0, standardIcon(QStyle::SP_ComputerIcon));
+        if (!node->data(0, kDecoratedRole).toBool()) {
+            node->setData(0, kDecoratedRole, true);
+            node->setIcon(0, icons_->server);
+        }
         const ServerEntry* entry = serverEntry(node->text(0).toStdString());
         if (entry != nullptr && entry->local) node->setToolTip(0, "This server");
     }
@@ -418,62 +466,99 @@ void AdminWindow::refresh() {
         ServerWorker* worker = workerOf(server.name);
         // A server still busy with a request is asked again by a later refresh.
         if (worker == nullptr || serverBusy(server.name)) continue;
-        request<std::optional<std::vector<SessionNode>>>(
+        std::shared_ptr<AnswerCache>& cache = answers_[server.name];
+        if (!cache) cache = std::make_shared<AnswerCache>();
+        // The node texts are made on the worker, and only when the answer changed: the window
+        // thread compares nothing for a server that stays as it was.
+        request<ShownAnswer>(
             *worker,
-            [this, server]() -> std::optional<std::vector<SessionNode>> {
-                if (!backend_.sessions) return std::nullopt;
-                return backend_.sessions(server);
+            [this, server, cache]() -> ShownAnswer {
+                auto sessions = backend_.sessions ? backend_.sessions(server) : std::nullopt;
+                std::lock_guard guard(cache->lock);
+                if (cache->answered && cache->last == sessions) return cache->shown;
+                cache->answered = true;
+                cache->last = std::move(sessions);
+                ShownAnswer answer{cache->shown.generation + 1, nullptr};
+                if (cache->last) {
+                    std::vector<ShownSession> shown;
+                    shown.reserve(cache->last->size());
+                    for (const SessionNode& session : *cache->last) {
+                        ShownSession node{qs(sessionText(session)), session.id, {}, session.drives};
+                        for (const DriveNode& drive : session.drives)
+                            node.driveTexts.push_back(qs(driveText(drive)));
+                        shown.push_back(std::move(node));
+                    }
+                    answer.sessions =
+                        std::make_shared<const std::vector<ShownSession>>(std::move(shown));
+                }
+                cache->shown = answer;
+                return answer;
             },
-            [this, name = server.name](std::optional<std::vector<SessionNode>> sessions) {
-                showSessions(name, sessions);
-            });
+            [this, name = server.name](ShownAnswer answer) { showSessions(name, answer); });
     }
     showSessionCount();
 }
 
-void AdminWindow::showSessions(const std::string& server,
-                               const std::optional<std::vector<SessionNode>>& sessions) {
+void AdminWindow::showSessions(const std::string& server, const ShownAnswer& answer) {
     // An answer for a server that has left the list since it was asked is dropped.
     if (serverEntry(server) == nullptr) return;
     QTreeWidgetItem* node = serverNode(server);
     if (node == nullptr) return;
+    if (node->data(0, kGenerationRole).toULongLong() == answer.generation) return;
+    node->setData(0, kGenerationRole, QVariant::fromValue<qulonglong>(answer.generation));
+    const TreeIcons& icons = *icons_;
+    const auto& sessions = answer.sessions;
     const bool wasSilent = node->data(0, kSilentRole).toBool();
     if (!sessions) {
         // What a silent server had is no longer known.
         keepChildren(node, kSessionNode, {});
         node->setData(0, kSilentRole, true);
-        node->setIcon(0, fadedIcon(QStyle::SP_ComputerIcon));
+        node->setIcon(0, icons.silentServer);
         node->setToolTip(0, "The server does not answer.");
     } else {
-        if (wasSilent || node->icon(0).isNull()) {
+        if (wasSilent || !node->data(0, kDecoratedRole).toBool()) {
             node->setData(0, kSilentRole, false);
-            node->setIcon(0, standardIcon(QStyle::SP_ComputerIcon));
+            node->setData(0, kDecoratedRole, true);
+            node->setIcon(0, icons.server);
             const ServerEntry* entry = serverEntry(server);
             node->setToolTip(0, entry != nullptr && entry->local ? "This server" : "");
         }
         std::vector<QString> texts;
-        for (const SessionNode& session : *sessions)
-            texts.push_back(qs(sessionText(session)));
+        texts.reserve(sessions->size());
+        for (const ShownSession& session : *sessions)
+            texts.push_back(session.text);
         const std::vector<QTreeWidgetItem*> items = keepChildren(node, kSessionNode, texts);
         for (size_t i = 0; i < items.size(); ++i) {
             QTreeWidgetItem* item = items[i];
-            const SessionNode& session = (*sessions)[i];
-            if (item->icon(0).isNull()) {
-                item->setIcon(0, standardIcon(QStyle::SP_DesktopIcon));
+            const ShownSession& session = (*sessions)[i];
+            if (!item->data(0, kDecoratedRole).toBool()) {
+                item->setData(0, kDecoratedRole, true);
+                item->setIcon(0, icons.session);
                 item->setData(0, kSessionRole, session.id);
             }
-            std::vector<QString> drives;
+            // A drive is found again by its letter: one that changed its image keeps its
+            // node (its place and selection) and only takes the new text.
+            std::vector<QString> letters;
+            letters.reserve(session.drives.size());
             for (const DriveNode& drive : session.drives)
-                drives.push_back(qs(driveText(drive)));
-            const std::vector<QTreeWidgetItem*> driveItems = keepChildren(item, kDriveNode, drives);
+                letters.push_back(QString(QChar(drive.letter)));
+            const std::vector<QTreeWidgetItem*> driveItems =
+                keepChildren(item, kDriveNode, letters);
             for (size_t d = 0; d < driveItems.size(); ++d) {
                 QTreeWidgetItem* driveItem = driveItems[d];
-                if (!driveItem->icon(0).isNull()) continue;
+                if (driveItem->text(0) == session.driveTexts[d]) continue;
+                // Each change is a signal to the view: only what differs is set.
                 const DriveNode& drive = session.drives[d];
-                driveItem->setData(0, kLetterRole, QChar(drive.letter));
+                const bool fresh = !driveItem->data(0, kDecoratedRole).toBool();
+                const bool wasEmpty = driveItem->data(0, kImageRole).toString().isEmpty();
+                driveItem->setText(0, session.driveTexts[d]);
                 driveItem->setData(0, kImageRole, qs(drive.image));
-                driveItem->setIcon(0, drive.image.empty() ? fadedIcon(QStyle::SP_DriveCDIcon)
-                                                          : standardIcon(QStyle::SP_DriveCDIcon));
+                if (fresh) {
+                    driveItem->setData(0, kDecoratedRole, true);
+                    driveItem->setData(0, kLetterRole, QChar(drive.letter));
+                }
+                if (fresh || wasEmpty != drive.image.empty())
+                    driveItem->setIcon(0, drive.image.empty() ? icons.emptyDrive : icons.drive);
             }
             openOnce(item);
         }
@@ -485,8 +570,12 @@ void AdminWindow::showSessions(const std::string& server,
 
 int AdminWindow::sessionCount() const {
     int count = 0;
-    for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it) {
-        if (kindOf(*it) == kSessionNode) ++count;
+    const QTreeWidgetItem* root = rootNode();
+    for (int i = 0; i < root->childCount(); ++i) {
+        const QTreeWidgetItem* server = root->child(i);
+        for (int j = 0; j < server->childCount(); ++j) {
+            if (kindOf(server->child(j)) == kSessionNode) ++count;
+        }
     }
     return count;
 }

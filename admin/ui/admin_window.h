@@ -188,8 +188,21 @@ class AdminWindow : public QMainWindow {
     void useServers(std::vector<ServerEntry> servers);
     ServerWorker* workerOf(const std::string& server) const;
     const ServerEntry* serverEntry(const std::string& name) const;
-    void showSessions(const std::string& server,
-                      const std::optional<std::vector<SessionNode>>& sessions);
+    // A session as the tree shows it, its texts made off the window thread.
+    struct ShownSession {
+        QString text;
+        uint32_t id = 0;
+        std::vector<QString> driveTexts;
+        std::vector<DriveNode> drives;
+    };
+    // A server's answer to a refresh. The same answer twice keeps its generation, so the
+    // window passes over a server whose sessions have not changed.
+    struct ShownAnswer {
+        uint64_t generation = 0;
+        std::shared_ptr<const std::vector<ShownSession>> sessions;  // null: no answer
+    };
+    struct AnswerCache;  // a server's last answer, touched by its worker
+    void showSessions(const std::string& server, const ShownAnswer& answer);
     void showSessionCount();
     QString poolTitle() const;
     void onDrives(const std::vector<DriveTarget>& drives, const std::string& image,
@@ -203,6 +216,9 @@ class AdminWindow : public QMainWindow {
     bool request(ServerWorker& worker, std::function<Result()> work,
                  std::function<void(Result)> done);
 
+    struct TreeIcons;
+    std::unique_ptr<TreeIcons> icons_;
+    std::map<std::string, std::shared_ptr<AnswerCache>> answers_;
     AdminBackend backend_;
     AdminDialogs dialogs_;
     std::vector<ServerEntry> servers_;

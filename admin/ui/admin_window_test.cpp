@@ -282,6 +282,9 @@ TEST_F(AdminWindowTest, RefreshKeepsNodesFoundAgainAndRemovesVanishedOnes) {
     ASSERT_NE(alice, nullptr);
     alice->setData(0, Qt::UserRole + 40, "kept");
     alice->setExpanded(false);
+    ASSERT_EQ(alice->childCount(), 1);
+    QTreeWidgetItem* aliceE = alice->child(0);
+    aliceE->setSelected(true);
 
     // admin logs off, bob logs on, alice's drive is emptied; BETA answers now.
     pool.setSessions("ALPHA", std::vector<SessionNode>{{3, "alice", {{'E', ""}}},
@@ -298,6 +301,11 @@ TEST_F(AdminWindowTest, RefreshKeepsNodesFoundAgainAndRemovesVanishedOnes) {
     EXPECT_EQ(again->data(0, Qt::UserRole + 40).toString(), "kept");
     EXPECT_FALSE(again->isExpanded());
     EXPECT_EQ(childTexts(again), std::vector<QString>{"E:"});
+    // The emptied drive is the same node, still selected, and tells the new state.
+    EXPECT_EQ(again->child(0), aliceE);
+    EXPECT_TRUE(aliceE->isSelected());
+    ASSERT_EQ(window->selectedDrives().size(), 1u);
+    EXPECT_EQ(window->selectedDrives()[0].image, "");
     QTreeWidgetItem* beta = window->serverNode("BETA");
     EXPECT_EQ(childTexts(beta), std::vector<QString>{"carol - SessionID: 2"});
     EXPECT_TRUE(beta->toolTip(0).isEmpty());
@@ -308,6 +316,11 @@ TEST_F(AdminWindowTest, RefreshKeepsNodesFoundAgainAndRemovesVanishedOnes) {
     window->refresh();
     ASSERT_TRUE(settle(*window));
     EXPECT_EQ(window->serverNode("BETA")->childCount(), 0);
+    // ... and speaks again with what it had before it fell silent.
+    pool.setSessions("BETA", std::vector<SessionNode>{{2, "carol", {{'E', ""}}}});
+    window->refresh();
+    ASSERT_TRUE(settle(*window));
+    EXPECT_EQ(childTexts(window->serverNode("BETA")), std::vector<QString>{"carol - SessionID: 2"});
 
     // The server list changes: BETA leaves at the next second, GAMMA comes.
     {
