@@ -648,15 +648,21 @@ void AdminWindow::onDrives(const std::vector<DriveTarget>& drives, const std::st
     }
 }
 
+std::optional<std::string> AdminWindow::chooseImage() {
+    const std::vector<ImageChoice> images =
+        backend_.images ? backend_.images() : std::vector<ImageChoice>{};
+    std::optional<std::string> image = dialogs_.chooseImage
+                                           ? dialogs_.chooseImage(this, images)
+                                           : ImageSelectDialog::choose(this, images);
+    if (image && image->empty()) return std::nullopt;
+    return image;
+}
+
 void AdminWindow::insert() {
     const std::vector<DriveTarget> drives = selectedDrives();
     if (drives.empty()) return;
-    const std::vector<ImageChoice> images =
-        backend_.images ? backend_.images() : std::vector<ImageChoice>{};
-    const std::optional<std::string> image = dialogs_.chooseImage
-                                                 ? dialogs_.chooseImage(this, images)
-                                                 : ImageSelectDialog::choose(this, images);
-    if (!image || image->empty()) return;
+    const std::optional<std::string> image = chooseImage();
+    if (!image) return;
     std::string password;
     if (backend_.password) {
         const std::optional<std::string> typed = backend_.password(*image);
@@ -680,12 +686,8 @@ void AdminWindow::eject() {
 }
 
 void AdminWindow::ejectCd() {
-    const std::vector<ImageChoice> images =
-        backend_.images ? backend_.images() : std::vector<ImageChoice>{};
-    const std::optional<std::string> image = dialogs_.chooseImage
-                                                 ? dialogs_.chooseImage(this, images)
-                                                 : ImageSelectDialog::choose(this, images);
-    if (!image || image->empty()) return;
+    const std::optional<std::string> image = chooseImage();
+    if (!image) return;
     struct Ejected {
         char letter = 0;
         Outcome outcome;

@@ -210,6 +210,8 @@ class AdminWindow : public QMainWindow {
     void openDrives(const SessionTarget& target, const QString& session,
                     std::vector<DriveLetterRow> rows);
     void tell(const std::string& text) const;
+    // The "Select Ombrix" chooser over the catalogue; nothing when the user chose nothing.
+    std::optional<std::string> chooseImage();
 
     // Runs `work` on `worker`, then `done` with its result on the window thread.
     template <class Result>

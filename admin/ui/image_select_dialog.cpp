@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "admin/ui/admin_texts.h"
+#include "platform/ui/dialog_buttons.h"
 
 namespace ombrix::admin {
 
@@ -41,16 +42,11 @@ ImageSelectDialog::ImageSelectDialog(QWidget* parent, const std::vector<ImageCho
     layout->addWidget(label);
     layout->addWidget(list_, 1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    ok_ = buttons->button(QDialogButtonBox::Ok);
-    ok_->setObjectName("ok");
-    ok_->setDefault(true);
+    QDialogButtonBox* buttons = ui::okCancelButtons(this);
+    ok_ = ui::okButton(buttons);
     ok_->setEnabled(false);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
     layout->addWidget(buttons);
 
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(list_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item) { ok_->setEnabled(item != nullptr); });
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {

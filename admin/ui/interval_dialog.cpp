@@ -1,4 +1,5 @@
 #include "admin/ui/interval_dialog.h"
+#include "platform/ui/dialog_buttons.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -25,13 +26,7 @@ IntervalDialog::IntervalDialog(QWidget* parent, int seconds) : QDialog(parent) {
     form->addRow(label, field_);
     layout->addLayout(form);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("ok");
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(ui::okCancelButtons(this));
     field_->selectAll();
 }
 

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "admin/ui/admin_texts.h"
+#include "platform/ui/dialog_buttons.h"
 #include "platform/ui/user_interface.h"
 
 namespace ombrix::admin {
@@ -59,15 +60,10 @@ PoolNameDialog::PoolNameDialog(QWidget* parent) : QDialog(parent) {
     form->addRow(label, field_);
     layout->addLayout(form);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    ok_ = buttons->button(QDialogButtonBox::Ok);
-    ok_->setObjectName("ok");
-    ok_->setDefault(true);
+    QDialogButtonBox* buttons = ui::okCancelButtons(this);
+    ok_ = ui::okButton(buttons);
     ok_->setEnabled(false);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
     layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(field_, &QLineEdit::textChanged, this, [this] { ok_->setEnabled(!name().empty()); });
     resize(360, sizeHint().height());
 }

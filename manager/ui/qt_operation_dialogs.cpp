@@ -1,4 +1,5 @@
 #include "manager/ui/qt_operation_dialogs.h"
+#include "platform/ui/dialog_buttons.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -60,14 +61,8 @@ QPushButton* addButton(QDialogButtonBox* box, const QString& text,
     return button;
 }
 
-// OK and Cancel closing the dialog the usual way.
 QDialogButtonBox* okCancel(QDialog* dialog) {
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("ok");
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
+    return ui::okCancelButtons(dialog);
 }
 
 // A line edit with a "Browse..." button that fills it with a folder the user picks.
@@ -596,8 +591,8 @@ void QtOperationDialogs::tell(const std::string& text, ui::Icon icon) {
 }
 
 bool QtOperationDialogs::ask(const std::string& text) {
-    return ui::userInterface().messageBox(kCaption, text, ui::Icon::Question,
-                                          ui::Buttons::YesNo, {}) == ui::Answer::Yes;
+    return ui::userInterface().messageBox(kCaption, text, ui::Icon::Question, ui::Buttons::YesNo,
+                                          {}) == ui::Answer::Yes;
 }
 
 std::vector<std::string> QtOperationDialogs::chooseImageFiles() {

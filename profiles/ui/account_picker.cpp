@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "platform/ui/dialog_buttons.h"
 #include "profiles/ui/list_tools.h"
 
 namespace ombrix::prfed {
@@ -55,16 +56,11 @@ AccountPicker::AccountPicker(QWidget* parent, std::vector<profiles::Account> acc
     spreadColumns(list_, {3, 2, 1});
     layout->addWidget(list_, 1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
-    ok->setObjectName("ok");
-    ok->setDefault(true);
+    QDialogButtonBox* buttons = ui::okCancelButtons(this);
+    QPushButton* ok = ui::okButton(buttons);
     ok->setEnabled(false);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
     layout->addWidget(buttons);
 
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) { filter(text); });
     connect(list_, &QTreeWidget::itemSelectionChanged, this,
             [this, ok] { ok->setEnabled(!picked().empty()); });

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "platform/ui/dialog_buttons.h"
 #include "profiles/ui/list_tools.h"
 
 namespace ombrix::prfed {
@@ -61,14 +62,8 @@ ImageChooser::ImageChooser(QWidget* parent, const std::vector<ImageEntry>& image
     pathRow->addWidget(path_, 1);
     layout->addLayout(pathRow);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("ok");
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
-    layout->addWidget(buttons);
+    layout->addWidget(ui::okCancelButtons(this));
 
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (item != nullptr) path_->setText(item->text(1));
     });

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "platform/ui/dialog_buttons.h"
 #include "platform/ui/user_interface.h"
 #include "profiles/ui/account_picker.h"
 
@@ -79,13 +80,7 @@ ProfileSheet::ProfileSheet(QWidget* parent, const profiles::ProfileForm& form,
     pages_->addTab(makeUsersPage(), "Users / Groups");
     layout->addWidget(pages_, 1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setObjectName("ok");
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cancel");
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &ProfileSheet::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(ui::okCancelButtons(this));  // OK runs this sheet's own accept()
     connect(pages_, &QTabWidget::currentChanged, this, [this](int index) { pageChanged(index); });
 
     // The form's values.
