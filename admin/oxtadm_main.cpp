@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <QAction>
+#include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
@@ -321,7 +322,12 @@ int main(int argc, char** argv) {
     int code = 0;
     {
         admin::AdminWindow window(systemBackend(channels));
-        window.listenOnBus();
+        // Without the bus a later start cannot bring this window forward; the window works on.
+        if (!window.listenOnBus()) {
+            const std::string text = admin::adminText(admin::text::kNoNotifications);
+            std::fprintf(stderr, "OXTAdm: %s\n", text.c_str());
+            window.statusBar()->showMessage(QString::fromStdString(text));
+        }
         window.showPlaced(store);
         QObject::connect(&app, &QApplication::aboutToQuit,
                          [&window, &store] { window.savePlacement(store); });

@@ -13,6 +13,7 @@ const std::map<int, const char*>& builtIn() {
         {131, "Ombrix user:"},
         {133, "Drives"},
         {134, "Caution: you might be overwriting an important drive letter!"},
+        {136, "Cannot initialize notification mechanism."},
         {144, "Status"},
         {149, "Up"},
         {150, "Down"},

@@ -19,6 +19,7 @@ inline constexpr int kFile = 130;
 inline constexpr int kOmbrixUser = 131;
 inline constexpr int kDrives = 133;
 inline constexpr int kOverwriteCaution = 134;
+inline constexpr int kNoNotifications = 136;
 inline constexpr int kStatus = 144;
 inline constexpr int kUp = 149;
 inline constexpr int kDown = 150;
