@@ -1,5 +1,7 @@
 #include "platform/logical_drives.h"
 
+#include <sys/xattr.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -44,6 +46,19 @@ DriveType driveType(char letter, uint32_t session) {
     if (!target.empty() && target[0] == '\\') return kDriveUnknown;
     std::error_code ec;
     return std::filesystem::is_directory(target, ec) ? kDriveFixed : kDriveNoRootDir;
+}
+
+std::string volumeLabel(char letter, uint32_t session) {
+    if (letterBit(letter) < 0) return {};
+    std::string target;
+    if (objmgr::queryDosDevice(std::string(1, ascii::upper(letter)) + ":", target, session) != 0 ||
+        !isCdUnit(target))
+        return {};
+    // The unit's folder is where its disc is mounted; the mount names the disc in an attribute.
+    const std::string folder = objmgr::kernelPathFile(target).string();
+    char label[256];
+    const ssize_t length = ::getxattr(folder.c_str(), "user.volume_label", label, sizeof label);
+    return length > 0 ? std::string(label, static_cast<size_t>(length)) : std::string();
 }
 
 }  // namespace ombrix::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The drive letters a session sees and what each letter stands for. A letter is a DOS device
 // name "X:" of the session or of the machine; its type follows from its target: a CD unit of the
@@ -21,5 +22,9 @@ uint32_t logicalDrives(uint32_t session);
 
 // The type of `letter` ('A'..'Z', either case) as `session` sees it.
 DriveType driveType(char letter, uint32_t session);
+
+// The volume label of the disc in CD drive `letter`; empty when the drive holds no disc, the
+// caller may not read it, or the letter is no CD drive.
+std::string volumeLabel(char letter, uint32_t session);
 
 }  // namespace ombrix::platform

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include "outside/env/oxtenv.h"
 #include "outside/oxtmpdrv/disc_mount.h"
 #include "pipes/mountrequest.h"
+#include "platform/logical_drives.h"
 #include "platform/message_bus.h"
 #include "platform/named_pipe.h"
 #include "platform/object_manager.h"
@@ -147,6 +149,14 @@ TEST_F(SessionDisc, InsertedDiscIsReadThroughTheSessionsDrives) {
     EXPECT_EQ(fs::canonical(drive(2, 'F')), fs::canonical(drive(1, 'E')));
     EXPECT_TRUE(readAs(bob, home(2) / "OmbrixDrives/F/one/mixed.bin") ==
                 t::readFile(root / "src/one/mixed.bin"));
+    // The drive names its disc by the volume label, for the session's own user only.
+    std::string label;
+    t::runAs(
+        bob, [] { return std::printf("%s", ombrix::platform::volumeLabel('F', 2).c_str()); },
+        &label);
+    EXPECT_EQ(label, "TEST_DISC");
+    EXPECT_EQ(ombrix::platform::volumeLabel('E', 1), "TEST_DISC");  // root
+    EXPECT_EQ(ombrix::platform::volumeLabel('Q', 1), "");
 
     // Both eject while a file is still open: nothing hangs, the open file reads on, and the
     // drive empties.

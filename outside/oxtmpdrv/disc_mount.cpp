@@ -214,6 +214,42 @@ void opStatfs(fuse_req_t req, fuse_ino_t) {
     });
 }
 
+// The disc's volume label, as the attribute "user.volume_label" of the root folder: how the
+// drive letters' owners show a disc's name without reading its sectors.
+constexpr const char* kLabelAttribute = "user.volume_label";
+
+void opGetxattr(fuse_req_t req, fuse_ino_t ino, const char* name, size_t size) {
+    answer(req, [&] {
+        if (ino != FUSE_ROOT_ID || std::strcmp(name, kLabelAttribute) != 0) return ENODATA;
+        const std::string& label = discOf(req).label();
+        if (size == 0) {
+            fuse_reply_xattr(req, label.size());
+        } else if (size < label.size()) {
+            return ERANGE;
+        } else {
+            fuse_reply_buf(req, label.data(), label.size());
+        }
+        return 0;
+    });
+}
+
+void opListxattr(fuse_req_t req, fuse_ino_t ino, size_t size) {
+    answer(req, [&] {
+        // The names' list: each name with its terminating zero.
+        const std::string names =
+            ino == FUSE_ROOT_ID ? std::string(kLabelAttribute, std::strlen(kLabelAttribute) + 1)
+                                : std::string();
+        if (size == 0) {
+            fuse_reply_xattr(req, names.size());
+        } else if (size < names.size()) {
+            return ERANGE;
+        } else {
+            fuse_reply_buf(req, names.data(), names.size());
+        }
+        return 0;
+    });
+}
+
 fuse_lowlevel_ops makeOperations() {
     fuse_lowlevel_ops ops{};
     ops.init = opInit;
@@ -225,6 +261,8 @@ fuse_lowlevel_ops makeOperations() {
     ops.readdir = opReaddir;
     ops.readdirplus = opReaddirplus;
     ops.statfs = opStatfs;
+    ops.getxattr = opGetxattr;
+    ops.listxattr = opListxattr;
     return ops;
 }
 
