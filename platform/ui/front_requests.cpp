@@ -3,16 +3,14 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <QWidget>
 
-#include "platform/message_bus.h"
+#include "platform/ui/bus_messages.h"
 
 namespace ombrix::ui {
 
 struct FrontRequests::State {
-    platform::BusListener bus;
-    std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<BusMessages> messages;
 };
 
 FrontRequests::~FrontRequests() = default;
@@ -20,18 +18,13 @@ FrontRequests::~FrontRequests() = default;
 std::unique_ptr<FrontRequests> FrontRequests::listen(QWidget* window, std::string message) {
     std::unique_ptr<FrontRequests> requests(new FrontRequests);
     requests->state_ = std::make_unique<State>();
-    State& state = *requests->state_;
-    if (!state.bus.ok()) return nullptr;
-    state.notifier = std::make_unique<QSocketNotifier>(state.bus.fd(), QSocketNotifier::Read);
-    QObject::connect(state.notifier.get(), &QSocketNotifier::activated, window,
-                     [&state, window, message] {
-                         while (auto received = state.bus.receive(0)) {
-                             // Only a later start asks, never the window's own process.
-                             if (received->name == message &&
-                                 received->wParam != static_cast<uint64_t>(::getpid()))
-                                 bringForward(window);
-                         }
-                     });
+    requests->state_->messages =
+        BusMessages::listen(window, [window, message](const platform::BusMessage& received) {
+            // Only a later start asks, never the window's own process.
+            if (received.name == message && received.wParam != static_cast<uint64_t>(::getpid()))
+                bringForward(window);
+        });
+    if (!requests->state_->messages) return nullptr;
     return requests;
 }
 
