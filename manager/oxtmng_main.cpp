@@ -27,6 +27,7 @@
 #include "platform/registry.h"
 #include "platform/shell_execute.h"
 #include "platform/ui/user_interface.h"
+#include "tools/settings/omx_settings.h"
 
 namespace {
 
@@ -153,8 +154,13 @@ int main(int argc, char** argv) {
     MngController::Setup setup;
     setup.sources = systemSources(&log);
     setup.probes = systemProbes(&log);
-    setup.columns = shownColumns(userSetting("OmxMngROWOrder"));
-    setup.view = viewOptionsFrom(userSetting("OmxMngSettings"));
+    const auto readSettings = [](ViewOptions& view, std::vector<int>& columns) {
+        const ombrix::tools::COmxMNGSettings settings;
+        columns = shownColumns(settings.rowOrder);
+        view = viewOptionsFrom(settings.optionsText());
+    };
+    readSettings(setup.view, setup.columns);
+    setup.readSettings = readSettings;
     setup.log = &log;
     MngController* current = nullptr;
     setup.command = [&](int command) {

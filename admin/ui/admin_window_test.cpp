@@ -26,6 +26,7 @@
 #include "admin/ui/interval_dialog.h"
 #include "admin/ui/pool_dialogs.h"
 #include "platform/ui/user_interface.h"
+#include "support/screenshots.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -204,11 +205,7 @@ void selectOnly(QTreeWidget* tree, const std::vector<QTreeWidgetItem*>& items) {
         item->setSelected(true);
 }
 
-std::string screenshotFolder() {
-    const std::string folder = fs::current_path().string() + "/screenshots";
-    fs::create_directories(folder);
-    return folder;
-}
+using ombrix::test::screenshotFolder;
 
 std::vector<std::string> sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());

@@ -332,7 +332,16 @@ void MngController::handle(const platform::BusMessage& message) {
             // show the change, whichever it was.
             refresh();
             return;
-        case Reaction::ReevaluateSettings: fullRefresh(true); return;
+        case Reaction::ReevaluateSettings:
+            if (setup_.readSettings) {
+                // Whether the catalogues are shown apart is the window's own choice.
+                const bool separated = setup_.view.separated;
+                setup_.readSettings(setup_.view, setup_.columns);
+                setup_.view.separated = separated;
+                window_->setColumns(setup_.columns);
+            }
+            fullRefresh(true);
+            return;
         case Reaction::FullRefresh: fullRefresh(false); return;
     }
 }

@@ -35,6 +35,8 @@ class MngController {
         AccessProbes probes;
         ViewOptions view;
         std::vector<int> columns;
+        // Reads the view options and shown columns again when the settings changed.
+        std::function<void(ViewOptions& view, std::vector<int>& columns)> readSettings;
         // Commands whose work lies outside the window (image operations, outside programs).
         std::function<void(int command)> command;
         ProgramLog* log = nullptr;

@@ -204,14 +204,7 @@ MngMainWindow::MngMainWindow(const MngDocument& document, std::vector<int> disab
     list_->setSortingEnabled(true);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->setItemDelegate(new AvailabilityDelegate(unavailable_, list_));
-    QStringList titles;
-    for (int c : columns_)
-        titles << text(imageColumns()[static_cast<size_t>(c - 1)].title);
-    list_->setHeaderLabels(titles);
-    for (size_t i = 0; i < columns_.size(); ++i) {
-        list_->setColumnWidth(static_cast<int>(i),
-                              imageColumns()[static_cast<size_t>(columns_[i] - 1)].defaultWidth);
-    }
+    showColumns();
     list_->sortByColumn(0, Qt::AscendingOrder);
 
     contents_ = new QTreeWidget;
@@ -366,6 +359,25 @@ void MngMainWindow::updateChecks() {
             a->setChecked(on);
         }
     }
+}
+
+void MngMainWindow::showColumns() {
+    QStringList titles;
+    for (int c : columns_)
+        titles << text(imageColumns()[static_cast<size_t>(c - 1)].title);
+    list_->clear();
+    list_->setColumnCount(static_cast<int>(columns_.size()));
+    list_->setHeaderLabels(titles);
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        list_->setColumnWidth(static_cast<int>(i),
+                              imageColumns()[static_cast<size_t>(columns_[i] - 1)].defaultWidth);
+    }
+}
+
+void MngMainWindow::setColumns(std::vector<int> shownColumns) {
+    if (shownColumns == columns_) return;
+    columns_ = std::move(shownColumns);
+    showColumns();
 }
 
 void MngMainWindow::setSeparatedChecked(bool on) {

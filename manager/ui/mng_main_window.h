@@ -115,6 +115,9 @@ class MngMainWindow : public QMainWindow {
 
     // Shows the separated view's menu item checked or not (the view itself is the document's).
     void setSeparatedChecked(bool on);
+    // The image list's columns from now on (the rows are filled again by the next refresh).
+    void setColumns(std::vector<int> shownColumns);
+    const std::vector<int>& columns() const { return columns_; }
 
     // The window's place, pane sizes, list sort and widths and the selected tree item.
     void restorePlacement(const PositionStore& store);
@@ -131,6 +134,8 @@ class MngMainWindow : public QMainWindow {
     void run(int command);
     void setViewMode(int mode);
     void updateChecks();
+
+    void showColumns();
 
     const MngDocument& document_;
     std::vector<int> disabled_;

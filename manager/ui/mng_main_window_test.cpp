@@ -27,6 +27,7 @@
 #include "platform/message_bus.h"
 #include "support/convert_iso.h"
 #include "support/disc_fixtures.h"
+#include "support/screenshots.h"
 #include "support/temp_root.h"
 
 namespace {
@@ -69,11 +70,7 @@ DocumentSources sources() {
     return s;
 }
 
-std::string screenshotFolder() {
-    const std::string folder = std::filesystem::current_path().string() + "/screenshots";
-    std::filesystem::create_directories(folder);
-    return folder;
-}
+using ombrix::test::screenshotFolder;
 
 std::vector<QString> listTexts(const QTreeWidget* list) {
     std::vector<QString> out;

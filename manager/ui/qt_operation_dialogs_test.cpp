@@ -1,4 +1,5 @@
 #include "manager/ui/qt_operation_dialogs.h"
+#include "support/screenshots.h"
 
 #include <gtest/gtest.h>
 
@@ -27,11 +28,7 @@ namespace {
 using namespace ombrix::mng;
 using Dialogs = QtOperationDialogs;
 
-std::string screenshotFolder() {
-    const std::string folder = std::filesystem::current_path().string() + "/screenshots";
-    std::filesystem::create_directories(folder);
-    return folder;
-}
+using ombrix::test::screenshotFolder;
 
 void screenshot(QWidget& widget, const char* name) {
     widget.show();

@@ -24,6 +24,7 @@
 #include "profiles/ui/list_tools.h"
 #include "profiles/ui/profile_editor_window.h"
 #include "profiles/ui/profile_sheet.h"
+#include "support/screenshots.h"
 
 namespace {
 
@@ -132,11 +133,7 @@ void pressSpace(QWidget* widget) {
     QApplication::sendEvent(widget, &press);
 }
 
-std::string screenshotFolder() {
-    const std::string folder = std::filesystem::current_path().string() + "/screenshots";
-    std::filesystem::create_directories(folder);
-    return folder;
-}
+using ombrix::test::screenshotFolder;
 
 // The main dialog with the sheet driven in place of its modal run: `fill` changes the sheet's
 // widgets, then OK (or Cancel, with `confirm` false) is pressed on it.
