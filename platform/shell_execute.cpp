@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <initializer_list>
 #include <system_error>
 
 #include "platform/ascii.h"
@@ -124,22 +125,39 @@ std::vector<std::string> splitArguments(std::string_view arguments) {
     return result;
 }
 
-fs::path findProgramFile(const fs::path& folder, std::string_view name) {
+namespace {
+
+// The regular file of `folder` whose name is one of `names`: the exact names first, then any
+// case.
+fs::path findFileNamed(const fs::path& folder, std::initializer_list<std::string_view> names) {
     std::error_code error;
-    if (name.empty()) return {};
-    fs::path exact = folder / std::string(name);
-    if (fs::is_regular_file(exact, error)) return exact;
-    std::string_view bare = name;
-    if (ombrix::ascii::endsWithIgnoreCase(bare, ".exe")) bare.remove_suffix(4);
+    for (std::string_view name : names) {
+        if (name.empty()) continue;
+        fs::path exact = folder / std::string(name);
+        if (fs::is_regular_file(exact, error)) return exact;
+    }
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        std::string file = entry.path().filename().string();
         if (!entry.is_regular_file(error)) continue;
-        if (ombrix::ascii::equalsIgnoreCase(file, name) ||
-            ombrix::ascii::equalsIgnoreCase(file, bare)) {
-            return entry.path();
+        const std::string file = entry.path().filename().string();
+        for (std::string_view name : names) {
+            if (!name.empty() && ombrix::ascii::equalsIgnoreCase(file, name)) return entry.path();
         }
     }
     return {};
+}
+
+}  // namespace
+
+fs::path findProgramFile(const fs::path& folder, std::string_view name) {
+    if (name.empty()) return {};
+    std::string_view bare = name;
+    if (ombrix::ascii::endsWithIgnoreCase(bare, ".exe")) bare.remove_suffix(4);
+    return findFileNamed(folder, {name, bare});
+}
+
+fs::path findFileIgnoringCase(const fs::path& folder, std::string_view name) {
+    if (name.empty()) return {};
+    return findFileNamed(folder, {name});
 }
 
 long shellOpen(const std::string& file, const std::string& arguments,

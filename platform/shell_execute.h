@@ -36,5 +36,9 @@ std::vector<std::string> splitArguments(std::string_view arguments);
 // A program in `folder` named `name` ("OxtHelp.exe" finds "oxthelp"): the exact name first, then
 // a case-insensitive match with or without ".exe". Empty when there is none.
 std::filesystem::path findProgramFile(const std::filesystem::path& folder, std::string_view name);
+// The regular file of `folder` named `name` (the exact name first, then ignoring case); empty
+// when there is none.
+std::filesystem::path findFileIgnoringCase(const std::filesystem::path& folder,
+                                           std::string_view name);
 
 }  // namespace ombrix::platform

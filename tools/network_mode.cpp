@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "common/oxtcomm_admin.h"
@@ -16,7 +18,6 @@ namespace ombrix::tools {
 namespace {
 
 constexpr const char* kPlacementKey = "HKCU\\SOFTWARE\\Norvane\\Ombrix 4\\Settings";
-constexpr const char* kAdminFileName = "oxtadm.dat";
 
 std::string trimmedRight(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
@@ -76,9 +77,10 @@ NetworkModePorts systemNetworkModePorts() {
         if (EnvGetGlobalValue("OmxAdmPathNet", folder, sizeof folder) != 1) return std::string();
         return std::string(folder);
     };
-    ports.fileExists = [](const std::string& path) {
+    ports.adminFileExists = [] {
+        char path[4096] = {};
         struct stat st {};
-        return ::stat(path.c_str(), &st) == 0;
+        return OMXGetAdminFileName(path, sizeof path) != 0 && ::stat(path, &st) == 0;
     };
     ports.enter = [] { return OMXEnterAdmin(); };
     ports.leave = [] { return OMXLeaveAdmin(); };
@@ -114,18 +116,24 @@ int NetworkModeController::modeText() const {
 }
 
 bool NetworkModeController::needsNewPassword() const {
-    std::string folder = ports_.adminFolder ? trimmedRight(ports_.adminFolder()) : std::string();
-    if (folder.empty()) return false;
-    if (folder.back() != '/') folder += '/';
-    return ports_.fileExists && !ports_.fileExists(folder + kAdminFileName);
+    return adminFolderConfigured(ports_) && ports_.adminFileExists && !ports_.adminFileExists();
 }
 
 void NetworkModeController::toggle() {
     if (central()) {
-        if (ports_.leave) ports_.leave();
+        if (ports_.leave && ports_.leave() != 0) entered_ = false;
     } else if (ports_.enter) {
-        ports_.enter();
+        entered_ = ports_.enter() != 0;
     }
+}
+
+void NetworkModeController::leave() {
+    // Entering is published by the network service a moment later; an end within that moment
+    // waits for it, so that there is a mode to leave.
+    for (int i = 0; i < kPublishWaits && entered_ && !central(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (central() && ports_.leave) ports_.leave();
+    entered_ = false;
 }
 
 bool NetworkModeController::changePassword(const std::string& oldPassword,
@@ -140,15 +148,15 @@ bool NetworkModeController::changePassword(const std::string& oldPassword,
 void NetworkModeController::endByUser(const std::function<void()>& tell) {
     if (ended_) return;
     ended_ = true;
-    if (!central()) return;
+    if (!central() && !entered_) return;
     if (tell) tell();
-    if (ports_.leave) ports_.leave();
+    leave();
 }
 
 void NetworkModeController::endQuietly() {
     if (ended_) return;
     ended_ = true;
-    if (central() && ports_.leave) ports_.leave();
+    leave();
 }
 
 PlacementStore systemPlacementStore() {

@@ -35,7 +35,7 @@ struct NetworkModePorts {
     std::function<int()> adminMode;  // 0 normal, 1 central here, 2 central elsewhere
     std::function<std::string()> adminComputer;
     std::function<std::string()> adminFolder;  // "OmxAdmPathNet", trailing blanks kept
-    std::function<bool(const std::string& path)> fileExists;
+    std::function<bool()> adminFileExists;     // the pool's administration file
     std::function<int()> enter;
     std::function<int()> leave;
     std::function<int(const std::string& oldPassword, const std::string& newPassword)> setPassword;
@@ -76,8 +76,12 @@ class NetworkModeController {
     void endQuietly();
 
   private:
+    static constexpr int kPublishWaits = 40;  // 50 ms each
+    void leave();
+
     NetworkModePorts ports_;
     bool ended_ = false;
+    bool entered_ = false;  // entered by this program and not left since
 };
 
 // Where the window stands: "OmxModeX"/"OmxModeY" (both, else the default place) and

@@ -79,9 +79,7 @@ struct FakeAdministration {
         p.adminMode = [this] { return mode; };
         p.adminComputer = [] { return std::string("SRV7"); };
         p.adminFolder = [this] { return folder; };
-        p.fileExists = [this](const std::string& path) {
-            return fileThere && path == "/pool/adm/oxtadm.dat";
-        };
+        p.adminFileExists = [this] { return fileThere; };
         p.enter = [this] {
             ++enters;
             mode = 1;
@@ -124,10 +122,11 @@ TEST(NetworkMode, TogglePasswordAndEveryEndLeaveCentralMode) {
     NetworkModeController controller(admin.ports());
     EXPECT_EQ(controller.modeText(), modetext::kNormal);
     EXPECT_FALSE(controller.needsNewPassword());
-    admin.folder = "/pool/adm";  // without its slash: the same file
-    EXPECT_FALSE(controller.needsNewPassword());
     admin.fileThere = false;
     EXPECT_TRUE(controller.needsNewPassword());
+    admin.folder = " ";  // no folder: nowhere to make the file
+    EXPECT_FALSE(controller.needsNewPassword());
+    admin.folder = "/pool/adm/";
 
     controller.toggle();
     EXPECT_EQ(admin.enters, 1);

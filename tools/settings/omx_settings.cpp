@@ -1,17 +1,20 @@
 #include "tools/settings/omx_settings.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "common/inifile.h"
 #include "outside/env/oxtenv.h"
 #include "platform/registry.h"
+#include "platform/shell_execute.h"
 
 namespace ombrix::tools {
 namespace {
 
 constexpr const char* kUserSettingsKey = "HKCU\\SOFTWARE\\Norvane\\Ombrix TS v5\\Settings";
 constexpr size_t kRowOrderLimit = 40;
+constexpr const char* kNewGlobalFileName = "Oxtenv.dat";
 
 std::optional<std::string> fromBuffer(int (*get)(const char*, char*, int), const std::string& key) {
     std::vector<char> buffer(4096);
@@ -39,9 +42,12 @@ SettingsStorage systemSettingsStorage() {
     storage.globalFile = [] {
         const std::optional<std::string> folder = fromBuffer(EnvGetGlobalValue, "OmxConfigPathNet");
         if (!folder || folder->empty()) return std::string();
-        std::string path = *folder;
-        if (path.back() != '/') path += '/';
-        return path + kGlobalFileName;
+        // The file of any case, as the network service may have named it; a new one takes the
+        // name the service publishes the pool's defaults from.
+        const std::filesystem::path found =
+            platform::findFileIgnoringCase(*folder, kGlobalFileName);
+        if (!found.empty()) return found.string();
+        return (std::filesystem::path(*folder) / kNewGlobalFileName).string();
     };
     return storage;
 }

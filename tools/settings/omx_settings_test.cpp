@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/qnamespace.h>
+#include <filesystem>
 #include <map>
 
+#include "outside/env/oxtenv.h"
 #include "support/temp_root.h"
 #include "tools/settings/hot_key.h"
 #include "tools/settings/language_list.h"
@@ -159,6 +161,18 @@ TEST(Settings, GlobalModeWorksOnTheDefaultsFileOnly) {
     // Only the exact "1" is global mode.
     stores.session = {{kGlobalSettingsKey, "11"}};
     EXPECT_FALSE(COmxSettings(stores.storage()).global());
+}
+
+TEST(Settings, TheDefaultsFileIsFoundInAnyCase) {
+    t::TempRoot root;
+    const std::string folder = (root / "pool").string();
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(EnvSetGlobalValue("OmxConfigPathNet", (folder + "/").c_str()), 1);
+    const SettingsStorage storage = systemSettingsStorage();
+    // A new file takes the name the network service publishes the defaults from.
+    EXPECT_EQ(storage.globalFile(), folder + "/Oxtenv.dat");
+    t::writeFile(folder + "/OXTENV.DAT", "[Settings]\r\n");
+    EXPECT_EQ(storage.globalFile(), folder + "/OXTENV.DAT");
 }
 
 TEST(SettingsProgram, GlobalModeLastsOneRunAndOkTellsWhatChanged) {

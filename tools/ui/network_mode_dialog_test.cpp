@@ -64,7 +64,7 @@ struct FakeClient {
         p.adminMode = [this] { return mode; };
         p.adminComputer = [] { return std::string("HERE"); };
         p.adminFolder = [] { return std::string("/srv/ombrix/adm"); };
-        p.fileExists = [this](const std::string&) { return adminFileExists; };
+        p.adminFileExists = [this] { return adminFileExists; };
         p.enter = [this] {
             ++enters;
             mode = 1;

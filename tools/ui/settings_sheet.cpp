@@ -27,13 +27,13 @@ constexpr int kColumnListWidth = 145;
 
 // The view options' texts, in the order of COmxMNGSettings::Option.
 constexpr std::array<const char*, COmxMNGSettings::kOptionCount> kOptionTexts = {
-    "Tree view with enhanced functions (otherwise the classic list of drives)",
-    "Large symbols in the drive view",
-    "Animation when inserting or ejecting",
-    "Only product symbols in the image view",
-    "Double-click on an image inserts it into the default drive",
-    "Do not show images whose files are missing",
-    "An image may stand in only one category folder",
+    "&Tree view with enhanced functions (otherwise the classic list of drives)",
+    "&Large symbols in the drive view",
+    "&Animation when inserting or ejecting",
+    "Only &product symbols in the image view",
+    "&Double-click on an image inserts it into the default drive",
+    "Do not show images whose files are &missing",
+    "An image may stand in only &one category folder",
 };
 
 QString qtText(const std::string& text) {
@@ -48,14 +48,14 @@ Widget* named(Widget* widget, const QString& objectName, const QString& accessib
 }
 
 QCheckBox* checkBox(const QString& text, const QString& objectName, bool checked, QWidget* parent) {
-    auto* box = named(new QCheckBox(text, parent), objectName, text);
+    auto* box = named(new QCheckBox(text, parent), objectName, QString(text).remove('&'));
     box->setChecked(checked);
     return box;
 }
 
 QRadioButton* radioButton(const QString& text, const QString& objectName, bool checked,
                           QWidget* parent) {
-    auto* button = named(new QRadioButton(text, parent), objectName, text);
+    auto* button = named(new QRadioButton(text, parent), objectName, QString(text).remove('&'));
     button->setChecked(checked);
     return button;
 }
@@ -220,10 +220,10 @@ SettingsSheet::SettingsSheet(COmxSettings& general, COmxMNGSettings& view, Setup
 
     auto* optionsGroup = new QGroupBox("Options", global);
     auto* optionsLayout = new QVBoxLayout(optionsGroup);
-    c->tooltips = checkBox("Show tooltips", "tooltips", general.tooltips, optionsGroup);
-    c->trayIcon = checkBox("Show the icon in the notification area", "trayIcon", general.trayIcon,
+    c->tooltips = checkBox("Show &tooltips", "tooltips", general.tooltips, optionsGroup);
+    c->trayIcon = checkBox("Show the &icon in the notification area", "trayIcon", general.trayIcon,
                            optionsGroup);
-    c->cdDatabase = checkBox("Look up CD information in the CD database", "cdDatabase",
+    c->cdDatabase = checkBox("Look up CD information in the CD &database", "cdDatabase",
                              general.cdDatabase, optionsGroup);
     if (!setup_.cdDatabaseShown) {
         c->cdDatabase->setEnabled(false);
@@ -240,16 +240,16 @@ SettingsSheet::SettingsSheet(COmxSettings& general, COmxMNGSettings& view, Setup
                       "Hot key for the notification area icon");
     c->hotKeyShown = sequenceOf(general);
     c->hotKey->setKeySequence(c->hotKeyShown);
-    c->clearHotKey = named(new QPushButton("Clear", hotKeyGroup), "clearHotKey", "Clear hot key");
+    c->clearHotKey = named(new QPushButton("C&lear", hotKeyGroup), "clearHotKey", "Clear hot key");
     hotKeyLayout->addWidget(c->hotKey, 1);
     hotKeyLayout->addWidget(c->clearHotKey);
     globalLayout->addWidget(hotKeyGroup);
 
     auto* catalogueGroup = new QGroupBox("Catalogue", global);
     auto* catalogueLayout = new QVBoxLayout(catalogueGroup);
-    c->listByCategory = radioButton("Sorted by category", "listByCategory",
+    c->listByCategory = radioButton("Sorted by &category", "listByCategory",
                                     !general.catalogueOverview, catalogueGroup);
-    c->listOverview = radioButton("All in one overview", "listOverview", general.catalogueOverview,
+    c->listOverview = radioButton("All in one o&verview", "listOverview", general.catalogueOverview,
                                   catalogueGroup);
     catalogueLayout->addWidget(c->listByCategory);
     catalogueLayout->addWidget(c->listOverview);
