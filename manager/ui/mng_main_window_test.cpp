@@ -321,6 +321,11 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     setup.reachable = [](const std::string& path) { return path != "/srv/images/disc3.om4"; };
     setup.availabilityPause = std::chrono::milliseconds(20);
     setup.refreshDelay = std::chrono::milliseconds(0);
+    int settingsReads = 0;
+    setup.readSettings = [&](ombrix::mng::ViewOptions&, std::vector<int>& columns) {
+        ++settingsReads;
+        columns = shownColumns("04");
+    };
     MngController controller(setup);
     ASSERT_TRUE(controller.listenOnBus());
     controller.window().show();
@@ -392,6 +397,13 @@ TEST(MngController, NoticesFromTheBusUpdateTheWindow) {
     EXPECT_TRUE(controller.window().isAvailable(4));
     controller.window().grab().save(
         QString::fromStdString(screenshotFolder() + "/manager_unreachable.png"));
+
+    // Changed settings: the columns are read again and the list shows only those.
+    post("WM_OXT_SETTINGS_CHANGED", 1, 1);
+    settle();
+    EXPECT_EQ(settingsReads, 1);
+    ASSERT_EQ(controller.window().list()->columnCount(), 2);
+    EXPECT_EQ(controller.window().list()->headerItem()->text(1), "Size (MB)");
     controller.window().grab().save(
         QString::fromStdString(screenshotFolder() + "/manager_after_insert.png"));
 }
