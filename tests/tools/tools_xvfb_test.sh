@@ -28,6 +28,7 @@ admins=ombrix-tooladmins
 xserver_pid=
 pids=()
 cleanup() {
+  set +e  # everything is cleaned up, whatever is already gone
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   [ -n "$xserver_pid" ] && kill "$xserver_pid" 2>/dev/null
   mr_stop_services
