@@ -1,0 +1,99 @@
+#include "tools/tray/tray_system.h"
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "common/oxtcomm.h"
+#include "common/oxtcomm_admin.h"
+#include "common/oxtcomm_drives.h"
+#include "outside/env/oxtenv.h"
+#include "outside/help/oxthelp.h"
+#include "platform/shell_execute.h"
+#include "tools/settings/omx_settings.h"
+
+namespace ombrix::tray {
+namespace {
+
+std::string systemFolder() {
+    char home[4096] = {};
+    if (OMXGetInstallPath(home, sizeof home) != 0 || home[0] == '\0') return {};
+    return (std::filesystem::path(home) / "system").string();
+}
+
+std::vector<std::string> treeLines() {
+    std::vector<std::string> lines;
+    OMXTSEnumTreeLines(reinterpret_cast<long>(&lines), [](long context, int, const char* line) {
+        if (line != nullptr)
+            reinterpret_cast<std::vector<std::string>*>(context)->emplace_back(line);
+        return 1;
+    });
+    return lines;
+}
+
+void readRange(int first, int last, std::vector<TrayImage>& images,
+               const std::vector<std::string>& lines) {
+    for (int index = first; index <= last; ++index) {
+        OmxImageInfo info{};
+        if (OMXGetImageInfoFromIndex(index, &info) == 0) continue;
+        TrayImage image;
+        image.index = index;
+        image.path.assign(info.path, strnlen(info.path, sizeof info.path));
+        image.description.assign(info.description,
+                                 strnlen(info.description, sizeof info.description));
+        image.drive = OMXGetMountDrive(image.path.c_str());
+        image.folders = foldersOf(image.path, lines);
+        images.push_back(std::move(image));
+    }
+}
+
+}  // namespace
+
+std::vector<TrayTool> systemTools() {
+    const std::string folder = systemFolder();
+    char adminFolder[260] = {};
+    const bool adminFolderSet =
+        EnvGetGlobalValue("OmxAdmPathNet", adminFolder, sizeof adminFolder) == 1 &&
+        adminFolder[0] != '\0';
+    return availableTools(
+        [&folder](const std::string& program) {
+            return !folder.empty() && !platform::findProgramFile(folder, program).empty();
+        },
+        [](int right) { return OMXTSHasRight(right) != 0; }, adminFolderSet);
+}
+
+std::vector<std::string> foldersOf(const std::string& imagePath,
+                                   const std::vector<std::string>& treeLines) {
+    std::vector<std::string> folders;
+    for (const std::string& line : treeLines) {
+        const size_t bar = line.find('|');
+        if (bar == std::string::npos || line.compare(bar + 1, std::string::npos, imagePath) != 0)
+            continue;
+        std::string folder = line.substr(0, bar);
+        if (folder.empty() || folder.front() != '\\') continue;
+        if (folder.back() != '\\') folder += '\\';
+        folders.push_back(std::move(folder));
+    }
+    return folders;
+}
+
+TrayState systemTrayState(std::vector<TrayTool> offered) {
+    TrayState state;
+    state.tools = std::move(offered);
+    char letters[30] = {};
+    OMXGetOMXDriveLetters(letters, sizeof letters);
+    state.letters = letters;
+    state.overview = tools::COmxSettings().catalogueOverview;
+    const std::vector<std::string> lines =
+        state.overview ? std::vector<std::string>{} : treeLines();
+    state.localIndexHi = OMXGetIndexHi();
+    readRange(1, state.localIndexHi, state.local, lines);
+    char published[32];
+    if (EnvGetGlobalValue("OMXIndexHiNet", published, sizeof published) == 1) {
+        const int hiNet = OMXGetIndexHiNet();
+        if (hiNet > 5000) readRange(kFirstNetworkIndex, hiNet, state.network, lines);
+    }
+    return state;
+}
+
+}  // namespace ombrix::tray
