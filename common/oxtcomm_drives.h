@@ -14,6 +14,8 @@ int OMXInsert(char drive, const char* imagePath, const char* password, int reser
 int OMXInsertIndex(char drive, int index);
 // Checked eject: drive lock (21), right 2 (600).
 int OMXEject(char drive);
+// Kept for programs written for the single-user edition: only notes the call in the log.
+void OMXReInitializeScsi(void);
 // The administration tool's player: no drive lock, right or readability check.
 int OMXInsertPlayer(char drive, const char* imagePath, const char* password);
 int OMXEjectPlayer(char drive);

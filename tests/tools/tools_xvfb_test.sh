@@ -7,7 +7,10 @@
 #             user's drive folder)
 #   mode      oxtmode: enter central mode with the mode button; SIGTERM, and then the session's
 #             log-off, end the program and leave central mode (the administration file says so)
-#   tools_xvfb_test.sh BUILD_DIR settings|drive|mode
+#   tray      OXTTray beside a tray host (trayer): the user's hot key opens the menu, the keyboard
+#             inserts the catalogue's image into E:; "OXTTray /Stop" ends it; "/check" starts
+#             nothing for a user who does not want the icon
+#   tools_xvfb_test.sh BUILD_DIR settings|drive|mode|tray
 set -euo pipefail
 build=$(cd "$1" && pwd)
 what=$2
@@ -146,6 +149,50 @@ mode)
     echo "$end ended the program and left central mode"
   done
   ;;
-*) fail "what to test: settings, drive or mode" ;;
+tray)
+  command -v trayer >/dev/null || fail "trayer is needed"
+  trayer --edge bottom --widthtype request --heighttype pixel --height 24 >/dev/null 2>&1 &
+  pids+=($!)
+  mkdir -p "$work/src"
+  echo "a file" > "$work/src/readme.txt"
+  xorriso -as mkisofs -J -V TRAY -o "$work/disc.iso" "$work/src" >/dev/null 2>&1
+  "$bin/omxcvt" --quiet --storage plain --output "$work/disc.om4" "$work/disc.iso"
+  chmod 644 "$work"/disc.*
+  "$bin/omxdemo" --add "$work/disc.om4" >/dev/null
+  until_true 10 "$bin/oxtenv" get OMXImage_5001 >/dev/null 2>&1 || fail "the image was not catalogued"
+  # The user wants no icon: a log-on start ends at once.
+  in_session 3 "$user" "$bin/oxtenv" --session 3 set OmxSettings 01011
+  in_session 3 "$user" env QT_QPA_PLATFORM=xcb DISPLAY="$display" timeout 10 "$bin/OXTTray" /check ||
+    fail "OXTTray /check did not end at once"
+  echo "/check ends when the settings want no icon"
+  # The icon, the catalogue as one overview, and the hot key Ctrl+Alt+O.
+  in_session 3 "$user" "$bin/oxtenv" --session 3 set OmxSettings 01111
+  in_session 3 "$user" "$bin/oxtenv" --session 3 set OmxTrayKeyModifier 6
+  in_session 3 "$user" "$bin/oxtenv" --session 3 set OmxTrayKeyVK 79
+  run_shown 3 "$user" "$work/oxttray.out" OXTTray "$bin/OXTTray" /check
+  sleep 2  # the icon finds its place in the tray, the key is grabbed
+  kill -0 "$shown_pid" || { cat "$work/oxttray.out" >&2; fail "the tray program ended"; }
+  xdotool mousemove 400 300
+  xdotool key ctrl+alt+o
+  until_true 10 bash -c "xdotool search --onlyvisible --class OXTTray >/dev/null 2>&1" ||
+    { cat "$work/oxttray.out" >&2; fail "the hot key opened no menu"; }
+  sleep 0.5
+  # CD Management, Settings, Explorer, Eject, Insert: the fifth item; then E:, then its image.
+  xdotool key Down Down Down Down Down
+  sleep 0.3
+  xdotool key Right
+  sleep 0.3
+  xdotool key Right
+  sleep 0.3
+  xdotool key Return
+  inserted() { [ "$(in_session 3 "$user" "$bin/oxtenv" --session 3 get OMX_Drive_E 2>/dev/null)" = "$work/disc.om4" ]; }
+  until_true 15 inserted ||
+    { cat "$work/oxttray.out" "$mr_root/users/$user/boxes.txt" >&2; fail "the image is not in E:"; }
+  echo "the menu inserted the image into E:"
+  in_session 3 "$user" "$bin/OXTTray" /Stop
+  until_true 10 ended "$shown_pid" || fail "/Stop did not end the tray program"
+  echo "/Stop ended the tray program"
+  ;;
+*) fail "what to test: settings, drive, mode or tray" ;;
 esac
 echo "PASS"
