@@ -2,101 +2,23 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include "platform/ascii.h"
 
 namespace ombrix::tray {
 namespace {
 
-using Kind = MenuEntry::Kind;
-
-MenuEntry commandEntry(std::string text, int command, bool checked = false) {
-    MenuEntry entry;
-    entry.text = std::move(text);
-    entry.command = command;
-    entry.checked = checked;
-    return entry;
-}
-
-MenuEntry disabledEntry(std::string text) {
-    MenuEntry entry = commandEntry(std::move(text), 0);
-    entry.enabled = false;
-    return entry;
-}
-
-MenuEntry submenu(std::string text, std::vector<MenuEntry> entries) {
-    MenuEntry entry;
-    entry.kind = Kind::Submenu;
-    entry.text = std::move(text);
-    entry.entries = std::move(entries);
-    return entry;
-}
-
-MenuEntry separator() {
-    MenuEntry entry;
-    entry.kind = Kind::Separator;
-    return entry;
-}
-
-// A description as a menu shows it: "&" stands for itself, not for a mnemonic.
-std::string menuText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        out += c;
-        if (c == '&') out += '&';
-    }
-    return out;
-}
+using menus::commandEntry;
+using menus::disabledEntry;
+using menus::menuText;
+using menus::separator;
+using menus::submenu;
 
 std::string imageText(const TrayImage& image) {
     if (!image.description.empty()) return menuText(image.description);
     const size_t slash = image.path.find_last_of("/\\");
     return menuText(slash == std::string::npos ? image.path : image.path.substr(slash + 1));
-}
-
-bool byText(const MenuEntry& a, const MenuEntry& b) {
-    return ascii::compareIgnoreCase(a.text, b.text) < 0;
-}
-
-// One drive's images of one range, as a category tree: the folders' sub-menus first (by name),
-// then the images standing at that level (by description).
-struct Category {
-    std::map<std::string, Category, std::less<>> folders;  // upper-cased name → folder
-    std::string name;
-    std::vector<MenuEntry> images;
-
-    std::vector<MenuEntry> entries() const {
-        std::vector<MenuEntry> out;
-        std::vector<MenuEntry> subs;
-        for (const auto& [key, folder] : folders)
-            subs.push_back(submenu(menuText(folder.name), folder.entries()));
-        std::sort(subs.begin(), subs.end(), byText);
-        out = std::move(subs);
-        std::vector<MenuEntry> sorted = images;
-        std::stable_sort(sorted.begin(), sorted.end(), byText);
-        out.insert(out.end(), sorted.begin(), sorted.end());
-        return out;
-    }
-};
-
-Category& categoryOf(Category& top, const std::string& folderPath) {
-    Category* at = &top;
-    size_t start = 0;
-    while (start < folderPath.size()) {
-        const size_t end = folderPath.find('\\', start);
-        const std::string name = folderPath.substr(start, end - start);
-        if (!name.empty()) {
-            std::string key = name;
-            for (char& c : key)
-                c = ascii::upper(c);
-            Category& next = at->folders[key];
-            if (next.name.empty()) next.name = name;
-            at = &next;
-        }
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return *at;
 }
 
 }  // namespace
@@ -225,15 +147,11 @@ std::vector<MenuEntry> trayMenu(const TrayState& state,
         } else {
             std::vector<std::vector<MenuEntry>> trees;
             for (const auto* range : ranges) {
-                Category top;
+                std::vector<menus::PlacedEntry> placed;
                 for (const TrayImage& image : *range) {
-                    const auto entry = entryOf(image);
-                    if (!entry) continue;
-                    if (image.folders.empty()) top.images.push_back(*entry);
-                    for (const std::string& folder : image.folders)
-                        categoryOf(top, folder).images.push_back(*entry);
+                    if (auto entry = entryOf(image)) placed.push_back({*entry, image.folders});
                 }
-                trees.push_back(top.entries());
+                trees.push_back(menus::byCategory(placed));
             }
             if (!state.local.empty() && !state.network.empty()) {
                 images.push_back(submenu(text(traytext::kLocal), std::move(trees[0])));

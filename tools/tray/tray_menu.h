@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/menu_tree.h"
+
 // The tray program's menu without widgets: which tools it offers, the drives with their
 // Explorer, Eject and Insert entries, the images of each drive's Insert list (one overview, or
 // by the category tree, apart for local and network images), and which drive and catalogue
@@ -84,16 +86,7 @@ struct TrayState {
     bool overview = false;  // the catalogue is listed as one overview (else by category)
 };
 
-struct MenuEntry {
-    enum class Kind { Command, Submenu, Separator };
-    Kind kind = Kind::Command;
-    std::string text;
-    int command = 0;
-    bool checked = false;
-    bool enabled = true;
-    bool isDefault = false;
-    std::vector<MenuEntry> entries;  // of a submenu
-};
+using MenuEntry = menus::MenuEntry;
 
 // The whole menu, built afresh each time it opens.
 std::vector<MenuEntry> trayMenu(const TrayState& state,

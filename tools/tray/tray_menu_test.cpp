@@ -165,8 +165,8 @@ TEST(TrayMenu, ToolsByProgramAndRight) {
     present = {"OXTSet.exe"};
     EXPECT_EQ(commands(true), std::vector<int>{command::kSettings});
 
-    EXPECT_EQ(foldersOf("/pool/a.om4", {"\\Games\\|/pool/a.om4", "\\|/pool/b.om4",
-                                        "\\Work|/pool/a.om4", "broken"}),
+    EXPECT_EQ(ombrix::menus::foldersOf("/pool/a.om4", {"\\Games\\|/pool/a.om4", "\\|/pool/b.om4",
+                                                       "\\Work|/pool/a.om4", "broken"}),
               (std::vector<std::string>{"\\Games\\", "\\Work\\"}));
 }
 

@@ -42,7 +42,7 @@ void readRange(int first, int last, std::vector<TrayImage>& images,
         image.description.assign(info.description,
                                  strnlen(info.description, sizeof info.description));
         image.drive = OMXGetMountDrive(image.path.c_str());
-        image.folders = foldersOf(image.path, lines);
+        image.folders = menus::foldersOf(image.path, lines);
         images.push_back(std::move(image));
     }
 }
@@ -60,21 +60,6 @@ std::vector<TrayTool> systemTools() {
             return !folder.empty() && !platform::findProgramFile(folder, program).empty();
         },
         [](int right) { return OMXTSHasRight(right) != 0; }, adminFolderSet);
-}
-
-std::vector<std::string> foldersOf(const std::string& imagePath,
-                                   const std::vector<std::string>& treeLines) {
-    std::vector<std::string> folders;
-    for (const std::string& line : treeLines) {
-        const size_t bar = line.find('|');
-        if (bar == std::string::npos || line.compare(bar + 1, std::string::npos, imagePath) != 0)
-            continue;
-        std::string folder = line.substr(0, bar);
-        if (folder.empty() || folder.front() != '\\') continue;
-        if (folder.back() != '\\') folder += '\\';
-        folders.push_back(std::move(folder));
-    }
-    return folders;
 }
 
 TrayState systemTrayState(std::vector<TrayTool> offered) {

@@ -15,8 +15,4 @@ std::vector<TrayTool> systemTools();
 // catalogue is listed.
 TrayState systemTrayState(std::vector<TrayTool> offered);
 
-// The category folders of each image file named by tree lines ("\Games\|/srv/chess.om4").
-std::vector<std::string> foldersOf(const std::string& imagePath,
-                                   const std::vector<std::string>& treeLines);
-
 }  // namespace ombrix::tray
