@@ -91,6 +91,11 @@ in_session 3 bob "$bin/oxtcmd" /V /I "$image" F: || echo "   (oxtcmd failed)"
 boxes bob
 echo "   bob's F: -> $(readlink -f "$root/Sessions/3/DosDevices/F:" | sed "s#^$root/##")"
 units
+echo "== what a file manager asks: the type of the image and its menu in bob's session"
+echo "bob: oxtextse type $image"
+in_session 3 bob "$bin/oxtextse" type "$image" | sed 's/^/   /' || echo "   (no image of this system)"
+echo "bob: oxtextse menu $image   (depth, command, flags: s sub-menu, c checked; text)"
+in_session 3 bob "$bin/oxtextse" menu "$image" | sed 's/^/   /' || echo "   (no menu)"
 echo "alice: oxtcmd /V /E E:    bob: oxtcmd /V /E <image>"
 in_session 2 alice "$bin/oxtcmd" /V /E E: || echo "   (oxtcmd failed)"
 boxes alice
