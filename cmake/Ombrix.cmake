@@ -22,3 +22,9 @@ function(ombrix_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30
                        PROPERTIES ENVIRONMENT "OMBRIX_SYSTEM_DIR=${OMBRIX_SYSTEM_DIR}")
 endfunction()
+
+# A test of windows: Qt offscreen, with the window tests' own main.
+function(ombrix_window_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  ombrix_test(${name} SOURCES ${ARG_SOURCES} LIBS ombrix_qt_test_main ${ARG_LIBS})
+endfunction()

@@ -305,13 +305,3 @@ TEST(GlobalHotKeyTest, WithoutX11OrAPortalTheKeyIsRefusedAndThatIsSaidOnce) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // No session bus: the hot key test must not find the desktop's portal of the machine it
-    // runs on.
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/ombrix-test-bus");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
