@@ -31,8 +31,7 @@ cleanup() {
 trap cleanup EXIT
 
 for account in "$admin" "$user"; do mr_account "$account" >/dev/null; done
-getent group "$admins" >/dev/null || groupadd --system "$admins"
-usermod -aG "$admins" "$admin"
+administrators_group "$admins" "$admin"
 
 mr_units=2
 mr_prepare "$work/root" "$bin" >/dev/null
@@ -43,13 +42,7 @@ mr_logon 2 "$admin" >/dev/null
 mr_logon 3 "$user" >/dev/null
 # The user's session helper, as a log-on starts it, and an image in the user's drive E:.
 in_session 3 "$user" setsid "$bin/OxtHelp" </dev/null >/dev/null 2>&1 &
-mkdir -p "$work/src"
-echo "a file" > "$work/src/readme.txt"
-xorriso -as mkisofs -J -V ADM -o "$work/disc.iso" "$work/src" >/dev/null 2>&1
-"$bin/omxcvt" --quiet --storage plain --output "$work/disc.om4" "$work/disc.iso"
-chmod 644 "$work"/disc.*
-"$bin/omxdemo" --add "$work/disc.om4" >/dev/null
-until_true 10 "$bin/oxtenv" get OMXImage_5001 >/dev/null 2>&1 || fail "the image was not catalogued"
+catalogue_disc "$work" ADM
 in_session 3 "$user" "$bin/oxtcmd" /Q /I "$work/disc.om4" E: || fail "the user could not insert"
 
 start_xserver 53

@@ -34,10 +34,8 @@ cleanup() {
 }
 trap cleanup EXIT
 for account in "$admin" "$member" "$other"; do mr_account "$account" >/dev/null; done
-getent group "$admins" >/dev/null || groupadd --system "$admins"
-getent group "$editors" >/dev/null || groupadd --system "$editors"
-usermod -aG "$admins" "$admin"
-usermod -aG "$editors" "$member"
+administrators_group "$admins" "$admin"
+administrators_group "$editors" "$member"
 
 mr_units=3
 mr_prepare "$work/root" "$bin" >/dev/null
@@ -56,14 +54,7 @@ chmod 2775 "$mr_root/pool"
 chmod 664 "$profiles"
 
 # An image both accounts could read.
-mkdir -p "$work/src"
-echo "a file on the disc" > "$work/src/readme.txt"
-xorriso -as mkisofs -J -V PRFED -o "$work/disc.iso" "$work/src" >/dev/null 2>&1
-"$bin/omxcvt" --quiet --storage plain --output "$work/disc.om4" "$work/disc.iso"
-chmod 644 "$work"/disc.*
-# Catalogued by root (the accounts may not change the pool's catalogue).
-"$bin/omxdemo" --add "$work/disc.om4" >/dev/null
-until_true 10 "$bin/oxtenv" get OMXImage_5001 >/dev/null 2>&1 || fail "the image was not catalogued"
+catalogue_disc "$work" PRFED
 
 start_xserver 37
 run_editor() {

@@ -29,3 +29,22 @@ focused_window() {
   xdotool windowfocus --sync "$found" 2>/dev/null || true
   echo "$found"
 }
+
+# administrators_group GROUP ACCOUNT: ACCOUNT in the system group GROUP (made when missing).
+administrators_group() {
+  getent group "$1" >/dev/null || groupadd --system "$1"
+  usermod -aG "$1" "$2"
+}
+
+# catalogue_disc FOLDER LABEL: a small disc (readme.txt) converted into FOLDER/disc.om4, readable
+# by every account, and added to the pool's catalogue by root (accounts may not change it);
+# waits until the network service has published it as index 5001.
+catalogue_disc() {
+  mkdir -p "$1/src"
+  echo "a file on the disc" > "$1/src/readme.txt"
+  xorriso -as mkisofs -J -V "$2" -o "$1/disc.iso" "$1/src" >/dev/null 2>&1
+  "$mr_bin/omxcvt" --quiet --storage plain --output "$1/disc.om4" "$1/disc.iso"
+  chmod 644 "$1"/disc.*
+  "$mr_bin/omxdemo" --add "$1/disc.om4" >/dev/null
+  until_true 10 "$mr_bin/oxtenv" get OMXImage_5001 >/dev/null 2>&1 || fail "the image was not catalogued"
+}

@@ -41,8 +41,7 @@ cleanup() {
 trap cleanup EXIT
 
 for account in "$admin" "$user"; do mr_account "$account" >/dev/null; done
-getent group "$admins" >/dev/null || groupadd --system "$admins"
-usermod -aG "$admins" "$admin"
+administrators_group "$admins" "$admin"
 
 mr_units=2
 mr_prepare "$work/root" "$bin" >/dev/null
@@ -153,13 +152,7 @@ tray)
   command -v trayer >/dev/null || fail "trayer is needed"
   trayer --edge bottom --widthtype request --heighttype pixel --height 24 >/dev/null 2>&1 &
   pids+=($!)
-  mkdir -p "$work/src"
-  echo "a file" > "$work/src/readme.txt"
-  xorriso -as mkisofs -J -V TRAY -o "$work/disc.iso" "$work/src" >/dev/null 2>&1
-  "$bin/omxcvt" --quiet --storage plain --output "$work/disc.om4" "$work/disc.iso"
-  chmod 644 "$work"/disc.*
-  "$bin/omxdemo" --add "$work/disc.om4" >/dev/null
-  until_true 10 "$bin/oxtenv" get OMXImage_5001 >/dev/null 2>&1 || fail "the image was not catalogued"
+  catalogue_disc "$work" TRAY
   # The user wants no icon: a log-on start ends at once.
   in_session 3 "$user" "$bin/oxtenv" --session 3 set OmxSettings 01011
   in_session 3 "$user" env QT_QPA_PLATFORM=xcb DISPLAY="$display" timeout 10 "$bin/OXTTray" /check ||
