@@ -406,6 +406,7 @@ OMX_EXPORT long OMXBuildOMX(const char* imagePath) {
     std::string folder = std::string(install) + "system";
     std::filesystem::path editor = ombrix::platform::findProgramFile(folder, "Omxedit.exe");
     if (editor.empty()) editor = std::filesystem::path(folder) / "Omxedit";
-    std::string line = "\"" + editor.string() + "\" /COMX:\"" + imagePath + "\"";
+    const std::string line =
+        "\"" + editor.string() + "\" /COMX:" + ombrix::platform::quoteArgument(imagePath);
     return OMXExecute(line.c_str(), "");
 }

@@ -56,9 +56,14 @@ std::string volumeLabel(char letter, uint32_t session) {
         return {};
     // The unit's folder is where its disc is mounted; the mount names the disc in an attribute.
     const std::string folder = objmgr::kernelPathFile(target).string();
-    char label[256];
-    const ssize_t length = ::getxattr(folder.c_str(), "user.volume_label", label, sizeof label);
-    return length > 0 ? std::string(label, static_cast<size_t>(length)) : std::string();
+    constexpr const char* kAttribute = "user.volume_label";
+    const ssize_t size = ::getxattr(folder.c_str(), kAttribute, nullptr, 0);
+    if (size <= 0 || size > 4096) return {};
+    std::string label(static_cast<size_t>(size), '\0');
+    const ssize_t length = ::getxattr(folder.c_str(), kAttribute, label.data(), label.size());
+    if (length <= 0) return {};
+    label.resize(static_cast<size_t>(length));
+    return label;
 }
 
 }  // namespace ombrix::platform

@@ -125,6 +125,20 @@ std::vector<std::string> splitArguments(std::string_view arguments) {
     return result;
 }
 
+std::string quoteArgument(std::string_view argument) {
+    // Backslashes at the end stay outside the quotes: before the closing quote they would make
+    // it a quote of the text.
+    size_t end = argument.size();
+    while (end > 0 && argument[end - 1] == '\\')
+        --end;
+    std::string quoted = "\"";
+    for (char c : argument.substr(0, end))
+        quoted += c == '"' ? std::string("\\\"") : std::string(1, c);
+    quoted += '"';
+    quoted += argument.substr(end);
+    return quoted;
+}
+
 namespace {
 
 // The regular file of `folder` whose name is one of `names`: the exact names first, then any

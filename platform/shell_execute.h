@@ -32,6 +32,8 @@ int startDaemon(const std::string& program, const std::string& workingDirectory)
 
 // Blanks and tabs separate arguments; double quotes group blanks into one, and \" is a quote.
 std::vector<std::string> splitArguments(std::string_view arguments);
+// `argument` as one argument that splitArguments reads back as it is, whatever it holds.
+std::string quoteArgument(std::string_view argument);
 
 // A program in `folder` named `name` ("OxtHelp.exe" finds "oxthelp"): the exact name first, then
 // a case-insensitive match with or without ".exe". Empty when there is none.

@@ -70,6 +70,8 @@ class SystemEventWaiter {
 
     // False when the wait could not be made (`flags` unchanged).
     bool waitSystemEvent(uint32_t mask, uint32_t& flags);
+    // Starts watching now (the first wait does otherwise): events from here on are kept.
+    bool arm() { return ensureWatch(); }
 
   private:
     bool ensureWatch();

@@ -46,10 +46,10 @@ bool number(const char* text, int& out) {
     return true;
 }
 
-// Drawing needs a GUI application; without a screen it draws offscreen.
+// Icons are drawn offscreen: a thumbnailer runs without a screen of its own, or with one it
+// cannot reach.
 void needGui() {
-    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 int writeIcon(int index, const char* out, const char* sizeText, int argc, char** argv) {

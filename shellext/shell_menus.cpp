@@ -172,6 +172,8 @@ ImagePorts systemImagePorts() {
     };
     ports.add = [](const std::string& path) {
         OmxImageInfo info{};
+        // A path the record cannot hold whole is not added: cut short it could name another file.
+        if (path.size() >= sizeof info.path) return -1;
         std::strncpy(info.path, path.c_str(), sizeof info.path - 1);
         return OMXAddImage(&info, 1);
     };
@@ -179,7 +181,8 @@ ImagePorts systemImagePorts() {
     ports.runManager = [](const std::string& path) {
         const std::string program =
             platform::findProgramFile(installFolder() + "system", "OXTmng.exe").string();
-        return !program.empty() && platform::shellOpen(program, "\"" + path + "\"", "") > 32;
+        return !program.empty() &&
+               platform::shellOpen(program, platform::quoteArgument(path), "") > 32;
     };
     ports.tellError = [](const std::string& caption, const std::string& message) {
         ui::userInterface().messageBox(caption, message, ui::Icon::Error, ui::Buttons::Ok, {});
@@ -197,7 +200,7 @@ std::vector<MenuEntry> imageMenu(const std::string& path, const ImagePorts& port
         const std::string inDrive = ports.mountedFile ? ports.mountedFile(letters[p]) : "";
         drives.push_back(menus::commandEntry(std::string(1, letters[p]) + ":",
                                              kInsertCommandBase + static_cast<int>(p),
-                                             ascii::startsWithIgnoreCase(inDrive, path)));
+                                             ascii::equalsIgnoreCase(inDrive, path)));
     }
     if (drives.empty()) drives.push_back(menus::disabledEntry(ports.text(text::kNoDrive)));
     menu.push_back(menus::submenu(ports.text(text::kInsertInto), std::move(drives)));
@@ -255,7 +258,8 @@ DrivePorts systemDrivePorts() {
     };
     ports.sharedImages = [] {
         std::vector<DriveImage> images;
-        const int hi = OMXGetIndexHiNet();
+        // Numbers past the highest are not looked at, nor more than the catalogue can hold.
+        const int hi = std::min(OMXGetIndexHiNet(), 5000 + kMaxCatalogueIndexes);
         for (int index = 5001; index <= hi && images.size() < kMaxDriveItems; ++index) {
             OmxImageInfo info{};
             if (OMXGetImageInfoFromIndex(index, &info) == 0) continue;
@@ -353,7 +357,9 @@ std::string menuLines(const std::vector<MenuEntry>& menu) {
                             shown += '&', ++i;
                         continue;
                     }
-                    shown += entry.text[i] == '\t' || entry.text[i] == '\n' ? ' ' : entry.text[i];
+                    // Control characters would end or split a line: a blank stands for each.
+                    const unsigned char c = static_cast<unsigned char>(entry.text[i]);
+                    shown += c < 0x20 || c == 0x7f ? ' ' : entry.text[i];
                 }
                 out += std::to_string(depth) + "\t" + std::to_string(entry.command) + "\t" + flags +
                        "\t" + shown + "\n";

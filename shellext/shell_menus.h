@@ -80,6 +80,7 @@ bool invokeImageCommand(const std::string& path, int command, const ImagePorts& 
 // --- the menu of a drive folder ----------------------------------------------------------
 
 inline constexpr int kMaxDriveItems = 1000;
+inline constexpr int kMaxCatalogueIndexes = 100000;  // the most index numbers looked at
 
 struct DriveImage {
     int index = 0;

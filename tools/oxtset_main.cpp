@@ -52,6 +52,13 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // The flag of global mode is taken first, whatever this run does: it is meant for this
+    // run only and must not stay behind for the next program of the session. The objects see
+    // it as it stood.
+    tools::COmxSettings general;
+    tools::COmxMNGSettings view;
+    const bool global = tools::takeGlobalFlag(tools::systemSettingsStorage());
+
     // One settings program per session: a later start brings the running one forward.
     ombrix::platform::NamedMutex running("OMBRIXTS5_SETTINGS");
     if (running.lock(2000) == ombrix::platform::NamedMutex::WaitResult::TimedOut) {
@@ -71,11 +78,6 @@ int main(int argc, char** argv) {
                                        ui::Buttons::Ok, {});
         return 1;
     }
-
-    // The objects see the global flag as it stands; it then applies to this run only.
-    tools::COmxSettings general;
-    tools::COmxMNGSettings view;
-    const bool global = tools::takeGlobalFlag(tools::systemSettingsStorage());
 
     tools::SettingsSheet::Setup setup;
     setup.title = QString::fromStdString(
@@ -104,6 +106,10 @@ int main(int argc, char** argv) {
                 return ui::userInterface().messageBox(
                            caption, text(tools::settext::kOneCategoryQuestion), ui::Icon::Question,
                            ui::Buttons::YesNo, {}) == ui::Answer::Yes;
+            case tools::ChangeNotice::HotKeyRefused:
+                ui::userInterface().messageBox(caption, text(tools::settext::kHotKeyRefused),
+                                               ui::Icon::Warning, ui::Buttons::Ok, {});
+                return false;
             case tools::ChangeNotice::None: break;
         }
         return true;

@@ -124,11 +124,15 @@ int main(int argc, char** argv) {
     // change.
     const auto hotKey =
         tray::GlobalHotKey::create([&trayApp] { trayApp.popupMenu(QCursor::pos()); }, logLine);
-    const auto registerHotKey = [&hotKey](bool atStart) {
+    std::pair<int, int> registered{0, 0};
+    const auto registerHotKey = [&hotKey, &registered](bool atStart) {
         const ombrix::tools::COmxSettings settings;
-        // At start only a key that is set; later (0, 0) drops the key registered before.
-        if (atStart && settings.trayKeyModifier == 0 && settings.trayKeyVirtualKey == 0) return;
-        hotKey->set(settings.trayKeyModifier, settings.trayKeyVirtualKey);
+        const std::pair<int, int> wanted{settings.trayKeyModifier, settings.trayKeyVirtualKey};
+        // At start only a key that is set; later (0, 0) drops the key registered before. A key
+        // that stays the same is not registered again (a desktop may ask the user each time).
+        if (atStart ? wanted == std::pair{0, 0} : wanted == registered) return;
+        hotKey->set(wanted.first, wanted.second);
+        registered = wanted;
     };
     registerHotKey(true);
 

@@ -472,13 +472,15 @@ void AdminWindow::refresh() {
         // thread compares nothing for a server that stays as it was.
         request<ShownAnswer>(
             *worker,
-            [this, server, cache]() -> ShownAnswer {
+            [this, server, cache, generations = generations_]() -> ShownAnswer {
                 auto sessions = backend_.sessions ? backend_.sessions(server) : std::nullopt;
                 std::lock_guard guard(cache->lock);
                 if (cache->answered && cache->last == sessions) return cache->shown;
                 cache->answered = true;
                 cache->last = std::move(sessions);
-                ShownAnswer answer{cache->shown.generation + 1, nullptr};
+                // Numbers from one counter of the window: a server that leaves the list and
+                // comes back never meets a number it showed before.
+                ShownAnswer answer{++*generations, nullptr};
                 if (cache->last) {
                     std::vector<ShownSession> shown;
                     shown.reserve(cache->last->size());

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStyle>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -221,6 +222,9 @@ class AdminWindow : public QMainWindow {
     struct TreeIcons;
     std::unique_ptr<TreeIcons> icons_;
     std::map<std::string, std::shared_ptr<AnswerCache>> answers_;
+    // The answers' generations, counted for the whole window (on the workers).
+    std::shared_ptr<std::atomic<uint64_t>> generations_ =
+        std::make_shared<std::atomic<uint64_t>>(0);
     AdminBackend backend_;
     AdminDialogs dialogs_;
     std::vector<ServerEntry> servers_;

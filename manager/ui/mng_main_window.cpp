@@ -365,7 +365,10 @@ void MngMainWindow::showColumns() {
     QStringList titles;
     for (int c : columns_)
         titles << text(imageColumns()[static_cast<size_t>(c - 1)].title);
+    // The rows go with the old columns; so do the pointers kept to them.
     list_->clear();
+    rowsOf_.clear();
+    listFolder_.clear();
     list_->setColumnCount(static_cast<int>(columns_.size()));
     list_->setHeaderLabels(titles);
     for (size_t i = 0; i < columns_.size(); ++i) {

@@ -64,6 +64,7 @@ QtHotKey toQt(StoredHotKey stored) {
 
 StoredHotKey fromQt(QtHotKey key) {
     StoredHotKey stored;
+    if (key.modifiers & Qt::MetaModifier) return stored;
     const bool keypad = (key.modifiers & Qt::KeypadModifier) != 0;
     const int k = key.key;
     if (keypad && k >= Qt::Key_0 && k <= Qt::Key_9) {
@@ -97,6 +98,12 @@ StoredHotKey fromQt(QtHotKey key) {
     if (key.modifiers & Qt::ControlModifier) stored.modifier |= kHotKeyControl;
     if (key.modifiers & Qt::AltModifier) stored.modifier |= kHotKeyAlt;
     return stored;
+}
+
+bool usableHotKey(StoredHotKey key) {
+    if (key.virtualKey == 0) return false;
+    const bool functionKey = key.virtualKey >= kVkF1 && key.virtualKey <= kVkF24;
+    return functionKey || (key.modifier & (kHotKeyControl | kHotKeyAlt)) != 0;
 }
 
 }  // namespace ombrix::tools

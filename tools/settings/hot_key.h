@@ -27,7 +27,11 @@ struct QtHotKey {
 
 QtHotKey toQt(StoredHotKey stored);
 // The stored form of a Qt key with modifiers; virtual key 0 for a key that has no virtual-key
-// code (the hot key is then none).
+// code or one held with a modifier the stored form cannot keep (the logo key).
+
 StoredHotKey fromQt(QtHotKey key);
+// A key the whole desktop may lose to the tray: one with Ctrl or Alt, or a function key. A bare
+// letter or digit would never reach the programs it is typed into again.
+bool usableHotKey(StoredHotKey key);
 
 }  // namespace ombrix::tools

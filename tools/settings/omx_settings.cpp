@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kUserSettingsKey = "HKCU\\SOFTWARE\\Norvane\\Ombrix TS v5\\Settings";
 constexpr size_t kRowOrderLimit = 40;
+constexpr int kNotWritten = 1016;  // the registry's "could not write" code
 constexpr const char* kNewGlobalFileName = "Oxtenv.dat";
 
 std::optional<std::string> fromBuffer(int (*get)(const char*, char*, int), const std::string& key) {
@@ -89,7 +90,8 @@ int COmxBaseSettings::write(const std::vector<std::pair<std::string, std::string
         return file.Save();
     }
     for (const auto& [key, value] : values) {
-        if (storage_.setUserValue) storage_.setUserValue(key, value);
+        // The session store is where the programs read the values: not written is not saved.
+        if (!storage_.setUserValue || !storage_.setUserValue(key, value)) return kNotWritten;
         // The registry copy is written when the user's key opens; a failure there loses nothing
         // the session store does not hold.
         if (storage_.setRegistryValue) storage_.setRegistryValue(key, value);

@@ -220,6 +220,9 @@ TEST(SettingsProgram, ColumnListsMoveAndWriteBack) {
     addColumn(lists, 14);  // already shown: nothing
     EXPECT_EQ(lists.hidden, (std::vector<int>{2, 6, 7, 8, 9, 10, 11, 12, 13}));
     EXPECT_EQ(rowOrderOf(lists.shown), "0103040514");
+    ColumnLists one = columnListsFrom("07");
+    removeColumn(one, 7);
+    EXPECT_EQ(one.shown, std::vector<int>{7});
     // Repeats and numbers out of range are passed over; an empty value shows everything.
     EXPECT_EQ(columnListsFrom("0303xx99").shown, std::vector<int>{3});
     EXPECT_EQ(columnListsFrom("").shown.size(), 14u);

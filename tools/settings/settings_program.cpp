@@ -23,6 +23,9 @@ std::string settingsBuiltInText(int id) {
          "wish to continue?"},
         {settext::kTitle, "Ombrix TS v5.0 - Settings"},
         {settext::kTitleGlobal, "Ombrix TS v5.0 - Settings (GLOBAL)"},
+        {settext::kHotKeyRefused,
+         "This key cannot open the tray menu. Choose a letter, digit or other key together with "
+         "Ctrl or Alt, or a function key."},
     };
     const auto it = texts.find(id);
     return it == texts.end() ? std::string() : it->second;
@@ -67,7 +70,8 @@ ColumnLists columnListsFrom(const std::string& rowOrder) {
 
 void removeColumn(ColumnLists& lists, int number) {
     const auto it = std::find(lists.shown.begin(), lists.shown.end(), number);
-    if (it == lists.shown.end()) return;
+    // The last shown column stays: an empty order would show every column.
+    if (it == lists.shown.end() || lists.shown.size() == 1) return;
     lists.shown.erase(it);
     lists.hidden.insert(std::lower_bound(lists.hidden.begin(), lists.hidden.end(), number), number);
 }

@@ -21,6 +21,7 @@ inline constexpr int kManagerRestart = 188;
 inline constexpr int kOneCategoryQuestion = 213;
 inline constexpr int kTitle = 215;
 inline constexpr int kTitleGlobal = 216;
+inline constexpr int kHotKeyRefused = 1001;
 }  // namespace settext
 
 // The program's built-in English text of `id` ("" for an unknown one).
@@ -46,7 +47,8 @@ struct ColumnLists {
 // The lists of a stored "OmxMngROWOrder". An empty value shows every column, as the management
 // program does, so the page lists them all as shown.
 ColumnLists columnListsFrom(const std::string& rowOrder);
-// "<< Remove": the column leaves the shown list for the hidden one (kept ascending).
+// "<< Remove": the column leaves the shown list for the hidden one (kept ascending); the last
+// shown column stays, since an empty order stands for every column.
 void removeColumn(ColumnLists& lists, int number);
 // ">> Add": the column leaves the hidden list and is shown last.
 void addColumn(ColumnLists& lists, int number);
@@ -59,6 +61,7 @@ enum class ChangeNotice {
     LanguageRestart,      // text 157, information
     ManagerRestart,       // text 188, information
     OneCategoryQuestion,  // text 213, yes/no; "no" takes the change back
+    HotKeyRefused,        // the key cannot be the tray's hot key; the sheet stays open
 };
 ChangeNotice noticeForOption(COmxMNGSettings::Option option, bool on);
 

@@ -133,9 +133,12 @@ std::vector<MenuEntry> trayMenu(const TrayState& state,
         }
         const auto entryOf = [&](const TrayImage& image) -> std::optional<MenuEntry> {
             const int item = itemNumber(image.index, state.localIndexHi);
-            if (item < 1 || item > kMaxItemsPerDrive) return std::nullopt;
-            return commandEntry(imageText(image), command::kInsertBase + 1000 * position + item,
-                                image.drive == letter);
+            const int command = command::kInsertBase + 1000 * position + item;
+            // About and Exit lie in the 25th drive's range: those two numbers are never items.
+            if (item < 1 || item > kMaxItemsPerDrive || command == command::kAbout ||
+                command == command::kExit)
+                return std::nullopt;
+            return commandEntry(imageText(image), command, image.drive == letter);
         };
         std::vector<MenuEntry> images;
         if (state.overview) {

@@ -131,6 +131,20 @@ TEST(TrayMenu, CommandNumbersStayInTheirDrive) {
     EXPECT_FALSE(insertChoice(command::kInsertBase + 3 * 1000 + 1, "EFG", 0));  // no fourth drive
     EXPECT_FALSE(insertChoice(command::kInsertBase, "E", 0));
     EXPECT_FALSE(insertChoice(command::kExit, std::string(26, 'E'), 0));
+    // The 25th drive's items 664 and 665 would be About and Exit: they are not offered.
+    TrayState many;
+    many.letters = "ABCDEFGHIJKLMNOPQRSTUVWXY";
+    many.overview = true;
+    for (int index = 5660; index <= 5670; ++index)
+        many.network.push_back({index, "image", "/p/i.om4", 0, {}});
+    const std::vector<MenuEntry> full = trayMenu(many);
+    const MenuEntry& y = find(full, "Insert")->entries[24];
+    ASSERT_EQ(y.text, "Y:");
+    EXPECT_EQ(y.entries.size(), 9u);
+    for (const MenuEntry& entry : y.entries) {
+        EXPECT_NE(entry.command, command::kAbout);
+        EXPECT_NE(entry.command, command::kExit);
+    }
     // An image whose number would reach the next drive's range is left out of the list.
     TrayState state;
     state.letters = "EF";

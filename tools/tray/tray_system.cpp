@@ -1,5 +1,6 @@
 #include "tools/tray/tray_system.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -71,12 +72,15 @@ TrayState systemTrayState(std::vector<TrayTool> offered) {
     state.overview = tools::COmxSettings().catalogueOverview;
     const std::vector<std::string> lines =
         state.overview ? std::vector<std::string>{} : treeLines();
+    // Only the numbers a menu can show are read: each costs a call into the catalogue.
     state.localIndexHi = OMXGetIndexHi();
-    readRange(1, state.localIndexHi, state.local, lines);
+    readRange(1, std::min(state.localIndexHi, kMaxItemsPerDrive), state.local, lines);
     char published[32];
     if (EnvGetGlobalValue("OMXIndexHiNet", published, sizeof published) == 1) {
         const int hiNet = OMXGetIndexHiNet();
-        if (hiNet > 5000) readRange(kFirstNetworkIndex, hiNet, state.network, lines);
+        const int shownHi = 5000 + kMaxItemsPerDrive - std::max(state.localIndexHi, 0);
+        if (hiNet > 5000)
+            readRange(kFirstNetworkIndex, std::min(hiNet, shownHi), state.network, lines);
     }
     return state;
 }

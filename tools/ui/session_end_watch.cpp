@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <thread>
 
@@ -21,10 +22,13 @@ namespace {
 std::atomic<int> signalPipe{-1};
 
 void onSignal(int number) {
+    const int savedErrno = errno;  // the interrupted code may be looking at it
     const int fd = signalPipe.load();
-    if (fd < 0) return;
-    const char byte = static_cast<char>(number);
-    [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    if (fd >= 0) {
+        const char byte = static_cast<char>(number);
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    }
+    errno = savedErrno;
 }
 
 }  // namespace
@@ -85,6 +89,18 @@ std::unique_ptr<SessionEndWatch> SessionEndWatch::start(
     // The session's log-off: woken by every log-off of the machine, it looks whether its own
     // session is still there. The call it queues finds the state only while the watch lives.
     std::weak_ptr<State> weak = watch->state_;
+    // Watching starts before the session is looked at, so a log-off is seen either way.
+    state.waiter.arm();
+    wts::SessionInfo now;
+    if (wts::querySession(session, now) != 0) {
+        QMetaObject::invokeMethod(
+            context,
+            [weak] {
+                if (auto alive = weak.lock()) alive->end("the session's log-off");
+            },
+            Qt::QueuedConnection);
+        return watch;
+    }
     state.logoffs = std::thread([&state, session, context, weak] {
         while (!state.stopping) {
             uint32_t flags = 0;

@@ -163,7 +163,8 @@ struct SettingsSheet::Controls {
     }
 
     void updateColumnButtons() {
-        removeColumn->setEnabled(!shownColumns->selectedItems().isEmpty());
+        removeColumn->setEnabled(!shownColumns->selectedItems().isEmpty() &&
+                                 lists.shown.size() > 1);
         addColumn->setEnabled(!hiddenColumns->selectedItems().isEmpty());
     }
 };
@@ -347,6 +348,16 @@ int SettingsSheet::pageCount() const {
 
 void SettingsSheet::accept() {
     const Controls& c = *controls_;
+    // A key the tray cannot take, or should not take from the whole desktop, is refused before
+    // anything is taken: the sheet stays open with the user's choices.
+    const QKeySequence key = firstCombination(c.hotKey->keySequence());
+    const StoredHotKey stored = fromQt(hotKeyOf(key));
+    if (key != c.hotKeyShown && !key.isEmpty() && !usableHotKey(stored)) {
+        if (setup_.notice) setup_.notice(ChangeNotice::HotKeyRefused);
+        pages_->setCurrentIndex(0);
+        c.hotKey->setFocus();
+        return;
+    }
 
     bool generalChanged = false;
     const int chosen = c.language->currentIndex();
@@ -361,9 +372,7 @@ void SettingsSheet::accept() {
     generalChanged |= assign(general_.cdDatabase, c.cdDatabase->isChecked());
     generalChanged |= assign(general_.catalogueOverview, c.listOverview->isChecked());
     // A key left as it was keeps its stored form, even one the edit could not show.
-    const QKeySequence key = firstCombination(c.hotKey->keySequence());
     if (key != c.hotKeyShown) {
-        const StoredHotKey stored = fromQt(hotKeyOf(key));
         generalChanged |= assign(general_.trayKeyModifier, stored.modifier);
         generalChanged |= assign(general_.trayKeyVirtualKey, stored.virtualKey);
     }

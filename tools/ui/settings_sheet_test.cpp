@@ -242,6 +242,30 @@ TEST_F(SettingsSheetTest, GlobalChangesDirtyOnlyThePreferences) {
     EXPECT_FALSE(view.dirty());
 }
 
+TEST_F(SettingsSheetTest, AKeyTheTrayCannotTakeIsRefusedAndNothingIsLost) {
+    general.trayKeyModifier = kHotKeyControl;
+    general.trayKeyVirtualKey = 'K';
+    auto sheet = open();
+    auto* hotKey = get<QKeySequenceEdit>(*sheet, "trayHotKey");
+    get<QCheckBox>(*sheet, "tooltips")->click();
+    for (const QKeySequence& refused : {QKeySequence(Qt::META | Qt::Key_A), QKeySequence(Qt::Key_A),
+                                        QKeySequence(Qt::SHIFT | Qt::Key_Exclam)}) {
+        notices.clear();
+        hotKey->setKeySequence(refused);
+        get<QPushButton>(*sheet, "ok")->click();
+        EXPECT_EQ(notices, std::vector<ChangeNotice>{ChangeNotice::HotKeyRefused})
+            << refused.toString().toStdString();
+        EXPECT_NE(sheet->result(), QDialog::Accepted);
+        EXPECT_EQ(general.trayKeyVirtualKey, 'K');
+        EXPECT_FALSE(general.dirty());
+    }
+    // A function key alone is a hot key; so is nothing at all.
+    hotKey->setKeySequence(QKeySequence(Qt::Key_F9));
+    ok(*sheet);
+    EXPECT_EQ(general.trayKeyModifier, 0);
+    EXPECT_EQ(general.trayKeyVirtualKey, 0x78);
+}
+
 // ---- CD Management
 // --------------------------------------------------------------------------------
 
