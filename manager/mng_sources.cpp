@@ -14,6 +14,7 @@
 #include "outside/env/oxtenv.h"
 #include "outside/help/drive_folder.h"
 #include "outside/help/oxthelp.h"
+#include "outside/help/published_tree_lines.h"
 #include "outside/omxcvt/omxcvt.h"
 #include "platform/logical_drives.h"
 #include "platform/object_manager.h"
@@ -326,15 +327,7 @@ DocumentSources systemSources(ProgramLog* log) {
         }
         return treeFileLines(bytes);
     };
-    s.globalTreeLines = [] {
-        std::vector<std::string> lines;
-        OMXTSEnumTreeLines(reinterpret_cast<long>(&lines), [](long context, int, const char* line) {
-            if (line != nullptr)
-                reinterpret_cast<std::vector<std::string>*>(context)->emplace_back(line);
-            return 1;
-        });
-        return lines;
-    };
+    s.globalTreeLines = [] { return helper::publishedTreeLines(); };
     s.log = [log](int level, const std::string& line) {
         if (log != nullptr) log->write(level, line);
     };

@@ -13,6 +13,7 @@
 #include "outside/env/oxtenv.h"
 #include "outside/help/drive_folder.h"
 #include "outside/help/oxthelp.h"
+#include "outside/help/published_tree_lines.h"
 #include "platform/ascii.h"
 #include "platform/logical_drives.h"
 #include "platform/object_manager.h"
@@ -278,13 +279,7 @@ DrivePorts systemDrivePorts() {
             EnvGetGlobalValue("OMXTreeLines", value, sizeof value) != 1 ||
             EnvGetGlobalValue("OMXTree_1", value, sizeof value) == 0)
             return std::nullopt;
-        std::vector<std::string> lines;
-        OMXTSEnumTreeLines(reinterpret_cast<long>(&lines), [](long context, int, const char* line) {
-            if (line != nullptr)
-                reinterpret_cast<std::vector<std::string>*>(context)->emplace_back(line);
-            return 1;
-        });
-        return lines;
+        return helper::publishedTreeLines();
     };
     ports.insert = [](char letter, int index) { return OMXInsertIndex(letter, index); };
     return ports;

@@ -11,12 +11,6 @@
 namespace ombrix::tools {
 namespace {
 
-std::string upper(std::string text) {
-    for (char& c : text)
-        c = ascii::upper(c);
-    return text;
-}
-
 std::string letterSuffix(char letter) {
     return std::string(" (") + letter + ":)";
 }
@@ -60,7 +54,7 @@ DriveProbes systemDriveProbes(uint32_t session) {
 }
 
 std::vector<DriveRow> driveRows(const std::string& virtualLetters, const DriveProbes& probes) {
-    const std::string current = upper(virtualLetters);
+    const std::string current = ascii::toUpper(virtualLetters);
     std::vector<DriveRow> rows;
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         DriveRow row;
@@ -104,12 +98,12 @@ std::string checkedLetters(const std::vector<DriveRow>& rows) {
 }
 
 bool setDrivesEnabled(const std::vector<DriveRow>& rows, const std::string& current) {
-    return checkedLetters(rows) != upper(current);
+    return checkedLetters(rows) != ascii::toUpper(current);
 }
 
 bool resetEnabled(const std::string& current, const std::string& standard) {
-    const std::string now = upper(current);
-    const std::string wanted = upper(standard);
+    const std::string now = ascii::toUpper(current);
+    const std::string wanted = ascii::toUpper(standard);
     if (now.size() != wanted.size()) return true;
     for (char letter : wanted) {
         if (now.find(letter) == std::string::npos) return true;
@@ -122,12 +116,12 @@ DriveLetterPorts systemDriveLetterPorts() {
     ports.current = [] {
         char letters[30] = {};
         OMXGetOMXDriveLetters(letters, sizeof letters);
-        return upper(letters);
+        return ascii::toUpper(letters);
     };
     ports.standard = [] {
         char letters[29] = {};
         OMXTSGetStdDriveLetters(0, 0, 0, letters, sizeof letters);
-        return upper(letters);
+        return ascii::toUpper(letters);
     };
     ports.set = [](const std::string& letters, bool allSessions) {
         return OMXTSSetDriveLetters(letters.c_str(), allSessions ? 1 : 0) != 0;

@@ -1,5 +1,7 @@
 #include "shellext/ui/shell_windows.h"
 
+#include "platform/ui/plain_menu.h"
+
 #include <QAction>
 #include <QColor>
 #include <QDialog>
@@ -64,32 +66,6 @@ QLineEdit* readOnlyField(QWidget* parent, const char* name, const std::string& v
     field->setReadOnly(true);
     field->setCursorPosition(0);
     return field;
-}
-
-void addEntries(QMenu* menu, const std::vector<menus::MenuEntry>& entries) {
-    using Kind = menus::MenuEntry::Kind;
-    for (const menus::MenuEntry& entry : entries) {
-        switch (entry.kind) {
-            case Kind::Separator: menu->addSeparator(); break;
-            case Kind::Submenu: {
-                QMenu* sub = menu->addMenu(QString::fromStdString(entry.text));
-                addEntries(sub, entry.entries);
-                sub->menuAction()->setEnabled(entry.enabled);
-                break;
-            }
-            case Kind::Command: {
-                QAction* action = menu->addAction(QString::fromStdString(entry.text));
-                action->setData(entry.command);
-                if (entry.checked) {
-                    action->setCheckable(true);
-                    action->setChecked(true);
-                }
-                action->setEnabled(entry.enabled);
-                if (entry.isDefault) menu->setDefaultAction(action);
-                break;
-            }
-        }
-    }
 }
 
 }  // namespace
@@ -200,7 +176,7 @@ std::unique_ptr<QWidget> makePropertyDialog(const ImageProperties& properties,
 
 std::optional<int> popupMenu(const std::vector<menus::MenuEntry>& menu, const QPoint& at) {
     QMenu popup;
-    addEntries(&popup, menu);
+    ui::addMenuEntries(&popup, menu);
     QAction* chosen = popup.exec(at);
     if (!chosen || !chosen->data().isValid()) return std::nullopt;
     return chosen->data().toInt();

@@ -79,6 +79,7 @@ settings)
   window=$(focused_window "Ombrix TS v5.0 - Settings") ||
     { cat "$work/oxtset.out" >&2; fail "no settings window"; }
   echo "window $window"
+  sleep 0.5  # the window takes keys once it has drawn itself
   # The CD Management page is open: Alt+A turns the animation off, Return is OK.
   xdotool key alt+a
   sleep 0.3
@@ -100,6 +101,7 @@ drive)
   window=$(focused_window "Ombrix TS Drive Editor") ||
     { cat "$work/oxtdrive.out" >&2; fail "no drive editor window"; }
   echo "window $window"
+  sleep 0.5  # the window takes keys once it has drawn itself
   # The list has the focus: the seventh row is G:, Space ticks it, Alt+S sets the drives.
   xdotool key Home Down Down Down Down Down Down space
   sleep 0.3
@@ -134,6 +136,7 @@ mode)
     window=$(focused_window "Ombrix - Network Mode") ||
       { cat "$work/oxtmode.out" >&2; fail "no network mode window"; }
     echo "window $window"
+    sleep 0.5  # the window takes keys once it has drawn itself
     xdotool key alt+m
     until_true 10 central ||
       { cat "$work/oxtmode.out" "$mr_root/users/$admin/boxes.txt" "$mr_root/pool/Oxtadm.dat" >&2; fail "not in central mode"; }

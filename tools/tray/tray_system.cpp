@@ -10,6 +10,7 @@
 #include "common/oxtcomm_drives.h"
 #include "outside/env/oxtenv.h"
 #include "outside/help/oxthelp.h"
+#include "outside/help/published_tree_lines.h"
 #include "platform/shell_execute.h"
 #include "tools/settings/omx_settings.h"
 
@@ -20,16 +21,6 @@ std::string systemFolder() {
     char home[4096] = {};
     if (OMXGetInstallPath(home, sizeof home) != 0 || home[0] == '\0') return {};
     return (std::filesystem::path(home) / "system").string();
-}
-
-std::vector<std::string> treeLines() {
-    std::vector<std::string> lines;
-    OMXTSEnumTreeLines(reinterpret_cast<long>(&lines), [](long context, int, const char* line) {
-        if (line != nullptr)
-            reinterpret_cast<std::vector<std::string>*>(context)->emplace_back(line);
-        return 1;
-    });
-    return lines;
 }
 
 void readRange(int first, int last, std::vector<TrayImage>& images,
@@ -71,7 +62,7 @@ TrayState systemTrayState(std::vector<TrayTool> offered) {
     state.letters = letters;
     state.overview = tools::COmxSettings().catalogueOverview;
     const std::vector<std::string> lines =
-        state.overview ? std::vector<std::string>{} : treeLines();
+        state.overview ? std::vector<std::string>{} : helper::publishedTreeLines();
     // Only the numbers a menu can show are read: each costs a call into the catalogue.
     state.localIndexHi = OMXGetIndexHi();
     readRange(1, std::min(state.localIndexHi, kMaxItemsPerDrive), state.local, lines);

@@ -1,5 +1,8 @@
 #include "tools/tray/ui/tray_app.h"
 
+#include "common/text_format.h"
+#include "platform/ui/plain_menu.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,44 +21,6 @@ QString qText(const std::string& text) {
 
 // Puts `value` in place of the first "%s" of a text. The texts are translated, so they are never
 // handed to printf: a stray conversion in a translation would read past the arguments.
-std::string fillIn(std::string text, const std::string& value) {
-    const auto at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, value);
-    return text;
-}
-
-// Adds `entries` to `menu`, submenus within it; each command action calls `chosen` for as long as
-// `owner` lives.
-void addEntries(QMenu* menu, const std::vector<MenuEntry>& entries, QObject* owner,
-                const std::function<void(int)>& chosen) {
-    for (const MenuEntry& entry : entries) {
-        switch (entry.kind) {
-            case MenuEntry::Kind::Separator: menu->addSeparator(); break;
-            case MenuEntry::Kind::Submenu: {
-                QMenu* sub = menu->addMenu(qText(entry.text));
-                addEntries(sub, entry.entries, owner, chosen);
-                sub->menuAction()->setEnabled(entry.enabled);
-                break;
-            }
-            case MenuEntry::Kind::Command: {
-                QAction* action = menu->addAction(qText(entry.text));
-                action->setObjectName(QStringLiteral("command%1").arg(entry.command));
-                action->setData(entry.command);
-                if (entry.checked) {
-                    action->setCheckable(true);
-                    action->setChecked(true);
-                }
-                action->setEnabled(entry.enabled);
-                if (entry.isDefault) menu->setDefaultAction(action);
-                const int command = entry.command;
-                QObject::connect(action, &QAction::triggered, owner,
-                                 [chosen, command] { chosen(command); });
-                break;
-            }
-        }
-    }
-}
-
 const TrayTool* findTool(const TrayState& state, int command) {
     for (const TrayTool& tool : state.tools) {
         if (tool.command == command) return &tool;
@@ -91,8 +56,13 @@ std::unique_ptr<QMenu> TrayApp::buildMenu() {
     shown_ = ports_.state();
     auto menu = std::make_unique<QMenu>();
     menu->setObjectName("trayMenu");
-    addEntries(menu.get(), trayMenu(shown_, ports_.text), this,
-               [this](int command) { trigger(command); });
+    // A command runs once the menu has closed: its dialogs then open outside the menu's code.
+    ui::addMenuEntries(menu.get(), trayMenu(shown_, ports_.text),
+                       [this](QAction* action, int command) {
+                           QObject::connect(
+                               action, &QAction::triggered, this,
+                               [this, command] { trigger(command); }, Qt::QueuedConnection);
+                       });
     return menu;
 }
 
@@ -121,9 +91,9 @@ void TrayApp::trigger(int command) {
     if (const TrayTool* tool = findTool(shown_, command)) {
         const std::string arguments = command == command::kManagement ? "/start" : "";
         if (!ports_.startTool(*tool, arguments)) {
-            ports_.tellError(
-                fillIn(ports_.text(traytext::kCannotRun),
-                       arguments.empty() ? tool->program : tool->program + " " + arguments));
+            ports_.tellError(strings::formatText(
+                ports_.text(traytext::kCannotRun),
+                arguments.empty() ? tool->program : tool->program + " " + arguments));
         }
         return;
     }
@@ -149,7 +119,7 @@ void TrayApp::startManagement() {
     }
     if (!tool) return;
     if (!ports_.startTool(*tool, "")) {
-        ports_.tellError(fillIn(ports_.text(traytext::kCannotRun), tool->program));
+        ports_.tellError(strings::formatText(ports_.text(traytext::kCannotRun), tool->program));
     }
 }
 

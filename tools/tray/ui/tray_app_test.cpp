@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -18,6 +20,12 @@
 #include "support/screenshots.h"
 
 namespace {
+
+// Chooses a menu command; the command runs once the event loop comes round, as after a menu.
+void fire(QAction* action) {
+    action->trigger();
+    QCoreApplication::processEvents();
+}
 
 using namespace ombrix::tray;
 using ombrix::test::screenshotFolder;
@@ -171,21 +179,21 @@ TEST_F(TrayAppTest, InsertListsEveryImageCheckedOnlyInTheDriveThatHoldsIt) {
 
 TEST_F(TrayAppTest, InsertReachesTheDriveWithTheCatalogueIndex) {
     std::unique_ptr<QMenu> menu = app.buildMenu();
-    walk(menu.get(), {"Insert", "F:", "Chess"})->trigger();
+    fire(walk(menu.get(), {"Insert", "F:", "Chess"}));
     EXPECT_EQ(system.inserts, (std::vector<std::pair<char, int>>{{'F', 5001}}));
     EXPECT_TRUE(system.insertErrors.empty());
 
     system.insertResult = 7;
-    walk(menu.get(), {"Insert", "E:", "Atlas"})->trigger();
+    fire(walk(menu.get(), {"Insert", "E:", "Atlas"}));
     EXPECT_EQ(system.inserts.back(), (std::pair<char, int>{'E', 1}));
     EXPECT_EQ(system.insertErrors, std::vector<int>{7});
 }
 
 TEST_F(TrayAppTest, EjectAndExplorerReachTheirDrive) {
     std::unique_ptr<QMenu> menu = app.buildMenu();
-    walk(menu.get(), {"Eject", "F:  (Empty drive)"})->trigger();
-    walk(menu.get(), {"Explorer", "E:"})->trigger();
-    walk(menu.get(), {"Explorer", "F:"})->trigger();
+    fire(walk(menu.get(), {"Eject", "F:  (Empty drive)"}));
+    fire(walk(menu.get(), {"Explorer", "E:"}));
+    fire(walk(menu.get(), {"Explorer", "F:"}));
     EXPECT_EQ(system.ejects, std::vector<char>{'F'});
     EXPECT_EQ(system.explored, (std::vector<char>{'E', 'F'}));
     EXPECT_TRUE(system.inserts.empty());
@@ -194,16 +202,16 @@ TEST_F(TrayAppTest, EjectAndExplorerReachTheirDrive) {
 
 TEST_F(TrayAppTest, ToolsStartFromTheMenuAndAFailureIsTold) {
     std::unique_ptr<QMenu> menu = app.buildMenu();
-    actionNamed(menu.get(), "Settings")->trigger();
+    fire(actionNamed(menu.get(), "Settings"));
     EXPECT_EQ(system.started.back(), (std::pair<std::string, std::string>{"OXTSet.exe", ""}));
     EXPECT_TRUE(system.errors.empty());
 
     system.toolsStart = false;
-    actionNamed(menu.get(), "CD Management")->trigger();
+    fire(actionNamed(menu.get(), "CD Management"));
     EXPECT_EQ(system.started.back(), (std::pair<std::string, std::string>{"OXTmng.exe", "/start"}));
     EXPECT_EQ(system.errors, std::vector<std::string>{"Cannot run 'OXTmng.exe /start' (%s stays)"});
 
-    actionNamed(menu.get(), "About...")->trigger();
+    fire(actionNamed(menu.get(), "About..."));
     EXPECT_EQ(system.abouts, 1);
 }
 
