@@ -23,6 +23,7 @@
 #include "admin/server_pools.h"
 #include "admin/ui/admin_texts.h"
 #include "admin/ui/admin_window.h"
+#include "common/install_folder.h"
 #include "common/language_resources.h"
 #include "common/oxtcomm.h"
 #include "common/oxtcomm_admin.h"
@@ -70,12 +71,6 @@ std::string globalValue(const std::string& key) {
     std::vector<char> buffer(8000);
     if (EnvGetGlobalValue(key.c_str(), buffer.data(), static_cast<int>(buffer.size())) != 1)
         return {};
-    return buffer.data();
-}
-
-std::string installFolder() {
-    std::vector<char> buffer(4096);
-    if (OMXGetInstallPath(buffer.data(), static_cast<int>(buffer.size())) != 0) return {};
     return buffer.data();
 }
 
@@ -137,7 +132,7 @@ std::string errorText(int code) {
 
 // The settings program, told to edit the global settings.
 void startSettingsProgram() {
-    const std::string install = installFolder();
+    const std::string install = ombrix::client::installFolder();
     const std::filesystem::path program =
         install.empty() ? std::filesystem::path()
                         : ombrix::platform::findProgramFile(

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "common/install_folder.h"
 #include "common/oxtcomm.h"
 #include "common/oxtcomm_admin.h"
 #include "common/oxtcomm_disc.h"
@@ -232,12 +233,7 @@ std::string userConfigFolder() {
 }
 
 std::string systemFolder() {
-    std::vector<char> buffer(4096);
-    if (OMXGetInstallPath(buffer.data(), static_cast<int>(buffer.size())) != 0 ||
-        buffer[0] == '\0') {
-        return {};
-    }
-    return (std::filesystem::path(buffer.data()) / "system").string();
+    return client::systemFolder();
 }
 
 std::string homePageFolder() {

@@ -1,4 +1,5 @@
 #include "shellext/shell_menus.h"
+#include "common/install_folder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,11 +31,6 @@ using menus::MenuEntry;
 std::string setting(const char* key) {
     char buffer[4096] = {};
     return EnvGetSetting(key, buffer, sizeof buffer) == 1 ? std::string(buffer) : std::string();
-}
-
-std::string installFolder() {
-    char home[4096] = {};
-    return OMXGetInstallPath(home, sizeof home) == 0 ? std::string(home) : std::string();
 }
 
 std::string sessionLetters() {
@@ -164,10 +160,7 @@ ImagePorts systemImagePorts() {
     ImagePorts ports;
     ports.letters = sessionLetters;
     ports.mountedFile = mounted;
-    ports.managerPresent = [] {
-        const std::string home = installFolder();
-        return !home.empty() && !platform::findProgramFile(home + "system", "OXTmng.exe").empty();
-    };
+    ports.managerPresent = [] { return !client::installedProgram("OXTmng.exe").empty(); };
     ports.indexOf = [](const std::string& path) {
         return OMXGetIndexFromImageFile(path.c_str(), OMX_RANGE_ALL);
     };
@@ -180,8 +173,7 @@ ImagePorts systemImagePorts() {
     };
     ports.insert = [](char letter, int index) { return OMXInsertIndex(letter, index); };
     ports.runManager = [](const std::string& path) {
-        const std::string program =
-            platform::findProgramFile(installFolder() + "system", "OXTmng.exe").string();
+        const std::string program = client::installedProgram("OXTmng.exe");
         return !program.empty() &&
                platform::shellOpen(program, platform::quoteArgument(path), "") > 32;
     };

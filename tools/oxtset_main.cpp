@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/install_folder.h"
 #include "common/language_resources.h"
 #include "common/oxtcomm_admin.h"
 #include "common/oxtcomm_drives.h"
@@ -36,12 +37,6 @@ void printUsage() {
         "PAGE is the number of the page to open first (0 Global Settings, 1 CD Management).\n"
         "After an administrator set the session value OmxGlobalSettings to 1, one run edits the\n"
         "global defaults file oxtenv.dat instead of the user's own values.");
-}
-
-std::string installFolder() {
-    std::vector<char> buffer(4096);
-    if (OMXGetInstallPath(buffer.data(), static_cast<int>(buffer.size())) != 0) return {};
-    return buffer.data();
 }
 
 }  // namespace
@@ -82,9 +77,8 @@ int main(int argc, char** argv) {
     tools::SettingsSheet::Setup setup;
     setup.title = QString::fromStdString(
         text(global ? tools::settext::kTitleGlobal : tools::settext::kTitle));
-    const std::string home = installFolder();
-    setup.managementPage =
-        !home.empty() && !ombrix::platform::findProgramFile(home + "system", "OXTmng.exe").empty();
+    const std::string home = ombrix::client::installFolder();
+    setup.managementPage = !ombrix::client::installedProgram("OXTmng.exe").empty();
     std::vector<char> disabled(16);
     setup.cdDatabaseShown =
         !(EnvGetSetting("OmxDisabledFeatures", disabled.data(), 16) == 1 && disabled[0] == '1');

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/install_folder.h"
 #include "common/language_resources.h"
 #include "common/names.h"
 #include "common/oxtcomm.h"
@@ -41,12 +42,6 @@ void printUsage() {
         "the other programs; its hot key (set in OXTSet) opens the menu from anywhere.\n"
         "  /Stop   ends the tray program running in this session\n"
         "  /check  starts only when the user's settings ask for the icon (log-on)");
-}
-
-std::string installFolder() {
-    char home[4096] = {};
-    if (OMXGetInstallPath(home, sizeof home) != 0) return {};
-    return home;
 }
 
 void logLine(const std::string& line) {
@@ -90,7 +85,6 @@ int main(int argc, char** argv) {
     }
 
     const std::vector<tray::TrayTool> tools = tray::systemTools();
-    const std::string systemFolder = installFolder() + "system";
     tray::TrayPorts ports;
     ports.text = text;
     ports.state = [tools] { return tray::systemTrayState(tools); };
@@ -102,9 +96,8 @@ int main(int argc, char** argv) {
             ombrix::helper::userDriveFolder() / std::string(1, letter);
         ombrix::platform::shellOpen(folder.string(), "", "");
     };
-    ports.startTool = [systemFolder](const tray::TrayTool& tool, const std::string& arguments) {
-        const std::string file =
-            ombrix::platform::findProgramFile(systemFolder, tool.program).string();
+    ports.startTool = [](const tray::TrayTool& tool, const std::string& arguments) {
+        const std::string file = ombrix::client::installedProgram(tool.program);
         return !file.empty() && ombrix::platform::shellOpen(file, arguments, "") > 32;
     };
     ports.about = [caption] {

@@ -1,4 +1,5 @@
 #include "tools/tray/tray_system.h"
+#include "common/install_folder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,12 +17,6 @@
 
 namespace ombrix::tray {
 namespace {
-
-std::string systemFolder() {
-    char home[4096] = {};
-    if (OMXGetInstallPath(home, sizeof home) != 0 || home[0] == '\0') return {};
-    return (std::filesystem::path(home) / "system").string();
-}
 
 void readRange(int first, int last, std::vector<TrayImage>& images,
                const std::vector<std::string>& lines) {
@@ -42,7 +37,7 @@ void readRange(int first, int last, std::vector<TrayImage>& images,
 }  // namespace
 
 std::vector<TrayTool> systemTools() {
-    const std::string folder = systemFolder();
+    const std::string folder = client::systemFolder();
     char adminFolder[260] = {};
     const bool adminFolderSet =
         EnvGetGlobalValue("OmxAdmPathNet", adminFolder, sizeof adminFolder) == 1 &&
