@@ -17,11 +17,11 @@ class QSystemTrayIcon;
 namespace ombrix::tray {
 
 struct TrayPorts {
-    std::function<TrayState()> state;                        // read when the menu opens
-    std::function<int(char letter, int index)> insert;        // 0 or the client library's code
-    std::function<void(int code)> reportInsertError;          // for a non-zero insert result
+    std::function<TrayState()> state;                   // read when the menu opens
+    std::function<int(char letter, int index)> insert;  // 0 or the client library's code
+    std::function<void(int code)> reportInsertError;    // for a non-zero insert result
     std::function<int(char letter)> eject;
-    std::function<void(char letter)> explore;                 // opens the drive's folder
+    std::function<void(char letter)> explore;  // opens the drive's folder
     // Starts a tool's program ("/start" for the management program from the menu, nothing from
     // a double click); false when it could not be started.
     std::function<bool(const TrayTool& tool, const std::string& arguments)> startTool;
