@@ -11,13 +11,21 @@ until_true() {
 
 # start_xserver OFFSET: starts Xvfb on a display of its own (100 + (pid + OFFSET) % 100) and
 # exports DISPLAY; xserver_pid holds its process.
+# A display another server still holds (its lock file is there) is passed over, and the server
+# must be this one: the keys of a test never go to another test's windows.
 start_xserver() {
   command -v Xvfb >/dev/null && command -v xdotool >/dev/null || fail "Xvfb and xdotool are needed"
-  display=:$((100 + ($$ + $1) % 100))
+  local n=$((100 + ($$ + $1) % 100)) tries
+  for ((tries = 0; tries < 100; tries++)); do
+    [ -e "/tmp/.X$n-lock" ] || break
+    n=$((100 + (n - 99) % 100))
+  done
+  display=:$n
   Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -ac >/dev/null 2>&1 &
   xserver_pid=$!
   export DISPLAY=$display
-  until_true 10 xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb did not start"
+  ours() { kill -0 "$xserver_pid" 2>/dev/null && xdotool getmouselocation >/dev/null 2>&1; }
+  until_true 10 ours || fail "Xvfb did not start on $display"
 }
 
 # focused_window TITLE: the newest visible window of that title, focused (waits up to 10 s).
