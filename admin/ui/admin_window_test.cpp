@@ -26,6 +26,7 @@
 #include "admin/ui/interval_dialog.h"
 #include "admin/ui/pool_dialogs.h"
 #include "platform/ui/user_interface.h"
+#include "support/box_log.h"
 #include "support/screenshots.h"
 #include "support/temp_root.h"
 
@@ -36,25 +37,7 @@ namespace ui = ombrix::ui;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Message boxes are answered from a list (Yes/OK when it runs out) and their texts kept.
-class BoxLog : public ui::UserInterface {
-  public:
-    ui::Answer messageBox(const std::string&, const std::string& text, ui::Icon, ui::Buttons,
-                          const ui::BoxOptions&) override {
-        texts.push_back(text);
-        if (answers.empty()) return ui::Answer::Yes;
-        const ui::Answer answer = answers.front();
-        answers.erase(answers.begin());
-        return answer;
-    }
-    std::optional<std::string> askPassword(const ui::PasswordPrompt&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> askText(const ui::TextPrompt&) override { return std::nullopt; }
-
-    std::vector<std::string> texts;
-    std::vector<ui::Answer> answers;
-};
+using ombrix::test::BoxLog;
 
 // The pool as the fake backend serves it: servers with their sessions, answered on the workers'
 // threads after an optional delay; every call the workers make is written down.
@@ -215,7 +198,7 @@ std::vector<std::string> sorted(std::vector<std::string> v) {
 class AdminWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto log = std::make_unique<BoxLog>();
+        auto log = std::make_unique<BoxLog>(ui::Answer::Yes);
         boxes = log.get();
         ui::setUserInterface(std::move(log));
     }
@@ -642,7 +625,7 @@ TEST(AdminTexts, FillingPlacesAndMnemonics) {
 class PoolDialogsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto log = std::make_unique<BoxLog>();
+        auto log = std::make_unique<BoxLog>(ui::Answer::Yes);
         boxes = log.get();
         ui::setUserInterface(std::move(log));
         base = fs::canonical(root.path());

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/ui/user_interface.h"
+#include "support/box_log.h"
 #include "support/screenshots.h"
 
 namespace {
@@ -28,21 +29,7 @@ namespace ui = ombrix::ui;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Message boxes are answered with OK and their texts kept.
-class BoxLog : public ui::UserInterface {
-  public:
-    ui::Answer messageBox(const std::string&, const std::string& text, ui::Icon, ui::Buttons,
-                          const ui::BoxOptions&) override {
-        texts.push_back(text);
-        return ui::Answer::Ok;
-    }
-    std::optional<std::string> askPassword(const ui::PasswordPrompt&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> askText(const ui::TextPrompt&) override { return std::nullopt; }
-
-    std::vector<std::string> texts;
-};
+using ombrix::test::BoxLog;
 
 std::string numbered(int id) {
     return "#" + std::to_string(id);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/ui/user_interface.h"
+#include "support/box_log.h"
 #include "support/screenshots.h"
 
 namespace {
@@ -27,23 +28,7 @@ using namespace ombrix::tools;
 namespace ui = ombrix::ui;
 namespace fs = std::filesystem;
 
-// Message boxes are answered with OK and their texts kept.
-class BoxLog : public ui::UserInterface {
-  public:
-    ui::Answer messageBox(const std::string&, const std::string& text, ui::Icon icon, ui::Buttons,
-                          const ui::BoxOptions&) override {
-        texts.push_back(text);
-        icons.push_back(icon);
-        return ui::Answer::Ok;
-    }
-    std::optional<std::string> askPassword(const ui::PasswordPrompt&) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> askText(const ui::TextPrompt&) override { return std::nullopt; }
-
-    std::vector<std::string> texts;
-    std::vector<ui::Icon> icons;
-};
+using ombrix::test::BoxLog;
 
 // Texts by number, so the tests see which text a control got.
 std::string numbered(int id) {
