@@ -25,6 +25,7 @@
 #include "admin/ui/admin_window.h"
 #include "common/install_folder.h"
 #include "common/language_resources.h"
+#include "common/listed_images.h"
 #include "common/oxtcomm.h"
 #include "common/oxtcomm_admin.h"
 #include "common/oxtcomm_drives.h"
@@ -36,6 +37,7 @@
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
 #include "platform/shell_execute.h"
+#include "platform/ui/front_requests.h"
 #include "platform/ui/user_interface.h"
 
 namespace {
@@ -95,25 +97,12 @@ std::vector<admin::ServerEntry> serverList() {
 
 // Every published catalogue entry, described by the catalogue or else by its file name.
 std::vector<admin::ImageChoice> catalogueImages() {
-    std::vector<std::string> paths;
-    OMXTSEnumImages(&paths, [](void* context, int, const char* entry) -> int {
-        if (entry != nullptr) {
-            const std::string_view text(entry);
-            static_cast<std::vector<std::string>*>(context)->emplace_back(
-                text.substr(0, text.find('|')));
-        }
-        return 1;
-    });
     std::vector<admin::ImageChoice> images;
-    for (const std::string& path : paths) {
-        if (path.empty()) continue;
-        admin::ImageChoice image{std::filesystem::path(path).stem().string(), path};
-        const int index = OMXGetIndexFromImageFile(path.c_str(), OMX_RANGE_ALL);
-        OmxImageInfo info{};
-        if (index > 0 && OMXGetImageInfoFromIndex(index, &info) != 0 && info.description[0] != '\0')
-            image.description.assign(info.description,
-                                     strnlen(info.description, sizeof info.description));
-        images.push_back(std::move(image));
+    for (const ombrix::client::ListedImage& listed : ombrix::client::publishedImages()) {
+        images.push_back({listed.description.empty()
+                              ? std::filesystem::path(listed.path).stem().string()
+                              : listed.description,
+                          listed.path});
     }
     return images;
 }
@@ -291,11 +280,7 @@ int main(int argc, char** argv) {
     if (starting.lock(0) == ombrix::platform::NamedMutex::WaitResult::TimedOut) return 0;
     // A window of this session already open comes to the front instead.
     ombrix::platform::NamedMutex running("OXTAdmWindow");
-    if (running.lock(0) == ombrix::platform::NamedMutex::WaitResult::TimedOut) {
-        ombrix::platform::postToSession(
-            {admin::kBringToFront, static_cast<uint64_t>(::getpid()), 0});
-        return 0;
-    }
+    if (!ombrix::ui::firstInSession(running, 0, admin::kBringToFront)) return 0;
 
     QApplication app(argc, argv);
     ombrix::strings::LanguageResources language("OXTADM", 1, [] {

@@ -26,6 +26,7 @@
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
 #include "platform/shell_execute.h"
+#include "platform/ui/front_requests.h"
 #include "platform/ui/user_interface.h"
 #include "tools/settings/omx_settings.h"
 
@@ -117,8 +118,7 @@ int main(int argc, char** argv) {
     // A window of this session already open comes to the front instead, and adds the image the
     // command line names.
     ombrix::platform::NamedMutex running("OXTMngWindow");
-    if (running.lock(0) == ombrix::platform::NamedMutex::WaitResult::TimedOut) {
-        ombrix::platform::postToSession({kBringToFront, static_cast<uint64_t>(::getpid()), 0});
+    if (!ombrix::ui::firstInSession(running, 0, kBringToFront)) {
         if (!options.imageToAdd.empty()) return addImage(options.imageToAdd) > 0 ? 0 : 1;
         return 0;
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/language_resources.h"
+#include "common/listed_images.h"
 #include "common/oxtcomm.h"
 #include "outside/env/oxtenv.h"
 #include "outside/help/oxthelp.h"
@@ -18,6 +19,7 @@
 #include "platform/message_bus.h"
 #include "platform/named_mutex.h"
 #include "platform/registry.h"
+#include "platform/ui/front_requests.h"
 #include "platform/ui/user_interface.h"
 #include "profiles/profile.h"
 #include "profiles/profile_editing.h"
@@ -94,23 +96,11 @@ bool loadProfiles(const std::string& path, CProfileList& list) {
 // The images the chooser offers: every published catalogue entry, described by the catalogue
 // or, without a description there, by its file name.
 std::vector<ombrix::prfed::ImageEntry> catalogueImages() {
-    std::vector<std::string> paths;
-    OMXTSEnumImages(&paths, [](void* context, int, const char* entry) -> int {
-        if (entry != nullptr)
-            static_cast<std::vector<std::string>*>(context)->push_back(
-                ombrix::prfed::imagePathOfEntry(entry));
-        return 1;
-    });
     std::vector<ombrix::prfed::ImageEntry> images;
-    for (const std::string& path : paths) {
-        if (path.empty()) continue;
-        ombrix::prfed::ImageEntry image{ombrix::prfed::fileTitle(path), path};
-        const int index = OMXGetIndexFromImageFile(path.c_str(), OMX_RANGE_ALL);
-        OmxImageInfo info{};
-        if (index > 0 && OMXGetImageInfoFromIndex(index, &info) != 0 && info.description[0] != '\0')
-            image.description.assign(info.description,
-                                     strnlen(info.description, sizeof info.description));
-        images.push_back(std::move(image));
+    for (const ombrix::client::ListedImage& listed : ombrix::client::publishedImages()) {
+        images.push_back({listed.description.empty() ? ombrix::prfed::fileTitle(listed.path)
+                                                     : listed.description,
+                          listed.path});
     }
     return images;
 }
@@ -157,11 +147,7 @@ int main(int argc, char** argv) {
 
     // An editor already open in this session comes to the front instead.
     ombrix::platform::NamedMutex running("OXTPrfEdWindow");
-    if (running.lock(0) == ombrix::platform::NamedMutex::WaitResult::TimedOut) {
-        ombrix::platform::postToSession(
-            {ombrix::prfed::kBringToFront, static_cast<uint64_t>(::getpid()), 0});
-        return 0;
-    }
+    if (!ui::firstInSession(running, 0, ombrix::prfed::kBringToFront)) return 0;
 
     if (OMXTSHasRight(8) == 0) {
         tell("Access denied", ui::Icon::Error);

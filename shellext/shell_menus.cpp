@@ -1,5 +1,6 @@
 #include "shellext/shell_menus.h"
 #include "common/install_folder.h"
+#include "common/listed_images.h"
 
 #include <algorithm>
 #include <cstring>
@@ -253,14 +254,8 @@ DrivePorts systemDrivePorts() {
         std::vector<DriveImage> images;
         // Numbers past the highest are not looked at, nor more than the catalogue can hold.
         const int hi = std::min(OMXGetIndexHiNet(), 5000 + kMaxCatalogueIndexes);
-        for (int index = 5001; index <= hi && images.size() < kMaxDriveItems; ++index) {
-            OmxImageInfo info{};
-            if (OMXGetImageInfoFromIndex(index, &info) == 0) continue;
-            images.push_back(
-                {index,
-                 std::string(info.description, strnlen(info.description, sizeof info.description)),
-                 std::string(info.path, strnlen(info.path, sizeof info.path))});
-        }
+        for (client::ListedImage& listed : client::imagesInRange(5001, hi, kMaxDriveItems))
+            images.push_back({listed.index, std::move(listed.description), std::move(listed.path)});
         return images;
     };
     ports.mountedFile = mounted;

@@ -63,11 +63,7 @@ int main(int argc, char** argv) {
 
     // One dialog per session: a later start brings the running one forward.
     ombrix::platform::NamedMutex running(tools::kNetModeMutex);
-    if (running.lock(2000) == ombrix::platform::NamedMutex::WaitResult::TimedOut) {
-        ombrix::platform::postToSession(
-            {tools::kNetModeToFrontMessage, static_cast<uint64_t>(::getpid()), 0});
-        return 0;
-    }
+    if (!ui::firstInSession(running, 2000, tools::kNetModeToFrontMessage)) return 0;
 
     QApplication app(argc, argv);
     ombrix::strings::LanguageResources language("oxtmode", 1, [] {

@@ -56,11 +56,7 @@ int main(int argc, char** argv) {
 
     // One settings program per session: a later start brings the running one forward.
     ombrix::platform::NamedMutex running("OMBRIXTS5_SETTINGS");
-    if (running.lock(2000) == ombrix::platform::NamedMutex::WaitResult::TimedOut) {
-        ombrix::platform::postToSession(
-            {tools::kSettingsToFrontMessage, static_cast<uint64_t>(::getpid()), 0});
-        return 0;
-    }
+    if (!ui::firstInSession(running, 2000, tools::kSettingsToFrontMessage)) return 0;
 
     QApplication app(argc, argv);
     ombrix::strings::LanguageResources language("oxtset", 1);

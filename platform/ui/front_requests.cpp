@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QWidget>
 
+#include "platform/message_bus.h"
 #include "platform/ui/bus_messages.h"
 
 namespace ombrix::ui {
@@ -26,6 +27,12 @@ std::unique_ptr<FrontRequests> FrontRequests::listen(QWidget* window, std::strin
         });
     if (!requests->state_->messages) return nullptr;
     return requests;
+}
+
+bool firstInSession(platform::NamedMutex& running, int waitMs, const std::string& message) {
+    if (running.lock(waitMs) != platform::NamedMutex::WaitResult::TimedOut) return true;
+    platform::postToSession({message, static_cast<uint64_t>(::getpid()), 0});
+    return false;
 }
 
 void bringForward(QWidget* window) {

@@ -14,21 +14,10 @@ source "$repo/scripts/machine-root.sh"
 source "$repo/tests/support/xserver.sh"
 
 bin=$build/system
-work=$(mktemp -d /var/tmp/ombrix-adm.XXXXXX)
-chmod 755 "$work"
+start_workspace adm
 admin=ombrix-admadmin
 user=ombrix-admuser
 admins=ombrix-admadmins
-xserver_pid=
-apid=
-cleanup() {
-  [ -n "$apid" ] && kill "$apid" 2>/dev/null
-  [ -n "$xserver_pid" ] && kill "$xserver_pid" 2>/dev/null
-  mr_stop_services
-  grep -o " $work/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 for account in "$admin" "$user"; do mr_account "$account" >/dev/null; done
 administrators_group "$admins" "$admin"
@@ -49,6 +38,7 @@ start_xserver 53
 in_session 2 "$admin" env QT_QPA_PLATFORM=xcb DISPLAY="$display" "$bin/OXTAdm" --log-tree \
   > "$work/oxtadm.out" 2>&1 &
 apid=$!
+pids+=("$apid")
 window=$(focused_window "Ombrix TS Administration") ||
   { cat "$work/oxtadm.out" >&2; fail "no window titled 'Ombrix TS Administration'"; }
 echo "window $window"
@@ -77,5 +67,5 @@ for attempt in 1 2 3; do
 done
 ended || fail "the program did not end"
 wait "$apid" || fail "the program ended with $?"
-apid=
+pids=()
 echo "PASS"

@@ -15,19 +15,8 @@ source "$repo/scripts/machine-root.sh"
 source "$repo/tests/support/xserver.sh"
 
 bin=$build/system
-work=$(mktemp -d /var/tmp/ombrix-oxtmng.XXXXXX)
-chmod 755 "$work"
+start_workspace oxtmng
 user=ombrix-mngtest
-xserver_pid=
-mpid=
-cleanup() {
-  [ -n "$mpid" ] && kill "$mpid" 2>/dev/null
-  [ -n "$xserver_pid" ] && kill "$xserver_pid" 2>/dev/null
-  mr_stop_services
-  grep -o " $work/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 # On failure the program's log and output are shown.
 keep_log() { cat "$home/state/ombrix/OMXMNG.log" "$work/oxtmng.out" >&2 2>/dev/null || true; }
 
@@ -48,6 +37,7 @@ start_xserver 0
 in_session 2 "$user" env QT_QPA_PLATFORM=xcb DISPLAY="$display" XDG_STATE_HOME="$home/state" \
   "$bin/OXTmng" /logmax > "$work/oxtmng.out" 2>&1 &
 mpid=$!
+pids+=("$mpid")
 window=$(timeout 20 xdotool search --sync --name "^Ombrix TS v5 - CD Management$" | head -1) ||
   fail "no window titled 'Ombrix TS v5 - CD Management'"
 echo "window $window"
@@ -134,5 +124,5 @@ for attempt in 1 2 3; do
 done
 ended || { xdotool getwindowfocus getwindowname >&2 || true; fail "the program did not end"; }
 wait "$mpid" || fail "the program ended with $?"
-mpid=
+pids=()
 echo "PASS"

@@ -16,23 +16,12 @@ source "$repo/scripts/machine-root.sh"
 source "$repo/tests/support/xserver.sh"
 
 bin=$build/system
-work=$(mktemp -d /var/tmp/ombrix-prfed.XXXXXX)
-chmod 755 "$work"
+start_workspace prfed
 admin=ombrix-prfadmin
 member=ombrix-prfmember
 other=ombrix-prfother
 admins=ombrix-prfadmins
 editors=ombrix-prfeditors
-xserver_pid=
-epid=
-cleanup() {
-  [ -n "$epid" ] && kill "$epid" 2>/dev/null
-  [ -n "$xserver_pid" ] && kill "$xserver_pid" 2>/dev/null
-  mr_stop_services
-  grep -o " $work/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 for account in "$admin" "$member" "$other"; do mr_account "$account" >/dev/null; done
 administrators_group "$admins" "$admin"
 administrators_group "$editors" "$member"
@@ -69,6 +58,7 @@ echo "an account without the right is refused"
 
 run_editor 2 "$admin" > "$work/editor.out" 2>&1 &
 epid=$!
+pids+=("$epid")
 main=$(focused_window "Ombrix TS Profile Editor") || { cat "$work/editor.out" >&2; fail "no editor window"; }
 # A second start ends at once; the first stays.
 timeout 10 bash -c "$(declare -f in_session); mr_root='$mr_root'; in_session 2 '$admin' env QT_QPA_PLATFORM=xcb DISPLAY='$display' '$bin/oxtprfed'" ||
@@ -104,7 +94,7 @@ xdotool windowfocus --sync "$notice"
 xdotool key Return
 until_true 10 bash -c "! kill -0 $epid 2>/dev/null" || fail "the editor did not end after saving"
 wait "$epid" || fail "the editor ended with $?"
-epid=
+pids=()
 grep -q "Editors" "$profiles" || fail "the profile file has no profile Editors"
 grep -q "Internal profile for users" "$profiles" && fail "the deleted profile is still in the file"
 echo "the administrator's profile is in the file"

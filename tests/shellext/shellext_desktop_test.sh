@@ -11,6 +11,11 @@
 set -euo pipefail
 build=$(cd "$1" && pwd)
 repo=$(cd "$(dirname "$0")/../.." && pwd)
+# File managers run as the desktop's user, and so does this test: started by root, it goes on as
+# an account without privileges.
+if [ "$(id -u)" -eq 0 ]; then
+  exec setpriv --reuid=nobody --regid=nogroup --clear-groups "$repo/tests/shellext/$(basename "$0")" "$build"
+fi
 desktop=$repo/shellext/desktop
 bin=$build/system
 fail() { echo "FAIL: $*" >&2; exit 1; }

@@ -1,6 +1,25 @@
 # Helpers of the tests that drive programs on a real X server (Xvfb) with the keyboard.
 # Sourced; the caller defines fail().
 
+# start_workspace NAME: a fresh folder $work (/var/tmp/ombrix-NAME.XXXXXX) every account may
+# enter. When the script ends, the programs in `pids`, the X server and the services stop, what
+# is mounted below the folder goes, and so does the folder.
+pids=()
+xserver_pid=
+start_workspace() {
+  work=$(mktemp -d "/var/tmp/ombrix-$1.XXXXXX")
+  chmod 755 "$work"
+  trap end_workspace EXIT
+}
+end_workspace() {
+  set +e  # everything is cleaned up, whatever is already gone
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "$xserver_pid" ] && kill "$xserver_pid" 2>/dev/null
+  mr_stop_services
+  grep -o " $work/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l 2>/dev/null
+  rm -rf "$work"
+}
+
 # until_true SECONDS COMMAND...: polls every 0.1 s.
 until_true() {
   local tries=$(($1 * 10))

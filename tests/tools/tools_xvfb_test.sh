@@ -23,22 +23,10 @@ source "$repo/scripts/machine-root.sh"
 source "$repo/tests/support/xserver.sh"
 
 bin=$build/system
-work=$(mktemp -d /var/tmp/ombrix-tools.XXXXXX)
-chmod 755 "$work"
+start_workspace tools
 admin=ombrix-tooladmin
 user=ombrix-tooluser
 admins=ombrix-tooladmins
-xserver_pid=
-pids=()
-cleanup() {
-  set +e  # everything is cleaned up, whatever is already gone
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ -n "$xserver_pid" ] && kill "$xserver_pid" 2>/dev/null
-  mr_stop_services
-  grep -o " $work/[^ ]*" /proc/self/mounts | xargs -r -n1 umount -l 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 for account in "$admin" "$user"; do mr_account "$account" >/dev/null; done
 administrators_group "$admins" "$admin"

@@ -1,5 +1,6 @@
 #include "tools/tray/tray_system.h"
 #include "common/install_folder.h"
+#include "common/listed_images.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,14 +21,11 @@ namespace {
 
 void readRange(int first, int last, std::vector<TrayImage>& images,
                const std::vector<std::string>& lines) {
-    for (int index = first; index <= last; ++index) {
-        OmxImageInfo info{};
-        if (OMXGetImageInfoFromIndex(index, &info) == 0) continue;
+    for (client::ListedImage& listed : client::imagesInRange(first, last, kMaxItemsPerDrive)) {
         TrayImage image;
-        image.index = index;
-        image.path.assign(info.path, strnlen(info.path, sizeof info.path));
-        image.description.assign(info.description,
-                                 strnlen(info.description, sizeof info.description));
+        image.index = listed.index;
+        image.path = std::move(listed.path);
+        image.description = std::move(listed.description);
         image.drive = OMXGetMountDrive(image.path.c_str());
         image.folders = menus::foldersOf(image.path, lines);
         images.push_back(std::move(image));
